@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Korvel builds, runs and tests with.
+set -euo pipefail
+packages=(
+  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
+  libwxgtk3.2-dev wx-common libasio-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  xvfb xauth adwaita-icon-theme fonts-dejavu-core
+  iproute2 samba smbclient tshark procps
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+echo "wireshark-common wireshark-common/install-setuid boolean false" | $sudo debconf-set-selections
+$sudo apt-get update -q
+$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"

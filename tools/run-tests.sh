@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and runs every test: the debug build, the
+# same tests under AddressSanitizer and UndefinedBehaviorSanitizer, and a
+# bounded run of each fuzzer over the wire parsers.
+#   tools/run-tests.sh [default|sanitize|fuzz]...   (all three when none given)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/install-deps.sh
+presets=("$@")
+[ ${#presets[@]} -gt 0 ] || presets=(default sanitize fuzz)
+jobs=$(nproc)
+for preset in "${presets[@]}"; do
+  echo "=== $preset ==="
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  if [ "$preset" = fuzz ]; then
+    tools/run-fuzzers.sh build/fuzz "${KORVEL_FUZZ_SECONDS:-20}"
+  else
+    ctest --preset "$preset" -j "$jobs"
+  fi
+done
