@@ -1,0 +1,1 @@
+// placeholder so the codec library has a source until the codecs land
