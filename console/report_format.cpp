@@ -1,0 +1,27 @@
+#include "report_format.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+std::string Format(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    const int size = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string text;
+    if (size > 0) {
+        text.resize(static_cast<std::size_t>(size));
+        std::vsnprintf(text.data(), text.size() + 1, format, again);
+    }
+    va_end(again);
+    return text;
+}
+
+std::array<char, NCBNAMSZ + 1> NameText(const UCHAR (&field)[NCBNAMSZ]) {
+    std::array<char, NCBNAMSZ + 1> text{};
+    std::memcpy(text.data(), field, NCBNAMSZ);
+    return text;
+}
