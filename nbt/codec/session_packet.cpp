@@ -38,7 +38,7 @@ bool KnownType(std::uint8_t type) {
 
 // Appends `name` in first-level encoding followed by the scope labels and the
 // terminating zero. False when the scope is not a valid label sequence.
-bool AppendName(std::vector<std::uint8_t> &out, const NetbiosName &name, std::string_view scope) {
+bool AppendName(std::vector<std::uint8_t> &out, const SessionName &name, std::string_view scope) {
     const std::size_t start = out.size();
     out.push_back(static_cast<std::uint8_t>(kEncodedNameSize));
     for (std::uint8_t byte : name) {
@@ -60,7 +60,7 @@ bool AppendName(std::vector<std::uint8_t> &out, const NetbiosName &name, std::st
 }
 
 // Reads one encoded name at `pos`, advancing it past the terminating zero.
-bool ReadName(std::span<const std::uint8_t> body, std::size_t &pos, NetbiosName &name, std::string *scope) {
+bool ReadName(std::span<const std::uint8_t> body, std::size_t &pos, SessionName &name, std::string *scope) {
     const std::size_t start = pos;
     if (pos >= body.size() || body[pos] != kEncodedNameSize) return false;
     ++pos;
@@ -125,8 +125,8 @@ HeaderResult DecodeSessionHeader(std::span<const std::uint8_t> bytes) {
     return result;
 }
 
-std::optional<std::vector<std::uint8_t>> EncodeSessionRequest(const NetbiosName &called,
-                                                              const NetbiosName &calling,
+std::optional<std::vector<std::uint8_t>> EncodeSessionRequest(const SessionName &called,
+                                                              const SessionName &calling,
                                                               std::string_view scope) {
     std::vector<std::uint8_t> out(kSessionHeaderSize, 0);
     if (!AppendName(out, called, scope) || !AppendName(out, calling, scope)) return std::nullopt;

@@ -14,7 +14,7 @@
 
 namespace nbt::codec {
 
-using NetbiosName = std::array<std::uint8_t, 16>;
+using SessionName = std::array<std::uint8_t, 16>;
 
 // Packet types of the session service.
 enum class SessionType : std::uint8_t {
@@ -63,8 +63,8 @@ std::optional<std::array<std::uint8_t, kSessionHeaderSize>> EncodeSessionHeader(
 HeaderResult DecodeSessionHeader(std::span<const std::uint8_t> bytes);
 
 struct SessionRequest {
-    NetbiosName called;
-    NetbiosName calling;
+    SessionName called;
+    SessionName calling;
     std::string called_scope;  // dot-separated labels, empty for no scope
 };
 
@@ -72,8 +72,8 @@ struct SessionRequest {
 // first-level encoding, each followed by the scope labels (empty scope: 72 bytes).
 // Returns nothing when the scope cannot be encoded (a label longer than 63
 // bytes, an empty label, or more than 255 bytes of encoded name).
-std::optional<std::vector<std::uint8_t>> EncodeSessionRequest(const NetbiosName &called,
-                                                              const NetbiosName &calling,
+std::optional<std::vector<std::uint8_t>> EncodeSessionRequest(const SessionName &called,
+                                                              const SessionName &calling,
                                                               std::string_view scope = {});
 
 // Decodes the body (after the header) of a SESSION REQUEST. The scope labels

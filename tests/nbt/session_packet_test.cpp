@@ -11,7 +11,7 @@ namespace {
 using nbt::codec::DecodeSessionHeader;
 using nbt::codec::DecodeSessionRequest;
 using nbt::codec::HeaderError;
-using nbt::codec::NetbiosName;
+using nbt::codec::SessionName;
 using nbt::codec::SessionType;
 
 std::vector<std::uint8_t> Hex(const std::string &text) {
@@ -24,8 +24,8 @@ std::vector<std::uint8_t> Hex(const std::string &text) {
     return out;
 }
 
-NetbiosName Name(const std::string &text, std::uint8_t suffix) {
-    NetbiosName name;
+SessionName Name(const std::string &text, std::uint8_t suffix) {
+    SessionName name;
     name.fill(' ');
     std::copy(text.begin(), text.end(), name.begin());
     name[15] = suffix;
@@ -102,7 +102,7 @@ TEST(SessionRequest, MatchesTheCapturedRequestBothWays) {
 }
 
 TEST(SessionRequest, RawBytesAndScopeRoundTrip) {
-    NetbiosName odd{};
+    SessionName odd{};
     odd[0] = '*';  // wildcard plus NULs, and every nibble value somewhere
     for (std::size_t i = 1; i < odd.size(); ++i) odd[i] = static_cast<std::uint8_t>(i * 17);
     const auto encoded = nbt::codec::EncodeSessionRequest(odd, Name("lower", 0x03), "lab.example");
