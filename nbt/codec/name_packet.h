@@ -1,0 +1,126 @@
+// Name-service packets (UDP 137): header, questions and resource records,
+// decoded from and encoded to byte spans. Pure functions, no sockets.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "name_encoding.h"
+
+namespace nbt::codec {
+
+// Header flag bits.
+constexpr std::uint16_t kFlagResponse = 0x8000;
+constexpr std::uint16_t kFlagAuthoritative = 0x0400;
+constexpr std::uint16_t kFlagTruncated = 0x0200;
+constexpr std::uint16_t kFlagRecursionDesired = 0x0100;
+constexpr std::uint16_t kFlagRecursionAvailable = 0x0080;
+constexpr std::uint16_t kFlagBroadcast = 0x0010;
+
+enum class NameOpcode : std::uint8_t {
+    kQuery = 0,
+    kRegistration = 5,
+    kRelease = 6,
+    kWack = 7,
+    kRefresh = 8,
+    kRefreshAlt = 9,
+    kMultiHomedRegistration = 15,
+};
+
+enum class NameRcode : std::uint8_t {
+    kOk = 0,
+    kFormatError = 1,
+    kServerError = 2,
+    kNameError = 3,
+    kNotImplemented = 4,
+    kRefused = 5,
+    kActive = 6,    // a B-node defends its name with this
+    kConflict = 7,  // conflict demand
+};
+
+constexpr std::uint16_t kTypeA = 0x0001;
+constexpr std::uint16_t kTypeNs = 0x0002;
+constexpr std::uint16_t kTypeNull = 0x000A;
+constexpr std::uint16_t kTypeNb = 0x0020;
+constexpr std::uint16_t kTypeNbstat = 0x0021;
+constexpr std::uint16_t kClassIn = 0x0001;
+
+// NB_FLAGS of an NB resource record.
+constexpr std::uint16_t kNbGroup = 0x8000;
+constexpr std::uint16_t kNbOntMask = 0x6000;
+
+constexpr std::uint32_t kQueryAnswerTtl = 259200;  // what peers expect; B-nodes keep no cache timer
+
+struct NameHeader {
+    std::uint16_t trn_id = 0;
+    std::uint16_t flags = 0;
+    std::uint16_t qdcount = 0;
+    std::uint16_t ancount = 0;
+    std::uint16_t nscount = 0;
+    std::uint16_t arcount = 0;
+
+    bool IsResponse() const { return flags & kFlagResponse; }
+    NameOpcode Opcode() const { return static_cast<NameOpcode>((flags >> 11) & 0x0F); }
+    NameRcode Rcode() const { return static_cast<NameRcode>(flags & 0x0F); }
+    bool IsBroadcast() const { return flags & kFlagBroadcast; }
+};
+
+struct NameQuestion {
+    NetbiosName name;
+    std::uint16_t type = 0;
+    std::uint16_t klass = 0;
+};
+
+struct NameRecord {
+    NetbiosName name;
+    std::uint16_t type = 0;
+    std::uint16_t klass = 0;
+    std::uint32_t ttl = 0;
+    std::vector<std::uint8_t> rdata;
+};
+
+struct NamePacket {
+    NameHeader header;
+    std::vector<NameQuestion> questions;
+    std::vector<NameRecord> answers;
+    std::vector<NameRecord> authority;
+    std::vector<NameRecord> additional;
+};
+
+// One NB_FLAGS + address pair of NB RDATA. The address is in host order.
+struct NbAddress {
+    std::uint16_t flags = 0;
+    std::uint32_t ipv4 = 0;
+    bool operator==(const NbAddress &) const = default;
+};
+
+// Decodes a whole packet. Every count is checked against the bytes that are
+// there; trailing bytes after the last record are tolerated (peers pad).
+std::optional<NamePacket> DecodeNamePacket(std::span<const std::uint8_t> bytes);
+
+// NB RDATA: a whole number of 6-byte entries, at least one.
+std::optional<std::vector<NbAddress>> DecodeNbRdata(std::span<const std::uint8_t> rdata);
+
+// Builders of what a B-node sends. Each returns an empty vector only if the
+// name's scope cannot be encoded.
+std::vector<std::uint8_t> BuildRegistrationRequest(std::uint16_t trn_id, const NetbiosName &name, bool group,
+                                                   std::uint32_t ipv4);
+std::vector<std::uint8_t> BuildReleaseRequest(std::uint16_t trn_id, const NetbiosName &name, bool group,
+                                              std::uint32_t ipv4);
+std::vector<std::uint8_t> BuildQueryRequest(std::uint16_t trn_id, const NetbiosName &name, bool broadcast);
+std::vector<std::uint8_t> BuildNodeStatusRequest(std::uint16_t trn_id, const NetbiosName &name,
+                                                 bool broadcast);
+std::vector<std::uint8_t> BuildPositiveQueryResponse(std::uint16_t trn_id, std::uint16_t request_flags,
+                                                     const NetbiosName &name, const NbAddress &address);
+std::vector<std::uint8_t> BuildNegativeQueryResponse(std::uint16_t trn_id, std::uint16_t request_flags,
+                                                     const NetbiosName &name);
+// The defence (ACT_ERR) and the conflict demand (CFT_ERR) share a layout: the
+// RR carries the offender's own NB RDATA back to it.
+std::vector<std::uint8_t> BuildRegistrationRefusal(std::uint16_t trn_id, const NetbiosName &name,
+                                                   const NbAddress &offender, NameRcode rcode);
+std::vector<std::uint8_t> BuildNodeStatusResponse(std::uint16_t trn_id, const NetbiosName &name,
+                                                  std::span<const std::uint8_t> rdata);
+
+}  // namespace nbt::codec
