@@ -1,0 +1,41 @@
+// How a submitted NCB reports back. Every NCB that Netbios() accepts is
+// finished exactly once through Deliver(): it fills ncb_retcode and
+// ncb_cmd_cplt, then wakes the synchronous caller, or calls ncb_post, or sets
+// ncb_event. Services never call Deliver() themselves; they call
+// Node::Complete(), which also takes the NCB off the node's pending list.
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+
+#include "nb30.h"
+
+namespace nbt {
+
+// Wakes the thread blocked in a synchronous Netbios() call.
+class SyncWaiter {
+public:
+    void Signal();
+    void Wait();
+
+private:
+    std::mutex mutex_;
+    std::condition_variable done_;
+    bool signalled_ = false;
+};
+
+// Marks an NCB as in flight. False if it already is: submitting a block
+// that has not completed yet would overwrite a command in progress.
+bool BeginInFlight(NCB *ncb);
+
+// Finishes an in-flight NCB with rc. waiter is the synchronous caller's, or
+// null for the asynchronous forms (then ncb_post, else ncb_event, is used).
+// After this call the NCB belongs to the caller again: touch none of it.
+void Deliver(NCB *ncb, SyncWaiter *waiter, UCHAR rc);
+
+// For an error found before the NCB was accepted (after BeginInFlight):
+// takes it out of flight, fills the return code and, for the asynchronous
+// forms, sets the event. The post routine is not called.
+UCHAR RejectAtOnce(NCB *ncb, UCHAR rc);
+
+}  // namespace nbt

@@ -1,0 +1,59 @@
+// The one network thread of the process. Every socket, timer and service
+// handler of every Provider runs on it, so provider state needs no locks as
+// long as it is touched only from handlers posted here.
+#pragma once
+
+#include <asio.hpp>
+#include <optional>
+#include <thread>
+
+namespace nbt {
+
+class IoThread {
+public:
+    // The process-wide instance, started on first use and stopped at exit.
+    static IoThread &Get();
+
+    asio::io_context &context() { return context_; }
+    bool IsCurrent() const { return std::this_thread::get_id() == thread_.get_id(); }
+
+    // Runs fn on the network thread and waits for it (runs it in place when
+    // called from that thread).
+    template <typename Fn>
+    void RunAndWait(Fn &&fn);
+
+    IoThread(const IoThread &) = delete;
+    IoThread &operator=(const IoThread &) = delete;
+
+private:
+    IoThread();
+    ~IoThread();
+    void Run();
+
+    asio::io_context context_;
+    std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work_;
+    std::thread thread_;
+};
+
+}  // namespace nbt
+
+#include <future>
+
+template <typename Fn>
+void nbt::IoThread::RunAndWait(Fn &&fn) {
+    if (IsCurrent()) {
+        fn();
+        return;
+    }
+    std::promise<void> done;
+    auto finished = done.get_future();
+    asio::post(context_, [&] {
+        try {
+            fn();
+            done.set_value();
+        } catch (...) {
+            done.set_exception(std::current_exception());
+        }
+    });
+    finished.get();
+}

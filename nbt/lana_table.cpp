@@ -1,0 +1,97 @@
+#include "lana_table.h"
+
+#include <ifaddrs.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <netinet/in.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+namespace nbt {
+namespace {
+
+bool Eligible(const InterfaceAddress &entry) {
+    const unsigned needed = IFF_UP | IFF_BROADCAST;
+    return (entry.flags & needed) == needed && !(entry.flags & IFF_LOOPBACK) &&
+           !entry.broadcast.is_unspecified() && !entry.address.is_unspecified();
+}
+
+asio::ip::address_v4 ToAddress(const sockaddr *sa) {
+    if (!sa || sa->sa_family != AF_INET) return {};
+    sockaddr_in in{};
+    std::memcpy(&in, sa, sizeof in);
+    return asio::ip::address_v4(ntohl(in.sin_addr.s_addr));
+}
+
+}  // namespace
+
+std::vector<Lana> NumberLanas(const std::vector<InterfaceAddress> &interfaces, bool host_interfaces) {
+    std::vector<Lana> lanas;
+    Lana loopback;
+    loopback.number = 0;
+    loopback.loopback = true;
+    loopback.interface_name = "lo";
+    loopback.broadcast = asio::ip::address_v4(0x7FFFFFFFu);  // 127.255.255.255
+    lanas.push_back(loopback);
+    if (!host_interfaces) return lanas;
+
+    // First eligible address of each interface, keyed (and so ordered) by index.
+    std::map<unsigned, const InterfaceAddress *> by_index;
+    for (const InterfaceAddress &entry : interfaces)
+        if (Eligible(entry)) by_index.emplace(entry.index, &entry);
+
+    for (const auto &[index, entry] : by_index) {
+        if (lanas.size() > static_cast<std::size_t>(MAX_LANA)) break;
+        Lana lana;
+        lana.number = static_cast<UCHAR>(lanas.size());
+        lana.interface_name = entry->name;
+        lana.interface_index = index;
+        lana.address = entry->address;
+        lana.broadcast = entry->broadcast;
+        lana.mac = entry->mac;
+        lanas.push_back(lana);
+    }
+    return lanas;
+}
+
+std::vector<InterfaceAddress> ReadHostInterfaces() {
+    std::vector<InterfaceAddress> result;
+    ifaddrs *list = nullptr;
+    if (getifaddrs(&list) != 0) return result;
+
+    std::map<std::string, MacAddress> macs;
+    for (ifaddrs *it = list; it; it = it->ifa_next) {
+        if (!it->ifa_addr || it->ifa_addr->sa_family != AF_PACKET) continue;
+        sockaddr_ll link{};
+        std::memcpy(&link, it->ifa_addr, sizeof link);
+        MacAddress mac{};
+        if (link.sll_halen == mac.size()) std::copy(link.sll_addr, link.sll_addr + mac.size(), mac.begin());
+        macs[it->ifa_name] = mac;
+    }
+    for (ifaddrs *it = list; it; it = it->ifa_next) {
+        if (!it->ifa_addr || it->ifa_addr->sa_family != AF_INET) continue;
+        InterfaceAddress entry;
+        entry.name = it->ifa_name;
+        entry.index = if_nametoindex(it->ifa_name);
+        entry.flags = it->ifa_flags;
+        entry.address = ToAddress(it->ifa_addr);
+        if (it->ifa_flags & IFF_BROADCAST) entry.broadcast = ToAddress(it->ifa_broadaddr);
+        if (auto mac = macs.find(entry.name); mac != macs.end()) entry.mac = mac->second;
+        if (entry.index != 0) result.push_back(entry);
+    }
+    freeifaddrs(list);
+    return result;
+}
+
+UCHAR FillLanaEnum(const std::vector<Lana> &lanas, UCHAR *buffer, WORD length) {
+    if (!buffer) return NRC_BADDR;
+    const std::size_t needed = 1 + lanas.size();
+    if (length < needed) return NRC_BUFLEN;
+    buffer[0] = static_cast<UCHAR>(lanas.size());
+    for (std::size_t i = 0; i < lanas.size(); ++i) buffer[1 + i] = lanas[i].number;
+    return NRC_GOODRET;
+}
+
+}  // namespace nbt

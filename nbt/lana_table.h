@@ -1,0 +1,50 @@
+// The LANA numbering. LANA 0 is the loopback adapter; LANAs 1 and up are the
+// host's IPv4 interfaces that are up and have a broadcast address, in
+// interface-index order, so the numbering does not depend on the order in
+// which the interfaces came up.
+#pragma once
+
+#include <array>
+#include <asio/ip/address_v4.hpp>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "nb30.h"
+
+namespace nbt {
+
+using MacAddress = std::array<std::uint8_t, 6>;
+
+// One IPv4 address of one host interface, as the system lists it.
+struct InterfaceAddress {
+    std::string name;
+    unsigned index = 0;
+    unsigned flags = 0;  // IFF_*
+    asio::ip::address_v4 address;
+    asio::ip::address_v4 broadcast;  // unspecified when the interface has none
+    MacAddress mac{};
+};
+
+struct Lana {
+    UCHAR number = 0;
+    bool loopback = false;  // LANA 0; its address is chosen at reset
+    std::string interface_name;
+    unsigned interface_index = 0;
+    asio::ip::address_v4 address;
+    asio::ip::address_v4 broadcast;
+    MacAddress mac{};
+};
+
+// Numbers the interfaces: LANA 0 for loopback, then one LANA per eligible
+// interface (first IPv4 address listed for it) by ascending index. At most
+// MAX_LANA + 1 LANAs.
+std::vector<Lana> NumberLanas(const std::vector<InterfaceAddress> &interfaces, bool host_interfaces);
+
+// The host's IPv4 interface addresses (getifaddrs), with each one's MAC.
+std::vector<InterfaceAddress> ReadHostInterfaces();
+
+// Fills a LANA_ENUM of `length` bytes at `buffer` as NCBENUM does.
+UCHAR FillLanaEnum(const std::vector<Lana> &lanas, UCHAR *buffer, WORD length);
+
+}  // namespace nbt

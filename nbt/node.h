@@ -1,0 +1,157 @@
+// One reset LANA: its sockets, its limits, its pending NCBs, its counters and
+// the two services that carry the commands. NCBRESET opens a Node; the next
+// reset of that LANA shuts it down and opens a fresh one.
+//
+// Threading: a Node lives on the network thread (IoThread). Every member is
+// called there, and so is every handler a service registers.
+//
+// Lifetime: Nodes and services are held by std::shared_ptr. A service keeps
+// its Node alive (it is constructed with a shared_ptr to it); the Node drops
+// its services in Shutdown(), which breaks that cycle. Async handlers must
+// capture shared_from_this() of their service (never a bare `this`), so a
+// handler cancelled by Shutdown() still finds its object when it runs.
+#pragma once
+
+#include <array>
+#include <asio.hpp>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "completion.h"
+#include "lana_table.h"
+#include "nb30.h"
+#include "pending_table.h"
+#include "settings.h"
+
+namespace nbt {
+
+class NameService;
+class SessionService;
+
+// What NCBRESET asked for (callname bytes 0..3); 0 became the default and
+// values above 254 were clamped to 254.
+struct Limits {
+    std::uint8_t sessions = 16;
+    std::uint8_t ncbs = 16;
+    std::uint8_t names = 8;
+    bool reserve_name_number_1 = false;
+};
+
+// The limits an NCBRESET block asks for.
+Limits LimitsFromReset(const NCB &ncb, const Settings &settings);
+
+// Adapter statistics kept for NCBASTAT and node status answers. The node
+// counts datagrams it sends and receives; the session service adds its
+// session messages and aborts.
+struct NodeCounters {
+    std::chrono::steady_clock::time_point reset_time = std::chrono::steady_clock::now();
+    std::uint32_t xmit_success = 0;
+    std::uint32_t recv_success = 0;
+    std::uint16_t xmit_aborts = 0;
+    std::uint16_t iframe_xmit_err = 0;
+    std::uint16_t recv_buff_unavail = 0;
+    std::uint16_t xmit_buf_unavail = 0;
+};
+
+class Node : public std::enable_shared_from_this<Node> {
+public:
+    // Binds the LANA's sockets and starts its services. On failure returns
+    // null with *rc = NRC_OPENERR (port or address taken, no permission) or
+    // NRC_OSRESNOTAV (no socket could be created). preferred_host is the N of
+    // 127.0.0.N a previous reset of LANA 0 had, tried first (0: none).
+    static std::shared_ptr<Node> Open(const Lana &lana, const Limits &limits, const Settings &settings,
+                                      std::uint8_t preferred_host, UCHAR *rc);
+    ~Node();
+
+    // ---- identity -------------------------------------------------------
+    UCHAR lana_number() const { return lana_.number; }
+    bool is_loopback() const { return lana_.loopback; }
+    asio::ip::address_v4 address() const { return address_; }
+    asio::ip::address_v4 broadcast_address() const { return lana_.broadcast; }
+    // N of 127.0.0.N on LANA 0; 0 on other LANAs.
+    std::uint8_t host_number() const { return host_number_; }
+    std::uint16_t name_port() const { return name_port_; }
+    std::uint16_t session_port() const { return session_port_; }
+    // ip:name_port, where unicast requests and replies come to us.
+    asio::ip::udp::endpoint name_endpoint() const { return {address_, name_port_}; }
+    // broadcast:name_port, where broadcast requests go.
+    asio::ip::udp::endpoint broadcast_endpoint() const { return {lana_.broadcast, name_port_}; }
+    // ip:session_port, our session listener (also the target of local calls).
+    asio::ip::tcp::endpoint session_endpoint() const { return {address_, session_port_}; }
+    // LANA 0: 02:00:7F:00:00:N; other LANAs: the interface's MAC.
+    const MacAddress &adapter_address() const { return mac_; }
+
+    const Settings &settings() const { return settings_; }
+    const Limits &limits() const { return limits_; }
+    NodeCounters &counters() { return counters_; }
+    asio::io_context &io() { return io_; }
+
+    // Valid from Open() until Shutdown().
+    NameService &name_service() { return *name_service_; }
+    SessionService &session_service() { return *session_service_; }
+
+    // ---- sending ----------------------------------------------------------
+    // Sends one datagram from our unicast socket (so its source port is the
+    // name port, where defences come back to). The bytes are copied; it never
+    // blocks. Broadcasts go to broadcast_endpoint().
+    void SendDatagram(std::span<const std::uint8_t> datagram, const asio::ip::udp::endpoint &to);
+
+    // ---- completion -------------------------------------------------------
+    // Finishes a pending NCB with rc (once). Returns false if the NCB is no
+    // longer pending, e.g. because a reset cancelled it: then leave the NCB
+    // and its buffer alone, they belong to the caller again. Write an NCB's
+    // output fields or its buffer only while IsPending() holds, and call
+    // Complete() right after writing them.
+    bool Complete(NCB *ncb, UCHAR rc);
+    bool IsPending(const NCB *ncb) const { return pending_.Contains(ncb); }
+    std::size_t pending_count() const { return pending_.size(); }
+
+    // ---- used by the Provider --------------------------------------------
+    bool is_open() const { return open_; }
+    // Takes an accepted NCB (any command but RESET and ENUM): counts it
+    // against the NCB limit and routes it to its service.
+    void Submit(NCB *ncb, SyncWaiter *waiter);
+    // Reset or provider teardown: every pending NCB ends with NRC_CMDCAN,
+    // then the services shut down (names released, sessions aborted), then
+    // the sockets close. Idempotent.
+    void Shutdown();
+
+    Node(const Lana &lana, const Limits &limits, const Settings &settings);  // use Open()
+
+private:
+    UCHAR Bind(std::uint8_t preferred_host);
+    bool BindAt(const asio::ip::address_v4 &address);
+    void StartServices();
+    void ReceiveOn(asio::ip::udp::socket &socket, std::vector<std::uint8_t> &buffer,
+                   asio::ip::udp::endpoint &from, bool broadcast_socket);
+    void Accept();
+    void RetryLater(std::function<void()> again);
+
+    asio::io_context &io_;
+    Lana lana_;
+    Limits limits_;
+    Settings settings_;
+    bool open_ = false;
+
+    asio::ip::address_v4 address_;
+    std::uint8_t host_number_ = 0;
+    std::uint16_t name_port_ = 0;
+    std::uint16_t session_port_ = 0;
+    MacAddress mac_{};
+
+    asio::ip::udp::socket unicast_;
+    asio::ip::udp::socket broadcast_;
+    asio::ip::tcp::acceptor listener_;
+    std::vector<std::uint8_t> unicast_buffer_, broadcast_buffer_;
+    asio::ip::udp::endpoint unicast_from_, broadcast_from_;
+
+    PendingTable pending_;
+    NodeCounters counters_;
+    std::shared_ptr<NameService> name_service_;
+    std::shared_ptr<SessionService> session_service_;
+};
+
+}  // namespace nbt

@@ -1,0 +1,34 @@
+#include "pending_table.h"
+
+#include <algorithm>
+
+namespace nbt {
+
+bool PendingTable::Add(NCB *ncb, SyncWaiter *waiter, std::size_t limit) {
+    if (entries_.size() >= limit) return false;
+    entries_.push_back({ncb, waiter});
+    return true;
+}
+
+bool PendingTable::Contains(const NCB *ncb) const {
+    return std::any_of(entries_.begin(), entries_.end(), [ncb](const Entry &e) { return e.ncb == ncb; });
+}
+
+bool PendingTable::Complete(NCB *ncb, UCHAR rc) {
+    auto it = std::find_if(entries_.begin(), entries_.end(), [ncb](const Entry &e) { return e.ncb == ncb; });
+    if (it == entries_.end()) return false;
+    Entry entry = *it;
+    entries_.erase(it);
+    Deliver(entry.ncb, entry.waiter, rc);
+    return true;
+}
+
+void PendingTable::CompleteAll(UCHAR rc) {
+    // A post routine may submit new commands while we finish these; take
+    // the list first so those are not swept up here.
+    std::vector<Entry> entries;
+    entries.swap(entries_);
+    for (const Entry &entry : entries) Deliver(entry.ncb, entry.waiter, rc);
+}
+
+}  // namespace nbt

@@ -1,0 +1,33 @@
+// The NCBs a node has accepted and not yet finished. A reset finishes every
+// one of them, so no caller stays blocked across it.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "completion.h"
+#include "nb30.h"
+
+namespace nbt {
+
+class PendingTable {
+public:
+    // False (and nothing added) when `limit` NCBs are already pending.
+    bool Add(NCB *ncb, SyncWaiter *waiter, std::size_t limit);
+    bool Contains(const NCB *ncb) const;
+    // Finishes a pending NCB with rc; false if it was not pending (already
+    // finished or cancelled), in which case nothing is touched.
+    bool Complete(NCB *ncb, UCHAR rc);
+    // Finishes every pending NCB with rc, oldest first.
+    void CompleteAll(UCHAR rc);
+    std::size_t size() const { return entries_.size(); }
+
+private:
+    struct Entry {
+        NCB *ncb;
+        SyncWaiter *waiter;
+    };
+    std::vector<Entry> entries_;  // in submission order
+};
+
+}  // namespace nbt

@@ -1,0 +1,218 @@
+#include "provider.h"
+
+#include <algorithm>
+
+#include "io_thread.h"
+#include "nbt_event.h"
+#include "node.h"
+
+namespace nbt {
+namespace {
+
+bool IsKnownCommand(UCHAR command) {
+    switch (command) {
+        case NCBRESET:
+        case NCBENUM:
+        case NCBADDNAME:
+        case NCBDELNAME:
+        case NCBASTAT:
+        case NCBCALL:
+        case NCBLISTEN:
+        case NCBHANGUP:
+        case NCBSEND:
+        case NCBRECV:
+        case NCBSSTAT:
+            return true;
+        default:
+            return false;
+    }
+}
+
+UCHAR Command(const NCB *ncb) {
+    return ncb->ncb_command & static_cast<UCHAR>(~ASYNCH);
+}
+
+}  // namespace
+
+Limits LimitsFromReset(const NCB &ncb, const Settings &settings) {
+    auto pick = [](UCHAR asked, std::uint8_t fallback) -> std::uint8_t {
+        const int value = asked == 0 ? fallback : asked;
+        return static_cast<std::uint8_t>(std::clamp(value, 1, 254));
+    };
+    Limits limits;
+    limits.sessions = pick(ncb.ncb_callname[0], settings.default_sessions);
+    limits.ncbs = pick(ncb.ncb_callname[1], settings.default_ncbs);
+    limits.names = pick(ncb.ncb_callname[2], settings.default_names);
+    limits.reserve_name_number_1 = ncb.ncb_callname[3] != 0;
+    return limits;
+}
+
+Provider::Provider(Settings settings) : settings_(std::move(settings)), io_(IoThread::Get()) {
+    lanas_ = NumberLanas(settings_.host_interfaces ? ReadHostInterfaces() : std::vector<InterfaceAddress>{},
+                         settings_.host_interfaces);
+}
+
+Provider::~Provider() {
+    io_.RunAndWait([this] {
+        for (auto &[lana, node] : nodes_) node->Shutdown();
+        nodes_.clear();
+        // Blocks a completion routine submits from here on find no provider.
+        alive_.reset();
+    });
+}
+
+Provider &Provider::Default() {
+    static Provider provider;
+    return provider;
+}
+
+bool Provider::IsEnumerated(UCHAR lana) const {
+    std::lock_guard lock(mutex_);
+    return std::any_of(lanas_.begin(), lanas_.end(), [lana](const Lana &l) { return l.number == lana; });
+}
+
+bool Provider::IsReset(UCHAR lana) const {
+    std::lock_guard lock(mutex_);
+    return lana <= MAX_LANA && reset_.test(lana);
+}
+
+UCHAR Provider::Validate(const NCB *ncb) const {
+    const UCHAR command = Command(ncb);
+    if ((ncb->ncb_command & ASYNCH) && ncb->ncb_post && ncb->ncb_event) return NRC_ILLCMD;
+    if (!IsKnownCommand(command)) return NRC_ILLCMD;
+    if (command == NCBENUM) return NRC_GOODRET;
+    if (!IsEnumerated(ncb->ncb_lana_num)) return NRC_BRIDGE;
+    if (command != NCBRESET && !IsReset(ncb->ncb_lana_num)) return NRC_ENVNOTDEF;
+    return NRC_GOODRET;
+}
+
+UCHAR Provider::Netbios(NCB *ncb) {
+    if (!ncb) return NRC_INVADDRESS;
+    // A block still in progress is not touched at all, not even its return
+    // code: that would corrupt the command it carries.
+    if (!BeginInFlight(ncb)) return NRC_IFBUSY;
+
+    const bool async = (ncb->ncb_command & ASYNCH) != 0;
+    UCHAR rc = Validate(ncb);
+    // The network thread cannot wait for itself: a completion routine may
+    // only submit the asynchronous forms.
+    if (rc == NRC_GOODRET && !async && io_.IsCurrent()) rc = NRC_IFBUSY;
+    if (rc != NRC_GOODRET) return RejectAtOnce(ncb, rc);
+
+    std::weak_ptr<Alive> alive = alive_;
+    if (async) {
+        ncb->ncb_retcode = NRC_PENDING;
+        ncb->ncb_cmd_cplt = NRC_PENDING;
+        if (ncb->ncb_event) ncb->ncb_event->Reset();
+        asio::post(io_.context(), [this, alive, ncb] {
+            if (alive.expired())
+                Deliver(ncb, nullptr, NRC_ENVNOTDEF);
+            else
+                Dispatch(ncb, nullptr);
+        });
+        return NRC_GOODRET;
+    }
+
+    SyncWaiter waiter;
+    asio::post(io_.context(), [this, alive, ncb, &waiter] {
+        if (alive.expired())
+            Deliver(ncb, &waiter, NRC_ENVNOTDEF);
+        else
+            Dispatch(ncb, &waiter);
+    });
+    waiter.Wait();
+    return ncb->ncb_retcode;
+}
+
+void Provider::Dispatch(NCB *ncb, SyncWaiter *waiter) {
+    const UCHAR command = Command(ncb);
+    if (command == NCBENUM) {
+        Deliver(ncb, waiter, Enumerate(ncb));
+        return;
+    }
+    if (command == NCBRESET) {
+        UCHAR rc;
+        try {
+            rc = Reset(ncb);
+        } catch (const std::bad_alloc &) {
+            rc = NRC_NORES;
+        } catch (...) {
+            rc = NRC_SYSTEM;
+        }
+        Deliver(ncb, waiter, rc);
+        return;
+    }
+    auto node = nodes_.find(ncb->ncb_lana_num);
+    if (node == nodes_.end()) {
+        // Freed by a reset that ran after this block was accepted.
+        Deliver(ncb, waiter, NRC_ENVNOTDEF);
+        return;
+    }
+    node->second->Submit(ncb, waiter);
+}
+
+void Provider::RefreshLanas() {
+    auto lanas =
+        NumberLanas(settings_.host_interfaces ? ReadHostInterfaces() : std::vector<InterfaceAddress>{},
+                    settings_.host_interfaces);
+    std::lock_guard lock(mutex_);
+    lanas_ = std::move(lanas);
+}
+
+UCHAR Provider::Enumerate(NCB *ncb) {
+    RefreshLanas();
+    std::vector<Lana> lanas;
+    {
+        std::lock_guard lock(mutex_);
+        lanas = lanas_;
+    }
+    return FillLanaEnum(lanas, ncb->ncb_buffer, ncb->ncb_length);
+}
+
+UCHAR Provider::Reset(NCB *ncb) {
+    const UCHAR number = ncb->ncb_lana_num;
+    RefreshLanas();
+    std::optional<Lana> lana;
+    {
+        std::lock_guard lock(mutex_);
+        for (const Lana &l : lanas_)
+            if (l.number == number) lana = l;
+    }
+
+    if (auto old = nodes_.find(number); old != nodes_.end()) {
+        if (old->second->is_loopback()) last_loopback_host_ = old->second->host_number();
+        old->second->Shutdown();
+        nodes_.erase(old);
+        std::lock_guard lock(mutex_);
+        reset_.reset(number);
+    }
+    if (!lana) return NRC_BRIDGE;               // the interface went away since Netbios() looked
+    if (ncb->ncb_lsn != 0) return NRC_GOODRET;  // free only
+
+    UCHAR rc = NRC_GOODRET;
+    auto node = Node::Open(*lana, LimitsFromReset(*ncb, settings_), settings_,
+                           lana->loopback ? last_loopback_host_ : 0, &rc);
+    if (!node) return rc;
+    if (node->is_loopback()) last_loopback_host_ = node->host_number();
+    nodes_[number] = node;
+    std::lock_guard lock(mutex_);
+    reset_.set(number);
+    return NRC_GOODRET;
+}
+
+std::optional<asio::ip::address_v4> Provider::LanaAddress(UCHAR lana) const {
+    std::optional<asio::ip::address_v4> address;
+    WithNode(lana, [&](Node *node) {
+        if (node) address = node->address();
+    });
+    return address;
+}
+
+void Provider::WithNode(UCHAR lana, const std::function<void(Node *)> &fn) const {
+    io_.RunAndWait([&] {
+        auto it = nodes_.find(lana);
+        fn(it == nodes_.end() ? nullptr : it->second.get());
+    });
+}
+
+}  // namespace nbt

@@ -1,0 +1,77 @@
+// The NetBIOS provider: one node set (its LANA table, its reset LANAs, its
+// loopback address 127.0.0.N). The global Netbios() uses the process-wide
+// Default() provider; tests construct more Providers, each one its own node
+// on the loopback LANA, with its own Settings.
+//
+// All Providers share the one network thread (IoThread).
+#pragma once
+
+#include <asio/ip/address_v4.hpp>
+#include <bitset>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "completion.h"
+#include "lana_table.h"
+#include "nb30.h"
+#include "settings.h"
+
+namespace nbt {
+
+class IoThread;
+class Node;
+
+class Provider {
+public:
+    explicit Provider(Settings settings = {});
+    // Ends every pending NCB (NRC_CMDCAN) and closes every node.
+    ~Provider();
+    Provider(const Provider &) = delete;
+    Provider &operator=(const Provider &) = delete;
+
+    // What Netbios() does. Validates at once (NULL block, unknown command,
+    // event and post both given, LANA not enumerated, LANA not reset), then
+    // hands the block to the network thread. The synchronous form waits for
+    // completion; the asynchronous form returns NRC_GOODRET with
+    // ncb_retcode = ncb_cmd_cplt = NRC_PENDING and completes later through
+    // ncb_post or ncb_event, on the network thread.
+    UCHAR Netbios(NCB *ncb);
+
+    static Provider &Default();
+
+    const Settings &settings() const { return settings_; }
+    // The address LANA `lana` was reset on, if it is reset.
+    std::optional<asio::ip::address_v4> LanaAddress(UCHAR lana) const;
+    // Runs fn(node) on the network thread with the node of a reset LANA (or
+    // null), and waits. For tests and diagnostics.
+    void WithNode(UCHAR lana, const std::function<void(Node *)> &fn) const;
+
+private:
+    struct Alive {};
+
+    void Dispatch(NCB *ncb, SyncWaiter *waiter);  // network thread
+    UCHAR Reset(NCB *ncb);                        // network thread
+    UCHAR Enumerate(NCB *ncb);                    // network thread
+    void RefreshLanas();
+    bool IsEnumerated(UCHAR lana) const;
+    bool IsReset(UCHAR lana) const;
+    UCHAR Validate(const NCB *ncb) const;
+
+    Settings settings_;
+    IoThread &io_;
+    std::shared_ptr<Alive> alive_ = std::make_shared<Alive>();
+
+    mutable std::mutex mutex_;  // guards lanas_ and reset_, read by callers
+    std::vector<Lana> lanas_;
+    std::bitset<MAX_LANA + 1> reset_;
+
+    // Network thread only.
+    std::map<UCHAR, std::shared_ptr<Node>> nodes_;
+    std::uint8_t last_loopback_host_ = 0;
+};
+
+}  // namespace nbt

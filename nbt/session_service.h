@@ -1,0 +1,79 @@
+// The session service of one reset LANA: the NCBs that open, use and close
+// sessions (CALL, LISTEN, HANGUP, SEND, RECV, SSTAT) and the connections the
+// node's session listener accepts. Network thread only.
+#pragma once
+
+#include <asio.hpp>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "nb30.h"
+#include "netbios_name.h"
+#include "session_numbers.h"
+
+namespace nbt {
+
+class Node;
+class Session;
+class SessionAnswer;
+
+class SessionService : public std::enable_shared_from_this<SessionService> {
+public:
+    explicit SessionService(std::shared_ptr<Node> node);
+    ~SessionService();
+    SessionService(const SessionService &) = delete;
+    SessionService &operator=(const SessionService &) = delete;
+
+    // NCBCALL, NCBLISTEN, NCBHANGUP, NCBSEND, NCBRECV, NCBSSTAT (either form).
+    void Submit(NCB *ncb);
+    // A connection on the node's session port.
+    void OnAccept(asio::ip::tcp::socket socket);
+    // Reset: every session ends with an RST, half-open connections close.
+    // The node has already ended the pending NCBs.
+    void Shutdown();
+
+    // True while `name` has a session up or a call in progress (pending
+    // LISTENs do not count): a DELNAME then only marks it deregistered.
+    bool HasSessions(const NetbiosName &name) const;
+    // The name left our table: its pending LISTENs end with NRC_NAMERR.
+    void OnNameDeleted(const NetbiosName &name);
+
+    // ---- for Session and SessionAnswer ------------------------------------
+    // The session's number is free again; ends the name's last session if so.
+    void Release(Session &session);
+    // A session hung up and now waits for the peer's FIN outside the table.
+    void Draining(const std::shared_ptr<Session> &session);
+    // An incoming SESSION REQUEST: the LISTEN it completes (now marked as
+    // taken), or null and the negative response code in *refusal.
+    std::shared_ptr<Session> MatchListen(const NetbiosName &called, const NetbiosName &calling,
+                                         const std::string &scope, std::uint8_t *refusal);
+    // Puts back a listen taken by MatchListen whose answer could not be sent.
+    void ReturnListen(const std::shared_ptr<Session> &session);
+    void AnswerDone(SessionAnswer *answer);
+
+private:
+    void Listen(NCB *ncb);
+    void Call(NCB *ncb);
+    void Hangup(NCB *ncb);
+    void Send(NCB *ncb);
+    void Receive(NCB *ncb);
+    void Status(NCB *ncb);
+    // The entry for ncb_lsn, or null after ending the NCB with NRC_SNUMOUT.
+    std::shared_ptr<Session> Lookup(NCB *ncb);
+    // Checks ncb_name for LISTEN and CALL; 0 when it may open a session.
+    UCHAR CheckLocalName(const NCB *ncb) const;
+    std::shared_ptr<Session> Open(NCB *ncb);
+
+    std::shared_ptr<Node> node_;
+    bool open_ = true;
+    SessionNumbers numbers_;
+    std::map<UCHAR, std::shared_ptr<Session>> sessions_;
+    // Pending LISTENs in the order they were posted; a taken one is null
+    // until its answer is out.
+    std::vector<std::shared_ptr<Session>> listens_;
+    std::vector<std::shared_ptr<SessionAnswer>> answers_;
+    std::vector<std::weak_ptr<Session>> draining_;
+};
+
+}  // namespace nbt

@@ -1,0 +1,58 @@
+// The provider's own settings. The defaults need no file; tests and tools
+// construct a Provider with their own copy.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "nb30.h"
+
+namespace nbt {
+
+struct Settings {
+    // LANA 0, the loopback adapter: unprivileged ports, so two consoles on
+    // one machine reach each other without root.
+    std::uint16_t loopback_name_port = 10137;     // udp
+    std::uint16_t loopback_session_port = 10139;  // tcp
+    // The 127.0.0.N addresses LANA 0 may take, tried from first to last.
+    std::uint8_t loopback_first = 1;
+    std::uint8_t loopback_last = 254;
+
+    // LANAs 1 and up, the host's IPv4 broadcast interfaces.
+    std::uint16_t name_port = 137;     // udp
+    std::uint16_t session_port = 139;  // tcp
+    // false: enumerate LANA 0 only.
+    bool host_interfaces = true;
+
+    // Name service timers. Broadcast requests (registration, query) and
+    // unicast requests (node status) are each sent `count` times, `timeout`
+    // apart.
+    std::chrono::milliseconds bcast_retry_timeout{250};
+    int bcast_retry_count = 3;
+    std::chrono::milliseconds ucast_retry_timeout{750};
+    int ucast_retry_count = 3;
+    std::chrono::milliseconds conflict_timer{1000};
+
+    // Session service.
+    int ssn_retry_count = 4;  // retargets followed per call
+    std::chrono::milliseconds ssn_close_timeout{30000};
+    std::chrono::milliseconds ssn_keep_alive{0};  // 0 = never send keep-alives
+
+    // NetBIOS scope appended to every encoded name ("" = none), dotted.
+    std::string scope;
+
+    // Limits used when NCBRESET leaves a callname byte at 0.
+    std::uint8_t default_sessions = 16;
+    std::uint8_t default_ncbs = 16;
+    std::uint8_t default_names = 8;
+
+    // Tests only: called on the network thread for every NCB a reset node is
+    // about to route to a service. Returning true keeps the NCB pending in
+    // the node untouched (until a reset cancels it), which lets the core be
+    // tested without a service that blocks.
+    std::function<bool(const NCB &)> hold_for_test;
+};
+
+}  // namespace nbt
