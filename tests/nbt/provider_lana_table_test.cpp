@@ -1,0 +1,87 @@
+// LANA numbering from a list of interface addresses: which interfaces get a
+// LANA and in what order.
+#include <gtest/gtest.h>
+#include <net/if.h>
+
+#include "lana_table.h"
+
+namespace nbt {
+namespace {
+
+InterfaceAddress Entry(const char *name, unsigned index, const char *address, const char *broadcast,
+                       unsigned flags = IFF_UP | IFF_BROADCAST) {
+    InterfaceAddress entry;
+    entry.name = name;
+    entry.index = index;
+    entry.flags = flags;
+    entry.address = asio::ip::make_address_v4(address);
+    if (broadcast) entry.broadcast = asio::ip::make_address_v4(broadcast);
+    entry.mac = {0x02, 0, 0, 0, 0, static_cast<std::uint8_t>(index)};
+    return entry;
+}
+
+TEST(LanaTable, NumbersEligibleInterfacesByIndex) {
+    // Listed in the order they came up, not by index.
+    const std::vector<InterfaceAddress> interfaces = {
+        Entry("eth9", 9, "10.9.0.1", "10.9.0.255"),
+        Entry("lo", 1, "127.0.0.1", nullptr, IFF_UP | IFF_LOOPBACK),
+        Entry("eth2", 2, "10.2.0.1", "10.2.0.255"),
+        Entry("down3", 3, "10.3.0.1", "10.3.0.255", IFF_BROADCAST),       // not up
+        Entry("ptp4", 4, "10.4.0.1", nullptr, IFF_UP | IFF_POINTOPOINT),  // no broadcast
+        Entry("eth2", 2, "10.2.1.1", "10.2.1.255"),                       // second address
+        Entry("eth5", 5, "10.5.0.1", "10.5.0.255"),
+    };
+    const auto lanas = NumberLanas(interfaces, true);
+    ASSERT_EQ(lanas.size(), 4u);
+    EXPECT_TRUE(lanas[0].loopback);
+    EXPECT_EQ(lanas[0].number, 0);
+    EXPECT_EQ(lanas[0].broadcast.to_string(), "127.255.255.255");
+
+    EXPECT_EQ(lanas[1].number, 1);
+    EXPECT_EQ(lanas[1].interface_name, "eth2");
+    EXPECT_EQ(lanas[1].address.to_string(), "10.2.0.1");  // the first address listed
+    EXPECT_EQ(lanas[1].broadcast.to_string(), "10.2.0.255");
+    EXPECT_EQ(lanas[1].mac[5], 2);
+    EXPECT_EQ(lanas[2].interface_name, "eth5");
+    EXPECT_EQ(lanas[3].interface_name, "eth9");
+    EXPECT_EQ(lanas[3].number, 3);
+
+    // Same interfaces listed the other way round: same numbering.
+    std::vector<InterfaceAddress> reversed(interfaces.rbegin(), interfaces.rend());
+    reversed.erase(reversed.begin() + 1);  // keep 10.2.0.1 as eth2's first address
+    const auto again = NumberLanas(reversed, true);
+    ASSERT_EQ(again.size(), 4u);
+    for (std::size_t i = 0; i < again.size(); ++i)
+        EXPECT_EQ(again[i].interface_name, lanas[i].interface_name);
+}
+
+TEST(LanaTable, LoopbackOnlyAndTheLanaLimit) {
+    std::vector<InterfaceAddress> many;
+    for (unsigned i = 1; i <= 300; ++i) many.push_back(Entry("vethX", i, "10.0.0.1", "10.0.0.255"));
+    EXPECT_EQ(NumberLanas(many, false).size(), 1u);
+    const auto lanas = NumberLanas(many, true);
+    ASSERT_EQ(lanas.size(), static_cast<std::size_t>(MAX_LANA + 1));
+    EXPECT_EQ(lanas.back().number, MAX_LANA);
+}
+
+TEST(LanaTable, EnumerationFitsTheBufferOrIsRefused) {
+    const auto lanas = NumberLanas({Entry("eth2", 2, "10.2.0.1", "10.2.0.255")}, true);
+    LANA_ENUM out{};
+    ASSERT_EQ(FillLanaEnum(lanas, reinterpret_cast<UCHAR *>(&out), sizeof out), NRC_GOODRET);
+    EXPECT_EQ(out.length, 2);
+    EXPECT_EQ(out.lana[0], 0);
+    EXPECT_EQ(out.lana[1], 1);
+
+    // Exactly count + 1 bytes is enough; one less is not.
+    UCHAR exact[3] = {0xEE, 0xEE, 0xEE};
+    EXPECT_EQ(FillLanaEnum(lanas, exact, 3), NRC_GOODRET);
+    EXPECT_EQ(exact[0], 2);
+    UCHAR small[2] = {0xEE, 0xEE};
+    EXPECT_EQ(FillLanaEnum(lanas, small, 2), NRC_BUFLEN);
+    EXPECT_EQ(small[0], 0xEE);
+    EXPECT_EQ(FillLanaEnum(lanas, nullptr, 256), NRC_BADDR);
+    EXPECT_EQ(FillLanaEnum(lanas, nullptr, 0), NRC_BADDR);
+}
+
+}  // namespace
+}  // namespace nbt
