@@ -1,32 +1,241 @@
-// Stand-in until the session service lands: every command is refused at
-// once and incoming connections are closed.
 #include "session_service.h"
 
+#include <algorithm>
+#include <vector>
+
+#include "name_service.h"
 #include "node.h"
+#include "session.h"
+#include "session_answer.h"
+#include "session_pairing.h"
+#include "session_status.h"
 
 namespace nbt {
+namespace {
 
-SessionService::SessionService(std::shared_ptr<Node> node) : node_(std::move(node)) {}
+UCHAR NameState(UCHAR flags) {
+    return flags & 0x07;
+}
+
+}  // namespace
+
+SessionService::SessionService(std::shared_ptr<Node> node)
+    : node_(std::move(node)), numbers_(node_->limits().sessions) {}
+
+SessionService::~SessionService() {
+    Shutdown();
+}
 
 void SessionService::Submit(NCB *ncb) {
-    node_->Complete(ncb, NRC_ILLCMD);
+    if (!open_) return void(node_->Complete(ncb, NRC_ENVNOTDEF));
+    switch (ncb->ncb_command & ~ASYNCH) {
+        case NCBLISTEN:
+            return Listen(ncb);
+        case NCBCALL:
+            return Call(ncb);
+        case NCBHANGUP:
+            return Hangup(ncb);
+        case NCBSEND:
+            return Send(ncb);
+        case NCBRECV:
+            return Receive(ncb);
+        case NCBSSTAT:
+            return Status(ncb);
+        default:
+            node_->Complete(ncb, NRC_ILLCMD);
+    }
+}
+
+UCHAR SessionService::CheckLocalName(const NCB *ncb) const {
+    const NetbiosName name = NameFromField(ncb->ncb_name);
+    if (IsWildcardOrEmpty(name)) return NRC_NOWILD;
+    const auto held = node_->name_service().Find(name);
+    if (!held) return NRC_NOWILD;
+    switch (NameState(held->flags)) {
+        case REGISTERED:
+            return NRC_GOODRET;
+        case DUPLICATE:
+        case DUPLICATE_DEREG:
+            return NRC_NAMCONF;
+        default:
+            return NRC_NOWILD;  // still registering, or on its way out
+    }
+}
+
+std::shared_ptr<Session> SessionService::Open(NCB *ncb) {
+    if (const UCHAR rc = CheckLocalName(ncb)) {
+        node_->Complete(ncb, rc);
+        return nullptr;
+    }
+    const auto lsn = numbers_.Allocate();
+    if (!lsn) {
+        node_->Complete(ncb, NRC_LOCTFUL);
+        return nullptr;
+    }
+    auto session = std::make_shared<Session>(node_, this, *lsn, ncb);
+    sessions_[*lsn] = session;
+    return session;
+}
+
+void SessionService::Listen(NCB *ncb) {
+    if (auto session = Open(ncb)) listens_.push_back({session, false});
+}
+
+void SessionService::Call(NCB *ncb) {
+    const NetbiosName callname = NameFromField(ncb->ncb_callname);
+    if (IsWildcardOrEmpty(callname)) return void(node_->Complete(ncb, NRC_NOWILD));
+    auto session = Open(ncb);
+    if (!session) return;
+    const std::uint16_t port = node_->session_port();
+    node_->name_service().Resolve(callname, [session, port](std::optional<asio::ip::address_v4> address) {
+        if (session->phase() != SessionPhase::kCalling) return;  // hung up or reset meanwhile
+        if (!address) return session->EndOpener(NRC_NOCALL);
+        session->Connect({asio::ip::tcp::endpoint(*address, port)});
+    });
+}
+
+std::shared_ptr<Session> SessionService::Lookup(NCB *ncb) {
+    const auto it = sessions_.find(ncb->ncb_lsn);
+    if (it == sessions_.end()) {
+        node_->Complete(ncb, NRC_SNUMOUT);
+        return nullptr;
+    }
+    return it->second;
+}
+
+void SessionService::Hangup(NCB *ncb) {
+    if (auto session = Lookup(ncb)) session->Hangup(ncb);
+}
+
+void SessionService::Send(NCB *ncb) {
+    if (auto session = Lookup(ncb)) session->Send(ncb);
+}
+
+void SessionService::Receive(NCB *ncb) {
+    if (auto session = Lookup(ncb)) session->Receive(ncb);
+}
+
+void SessionService::Status(NCB *ncb) {
+    if (ncb->ncb_length < sizeof(SESSION_HEADER)) return void(node_->Complete(ncb, NRC_BUFLEN));
+    if (!ncb->ncb_buffer) return void(node_->Complete(ncb, NRC_BADDR));
+    const NetbiosName name = NameFromField(ncb->ncb_name);
+    const bool all = name[0] == '*';
+    UCHAR sess_name = 0xFF;
+    if (!all) {
+        const auto held = node_->name_service().Find(name);
+        if (!held || name[0] == 0) return void(node_->Complete(ncb, NRC_NOWILD));
+        sess_name = held->number;
+    }
+    std::vector<SessionStatusEntry> entries;
+    for (const auto &[lsn, session] : sessions_) {
+        if (!all && session->local() != name) continue;
+        SessionStatusEntry entry;
+        entry.lsn = lsn;
+        entry.state = session->StatusState();
+        entry.local = session->local();
+        entry.remote = session->remote();
+        entry.receives = static_cast<UCHAR>(std::min<std::size_t>(session->pending_receives(), 255));
+        entry.sends = static_cast<UCHAR>(std::min<std::size_t>(session->pending_sends(), 255));
+        entries.push_back(entry);
+    }
+    const auto fill = FillSessionStatus(sess_name, entries, ncb->ncb_buffer, ncb->ncb_length);
+    ncb->ncb_length = fill.length;
+    node_->Complete(ncb, fill.rc);
 }
 
 void SessionService::OnAccept(asio::ip::tcp::socket socket) {
-    asio::error_code ignored;
-    socket.close(ignored);
+    if (!open_) return;
+    auto answer = std::make_shared<SessionAnswer>(node_, this, std::move(socket));
+    answers_.push_back(answer);
+    answer->Start();
 }
 
-void SessionService::Shutdown() {}
-
-bool SessionService::HasSessions(const NetbiosName &) const {
-    return false;
+void SessionService::AnswerDone(SessionAnswer *answer) {
+    std::erase_if(answers_, [answer](const auto &a) { return a.get() == answer; });
 }
 
-void SessionService::OnNameDeleted(const NetbiosName &) {}
+std::shared_ptr<Session> SessionService::MatchListen(const NetbiosName &called, const NetbiosName &calling,
+                                                     const std::string &scope, std::uint8_t *refusal) {
+    std::erase_if(listens_,
+                  [](const PendingListen &l) { return l.session->phase() != SessionPhase::kListening; });
+    const auto held = node_->name_service().Find(called);
+    const bool usable = held && NameState(held->flags) == REGISTERED && scope == node_->settings().scope;
+
+    std::vector<ListenView> views;
+    std::vector<std::size_t> index;
+    for (std::size_t i = 0; i < listens_.size(); ++i) {
+        if (listens_[i].taken) continue;
+        views.push_back({&listens_[i].session->local(), &listens_[i].session->remote()});
+        index.push_back(i);
+    }
+    const Pairing pairing = PairSessionRequest(called, calling, usable, views);
+    if (!pairing.listen) {
+        *refusal = static_cast<std::uint8_t>(pairing.refusal);
+        return nullptr;
+    }
+    PendingListen &chosen = listens_[index[*pairing.listen]];
+    chosen.taken = true;
+    return chosen.session;
+}
+
+void SessionService::ReturnListen(const std::shared_ptr<Session> &session) {
+    for (auto &listen : listens_)
+        if (listen.session == session) listen.taken = false;
+}
+
+void SessionService::Release(Session &session) {
+    const auto it = sessions_.find(session.lsn());
+    if (it == sessions_.end() || it->second.get() != &session) return;
+    const NetbiosName name = session.local();
+    auto keep = it->second;  // the caller may be running inside it
+    sessions_.erase(it);
+    numbers_.Release(session.lsn());
+    std::erase_if(listens_, [&session](const PendingListen &l) { return l.session.get() == &session; });
+    if (!open_ || HasSessions(name)) return;
+    const auto held = node_->name_service().Find(name);
+    if (held && (NameState(held->flags) == DEREGISTERED || NameState(held->flags) == DUPLICATE_DEREG))
+        node_->name_service().OnSessionsClosed(name);
+}
+
+void SessionService::Draining(const std::shared_ptr<Session> &session) {
+    std::erase_if(draining_, [](const std::weak_ptr<Session> &s) {
+        auto locked = s.lock();
+        return !locked || locked->phase() != SessionPhase::kDraining;
+    });
+    draining_.push_back(session);
+}
+
+bool SessionService::HasSessions(const NetbiosName &name) const {
+    return std::any_of(sessions_.begin(), sessions_.end(), [&name](const auto &entry) {
+        return entry.second->HoldsName() && entry.second->local() == name;
+    });
+}
 
 std::size_t SessionService::SessionCount() const {
-    return 0;
+    return sessions_.size();
+}
+
+void SessionService::OnNameDeleted(const NetbiosName &name) {
+    std::vector<std::shared_ptr<Session>> ended;
+    for (const auto &listen : listens_)
+        if (listen.session->local() == name && listen.session->phase() == SessionPhase::kListening)
+            ended.push_back(listen.session);
+    for (const auto &session : ended) session->EndOpener(NRC_NAMERR);
+}
+
+void SessionService::Shutdown() {
+    if (!open_) return;
+    open_ = false;
+    auto sessions = std::move(sessions_);
+    sessions_.clear();
+    listens_.clear();
+    for (auto &[lsn, session] : sessions) session->Detach();
+    auto answers = std::move(answers_);
+    answers_.clear();
+    for (auto &answer : answers) answer->Stop();
+    for (auto &weak : draining_)
+        if (auto session = weak.lock()) session->Detach();
+    draining_.clear();
 }
 
 }  // namespace nbt

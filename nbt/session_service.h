@@ -6,6 +6,7 @@
 #include <asio.hpp>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "nb30.h"
@@ -36,6 +37,9 @@ public:
     // True while `name` has a session up or a call in progress (pending
     // LISTENs do not count): a DELNAME then only marks it deregistered.
     bool HasSessions(const NetbiosName &name) const;
+    // Sessions in the table (pending LISTENs and CALLs included), for the
+    // adapter status.
+    std::size_t SessionCount() const;
     // The name left our table: its pending LISTENs end with NRC_NAMERR.
     void OnNameDeleted(const NetbiosName &name);
 
@@ -69,9 +73,14 @@ private:
     bool open_ = true;
     SessionNumbers numbers_;
     std::map<UCHAR, std::shared_ptr<Session>> sessions_;
-    // Pending LISTENs in the order they were posted; a taken one is null
-    // until its answer is out.
-    std::vector<std::shared_ptr<Session>> listens_;
+    // Pending LISTENs in the order they were posted. A taken one waits for
+    // its positive answer to go out; entries whose session has moved on are
+    // dropped as the list is next searched.
+    struct PendingListen {
+        std::shared_ptr<Session> session;
+        bool taken = false;
+    };
+    std::vector<PendingListen> listens_;
     std::vector<std::shared_ptr<SessionAnswer>> answers_;
     std::vector<std::weak_ptr<Session>> draining_;
 };

@@ -1,0 +1,148 @@
+// One local session table entry: from the LISTEN or CALL that reserves its
+// number, through the established TCP connection, to the close that is
+// reported once. Lives on the network thread; every async handler holds a
+// shared_ptr to it, so a handler that runs after a reset finds it detached.
+#pragma once
+
+#include <array>
+#include <asio.hpp>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+#include "codec/session_packet.h"
+#include "nb30.h"
+#include "netbios_name.h"
+
+namespace nbt {
+
+class Node;
+class SessionService;
+
+enum class SessionPhase {
+    kListening,    // LISTEN pending, no connection yet
+    kCalling,      // CALL in progress: resolve, connect, request
+    kEstablished,  // data flows
+    kHangingUp,    // HANGUP waits for the sends in flight
+    kClosed,       // peer closed (FIN); reported once by the next command
+    kAborted,      // connection failed (RST, bad packet, send timeout); same
+    kDraining,     // hung up: our FIN sent, the peer's awaited; out of the table
+    kGone,         // released or detached; nothing left to do
+};
+
+class Session : public std::enable_shared_from_this<Session> {
+public:
+    // rto/sto in 500 ms units, 0 = none. opener: the LISTEN or CALL NCB.
+    Session(std::shared_ptr<Node> node, SessionService *service, UCHAR lsn, NCB *opener);
+    ~Session();
+
+    UCHAR lsn() const { return lsn_; }
+    const NetbiosName &local() const { return local_; }
+    const NetbiosName &remote() const { return remote_; }
+    SessionPhase phase() const { return phase_; }
+    NCB *opener() const { return opener_; }
+    // The SESSION_BUFFER state byte.
+    UCHAR StatusState() const;
+    std::size_t pending_receives() const { return receives_.size(); }
+    std::size_t pending_sends() const { return sends_.size(); }
+    // Holds its local name for a session (a pending LISTEN does not).
+    bool HoldsName() const;
+
+    // A listen matched: the connection and the caller's name. Completes the LISTEN.
+    void Accept(asio::ip::tcp::socket socket, const NetbiosName &caller);
+    // A call's name was resolved to these session endpoints (tried in order).
+    void Connect(std::vector<asio::ip::tcp::endpoint> targets);
+
+    void Send(NCB *ncb);
+    void Receive(NCB *ncb);
+    void Hangup(NCB *ncb);
+    // Ends the LISTEN or CALL still pending with rc, and releases the number.
+    void EndOpener(UCHAR rc);
+
+    // Reset: RST to the peer, timers stopped, no NCB touched (the node has
+    // already ended them). The session never calls its service again.
+    void Detach();
+
+private:
+    struct PendingIo {
+        NCB *ncb;
+        std::unique_ptr<asio::steady_timer> timer;
+        std::array<std::uint8_t, codec::kSessionHeaderSize> header{};
+    };
+
+    bool Live() const { return phase_ != SessionPhase::kGone; }
+    void Finish(NCB *ncb, UCHAR rc);
+    void Release();
+    std::unique_ptr<asio::steady_timer> StartTimer(UCHAR units, NCB *ncb, bool send);
+    void OnTimeout(NCB *ncb, bool send);
+
+    // Call setup (session_call.cpp).
+    void ConnectNext();
+    void OnConnected(const asio::error_code &ec);
+    void OnCallReply(const asio::error_code &ec);
+    void OnCallReplyBody(const asio::error_code &ec);
+    void FailCall(UCHAR rc);
+    void ArmSetupTimer();
+
+    // Data (session_data.cpp).
+    void Establish();
+    void ReadHeader();
+    void OnHeader(const asio::error_code &ec, std::size_t bytes);
+    void OnBody(const asio::error_code &ec);
+    void DeliverMessage();
+    void WriteFront();
+    void OnWritten(NCB *ncb, const asio::error_code &ec);
+
+    // Closing (session_close.cpp).
+    void PeerClosed();
+    void Abort(bool reset_peer);
+    void Closed(UCHAR code);
+    void ReportClose(NCB *ncb);
+    void FinishHangup();
+    void Drain();
+    void CloseSocket(bool reset_peer);
+
+    std::shared_ptr<Node> node_;
+    SessionService *service_;
+    UCHAR lsn_;
+    NetbiosName local_;
+    NetbiosName remote_;
+    UCHAR rto_;
+    UCHAR sto_;
+    SessionPhase phase_;
+    NCB *opener_;  // the LISTEN or CALL while it is pending
+    UCHAR close_code_ = NRC_GOODRET;
+
+    asio::ip::tcp::socket socket_;
+    asio::steady_timer setup_timer_;
+
+    // Call setup.
+    std::vector<asio::ip::tcp::endpoint> targets_;
+    std::size_t next_target_ = 0;
+    int retargets_ = 0;
+    std::vector<std::uint8_t> request_;
+    std::array<std::uint8_t, 6> reply_body_{};
+    std::size_t reply_length_ = 0;
+
+    // Receiving: at most one message is held ahead of the receives; reading
+    // stops until it has been handed out, so TCP holds the sender back.
+    std::array<std::uint8_t, codec::kSessionHeaderSize> in_header_{};
+    std::unique_ptr<std::uint8_t[]> body_;
+    std::size_t body_capacity_ = 0;
+    std::size_t body_length_ = 0;
+    std::size_t body_offset_ = 0;
+    bool message_ready_ = false;
+    bool reading_ = false;
+    std::deque<PendingIo> receives_;
+
+    // Sending: one SESSION MESSAGE per NCB, written in order.
+    std::deque<PendingIo> sends_;
+    bool writing_ = false;
+
+    NCB *hangup_ = nullptr;
+    std::unique_ptr<asio::steady_timer> hangup_timer_;
+};
+
+}  // namespace nbt

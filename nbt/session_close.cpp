@@ -1,0 +1,140 @@
+// How sessions end: the peer's FIN or RST, our HANGUP, a malformed packet or
+// a send time-out. A close no pending command heard of is reported once, by
+// the next command on the number; then the number is free.
+#include <array>
+
+#include "node.h"
+#include "session.h"
+#include "session_service.h"
+
+namespace nbt {
+namespace {
+
+// How long a HANGUP waits for the sends already under way.
+constexpr auto kHangupSendWait = std::chrono::seconds(20);
+
+// Bytes a hung-up session reads (and drops) until the peer's FIN. Only the
+// network thread reads into it and nobody looks at it.
+std::array<std::uint8_t, 16384> drain_scratch;
+
+}  // namespace
+
+void Session::CloseSocket(bool reset_peer) {
+    if (!socket_.is_open()) return;
+    asio::error_code ignored;
+    if (reset_peer)
+        socket_.set_option(asio::socket_base::linger(true, 0), ignored);
+    else
+        socket_.shutdown(asio::socket_base::shutdown_both, ignored);
+    socket_.close(ignored);
+}
+
+void Session::PeerClosed() {
+    CloseSocket(false);
+    Closed(NRC_SCLOSED);
+}
+
+void Session::Abort(bool reset_peer) {
+    CloseSocket(reset_peer);
+    Closed(NRC_SABORT);
+}
+
+void Session::Closed(UCHAR code) {
+    auto self = shared_from_this();
+    phase_ = code == NRC_SCLOSED ? SessionPhase::kClosed : SessionPhase::kAborted;
+    close_code_ = code;
+    message_ready_ = false;
+    hangup_timer_.reset();
+    auto receives = std::move(receives_);
+    auto sends = std::move(sends_);
+    receives_.clear();
+    sends_.clear();
+    bool reported = false;
+    for (auto &io : receives) reported |= node_->Complete(io.ncb, code);
+    for (auto &io : sends) reported |= node_->Complete(io.ncb, code);
+    if (NCB *hangup = hangup_) {
+        hangup_ = nullptr;
+        reported |= node_->Complete(hangup, code);
+    }
+    if (reported) Release();
+}
+
+void Session::ReportClose(NCB *ncb) {
+    auto self = shared_from_this();
+    Finish(ncb, close_code_);
+    Release();
+}
+
+void Session::Hangup(NCB *ncb) {
+    auto self = shared_from_this();
+    switch (phase_) {
+        case SessionPhase::kListening:
+        case SessionPhase::kCalling:
+            EndOpener(NRC_SCLOSED);
+            Finish(ncb, NRC_GOODRET);
+            return;
+        case SessionPhase::kClosed:
+        case SessionPhase::kAborted:
+            ReportClose(ncb);
+            return;
+        case SessionPhase::kEstablished:
+            break;
+        default:
+            Finish(ncb, NRC_SCLOSED);  // a hangup is already under way
+            return;
+    }
+    phase_ = SessionPhase::kHangingUp;
+    hangup_ = ncb;
+    auto receives = std::move(receives_);
+    receives_.clear();
+    for (auto &io : receives) Finish(io.ncb, NRC_SCLOSED);
+    if (sends_.empty()) return FinishHangup();
+    hangup_timer_ = std::make_unique<asio::steady_timer>(node_->io(), kHangupSendWait);
+    hangup_timer_->async_wait([self](const asio::error_code &ec) {
+        if (ec || self->phase_ != SessionPhase::kHangingUp || !self->hangup_) return;
+        NCB *hangup = self->hangup_;
+        self->hangup_ = nullptr;
+        self->Abort(true);
+        self->Finish(hangup, NRC_CMDTMO);
+    });
+}
+
+void Session::FinishHangup() {
+    auto self = shared_from_this();
+    NCB *hangup = hangup_;
+    hangup_ = nullptr;
+    hangup_timer_.reset();
+    message_ready_ = false;
+    // FIN now; closing with unread bytes would turn it into an RST, so read
+    // on (and drop) until the peer closes too.
+    asio::error_code ignored;
+    socket_.shutdown(asio::socket_base::shutdown_send, ignored);
+    phase_ = SessionPhase::kDraining;
+    if (service_) {
+        SessionService *service = service_;
+        service->Release(*this);
+        service->Draining(self);
+    }
+    if (hangup) Finish(hangup, NRC_GOODRET);
+    setup_timer_.expires_after(node_->settings().ssn_close_timeout);
+    setup_timer_.async_wait([self](const asio::error_code &ec) {
+        if (ec || self->phase_ != SessionPhase::kDraining) return;
+        self->phase_ = SessionPhase::kGone;
+        self->CloseSocket(true);
+    });
+    if (!reading_) Drain();
+}
+
+void Session::Drain() {
+    if (phase_ != SessionPhase::kDraining) return;
+    socket_.async_read_some(asio::buffer(drain_scratch),
+                            [self = shared_from_this()](const asio::error_code &ec, std::size_t) {
+                                if (self->phase_ != SessionPhase::kDraining) return;
+                                if (!ec) return self->Drain();
+                                self->phase_ = SessionPhase::kGone;
+                                self->setup_timer_.cancel();
+                                self->CloseSocket(false);
+                            });
+}
+
+}  // namespace nbt

@@ -1,0 +1,191 @@
+// Established sessions: one SESSION MESSAGE per NCBSEND, exactly one message
+// per NCBRECV (in pieces, with NRC_INCOMP, when the buffer is smaller), and
+// keep-alives skipped.
+#include <algorithm>
+#include <cstring>
+
+#include "node.h"
+#include "session.h"
+#include "session_service.h"
+
+namespace nbt {
+namespace {
+
+// Any command that finds the session not (or no longer) carrying data.
+bool RefuseData(SessionPhase phase, UCHAR *rc) {
+    switch (phase) {
+        case SessionPhase::kEstablished:
+            return false;
+        case SessionPhase::kHangingUp:
+            *rc = NRC_SCLOSED;
+            return true;
+        default:
+            *rc = NRC_SNUMOUT;  // a LISTEN or CALL has not handed this number out yet
+            return true;
+    }
+}
+
+bool BadBuffer(const NCB *ncb) {
+    return ncb->ncb_length > 0 && ncb->ncb_buffer == nullptr;
+}
+
+}  // namespace
+
+void Session::Accept(asio::ip::tcp::socket socket, const NetbiosName &caller) {
+    if (phase_ != SessionPhase::kListening) {
+        // Hung up or reset while the answer was on its way.
+        asio::error_code ignored;
+        socket.set_option(asio::socket_base::linger(true, 0), ignored);
+        socket.close(ignored);
+        return;
+    }
+    socket_ = std::move(socket);
+    remote_ = caller;
+    Establish();
+}
+
+void Session::Establish() {
+    auto self = shared_from_this();
+    phase_ = SessionPhase::kEstablished;
+    asio::error_code ignored;
+    socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
+    if (NCB *ncb = opener_) {
+        opener_ = nullptr;
+        if (node_->IsPending(ncb)) {
+            ncb->ncb_lsn = lsn_;
+            if ((ncb->ncb_command & ~ASYNCH) == NCBLISTEN) NameToField(remote_, ncb->ncb_callname);
+            Finish(ncb, NRC_GOODRET);
+        }
+    }
+    if (phase_ == SessionPhase::kEstablished && !reading_) ReadHeader();
+}
+
+void Session::Receive(NCB *ncb) {
+    UCHAR rc = NRC_GOODRET;
+    if (phase_ == SessionPhase::kClosed || phase_ == SessionPhase::kAborted) return ReportClose(ncb);
+    if (RefuseData(phase_, &rc)) return Finish(ncb, rc);
+    if (BadBuffer(ncb)) return Finish(ncb, NRC_BUFLEN);
+    receives_.push_back({ncb, StartTimer(rto_, ncb, false), {}});
+    if (message_ready_) DeliverMessage();
+}
+
+void Session::Send(NCB *ncb) {
+    UCHAR rc = NRC_GOODRET;
+    if (phase_ == SessionPhase::kClosed || phase_ == SessionPhase::kAborted) return ReportClose(ncb);
+    if (RefuseData(phase_, &rc)) return Finish(ncb, rc);
+    if (BadBuffer(ncb)) return Finish(ncb, NRC_BUFLEN);
+    PendingIo io{ncb, StartTimer(sto_, ncb, true), {}};
+    // ncb_length is 16 bits, so a send never needs the extension bit.
+    io.header = *codec::EncodeSessionHeader(codec::SessionType::kMessage, ncb->ncb_length);
+    sends_.push_back(std::move(io));
+    if (!writing_) WriteFront();
+}
+
+void Session::ReadHeader() {
+    reading_ = true;
+    asio::async_read(socket_, asio::buffer(in_header_),
+                     [self = shared_from_this()](const asio::error_code &ec, std::size_t bytes) {
+                         self->OnHeader(ec, bytes);
+                     });
+}
+
+void Session::OnHeader(const asio::error_code &ec, std::size_t bytes) {
+    reading_ = false;
+    if (phase_ == SessionPhase::kDraining) return Drain();
+    if (phase_ != SessionPhase::kEstablished && phase_ != SessionPhase::kHangingUp) return;
+    if (ec) {
+        // A clean end between messages is the peer hanging up; anything
+        // else (reset, end inside a header) is an abort.
+        if (ec == asio::error::eof && bytes == 0) return PeerClosed();
+        return Abort(false);
+    }
+    const auto decoded = codec::DecodeSessionHeader(in_header_);
+    if (decoded.error != codec::HeaderError::kOk) return Abort(true);
+    switch (decoded.header.type) {
+        case codec::SessionType::kKeepAlive:
+            return ReadHeader();
+        case codec::SessionType::kMessage:
+            break;
+        default:
+            return Abort(true);  // setup packets have no place in a session
+    }
+    body_length_ = decoded.header.length;
+    body_offset_ = 0;
+    if (body_length_ == 0) {
+        message_ready_ = true;
+        return DeliverMessage();
+    }
+    if (body_capacity_ < body_length_) {
+        // Grows to the largest message seen, never past 131071 bytes.
+        body_ = std::make_unique_for_overwrite<std::uint8_t[]>(body_length_);
+        body_capacity_ = body_length_;
+    }
+    reading_ = true;
+    asio::async_read(socket_, asio::buffer(body_.get(), body_length_),
+                     [self = shared_from_this()](const asio::error_code &error, std::size_t) {
+                         self->reading_ = false;
+                         self->OnBody(error);
+                     });
+}
+
+void Session::OnBody(const asio::error_code &ec) {
+    if (phase_ == SessionPhase::kDraining) return Drain();
+    if (phase_ != SessionPhase::kEstablished && phase_ != SessionPhase::kHangingUp) return;
+    if (ec) return Abort(false);  // the message was cut off
+    message_ready_ = true;
+    DeliverMessage();
+}
+
+void Session::DeliverMessage() {
+    auto self = shared_from_this();
+    while (message_ready_ && !receives_.empty() && phase_ == SessionPhase::kEstablished) {
+        NCB *ncb = receives_.front().ncb;
+        receives_.pop_front();
+        if (!node_->IsPending(ncb)) continue;
+        const std::size_t left = body_length_ - body_offset_;
+        const std::size_t take = std::min<std::size_t>(left, ncb->ncb_length);
+        if (take > 0) std::memcpy(ncb->ncb_buffer, body_.get() + body_offset_, take);
+        ncb->ncb_length = static_cast<WORD>(take);
+        body_offset_ += take;
+        if (body_offset_ < body_length_) {
+            Finish(ncb, NRC_INCOMP);  // the rest waits for the next receive
+            continue;
+        }
+        message_ready_ = false;
+        ++node_->counters().recv_success;
+        Finish(ncb, NRC_GOODRET);
+    }
+    if (!message_ready_ && !reading_ && phase_ == SessionPhase::kEstablished) ReadHeader();
+}
+
+void Session::WriteFront() {
+    if (sends_.empty() || (phase_ != SessionPhase::kEstablished && phase_ != SessionPhase::kHangingUp))
+        return;
+    PendingIo &io = sends_.front();
+    NCB *ncb = io.ncb;
+    const std::array<asio::const_buffer, 2> buffers{asio::buffer(io.header),
+                                                    asio::buffer(ncb->ncb_buffer, ncb->ncb_length)};
+    writing_ = true;
+    asio::async_write(socket_, buffers,
+                      [self = shared_from_this(), ncb](const asio::error_code &ec, std::size_t) {
+                          self->writing_ = false;
+                          self->OnWritten(ncb, ec);
+                      });
+}
+
+void Session::OnWritten(NCB *ncb, const asio::error_code &ec) {
+    if (phase_ != SessionPhase::kEstablished && phase_ != SessionPhase::kHangingUp) return;
+    if (sends_.empty() || sends_.front().ncb != ncb) return;  // timed out meanwhile
+    if (ec) {
+        ++node_->counters().xmit_aborts;
+        return Abort(false);  // EPIPE, ECONNRESET: the peer is gone
+    }
+    sends_.pop_front();
+    ++node_->counters().xmit_success;
+    auto self = shared_from_this();
+    Finish(ncb, NRC_GOODRET);
+    if (!sends_.empty()) return WriteFront();
+    if (phase_ == SessionPhase::kHangingUp) FinishHangup();
+}
+
+}  // namespace nbt
