@@ -120,6 +120,7 @@ private:
         m_current = outer;
     }
 
+    void SetTemplateClientSize(const char *name);
     void OnCharHook(wxKeyEvent &event);
     void OnClose(wxCloseEvent &event);
     void OnOkButton(wxCommandEvent &event);
