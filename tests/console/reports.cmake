@@ -1,19 +1,19 @@
-# The report texts and the remote query's parsing are pure functions: tested
-# in an executable of their own that needs no window system.
-set(KORVEL_REPORT_SOURCES
+# The report texts, the remote query's parsing and the version data are pure:
+# tested in an executable of their own that needs no window system.
+set(KORVEL_PURE_REPORT_TESTS
+    ${CMAKE_CURRENT_LIST_DIR}/report_text_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/report_version_test.cpp)
+add_executable(console_report_text_tests
+    ${KORVEL_PURE_REPORT_TESTS}
     ${PROJECT_SOURCE_DIR}/console/session_report.cpp
     ${PROJECT_SOURCE_DIR}/console/adapter_report.cpp
     ${PROJECT_SOURCE_DIR}/console/report_format.cpp
     ${PROJECT_SOURCE_DIR}/console/hex_to_address.cpp
     ${PROJECT_SOURCE_DIR}/console/version_info.cpp)
-add_executable(console_report_tests
-    ${CMAKE_CURRENT_LIST_DIR}/report_text_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/report_version_test.cpp
-    ${KORVEL_REPORT_SOURCES})
-target_include_directories(console_report_tests PRIVATE ${PROJECT_SOURCE_DIR}/console ${PROJECT_SOURCE_DIR}/nbt)
-target_compile_definitions(console_report_tests PRIVATE
+target_include_directories(console_report_text_tests PRIVATE ${PROJECT_SOURCE_DIR}/console ${PROJECT_SOURCE_DIR}/nbt)
+target_compile_definitions(console_report_text_tests PRIVATE
     KORVEL_PROJECT_VERSION="${PROJECT_VERSION}"
     KORVEL_DESKTOP_ENTRY="${PROJECT_SOURCE_DIR}/res/korvel.desktop"
     KORVEL_ABOUT_XRC="${PROJECT_SOURCE_DIR}/res/about.xrc")
-target_link_libraries(console_report_tests PRIVATE GTest::gtest_main)
-gtest_discover_tests(console_report_tests DISCOVERY_TIMEOUT 30)
+target_link_libraries(console_report_text_tests PRIVATE GTest::gtest_main)
+gtest_discover_tests(console_report_text_tests DISCOVERY_TIMEOUT 30)
