@@ -15,6 +15,12 @@
 #include <optional>
 #include <span>
 
+#include "name_adapter_status.h"
+#include "lana_table.h"
+#include "name_exchanges.h"
+#include "name_packet.h"
+#include "name_status.h"
+#include "name_table.h"
 #include "nb30.h"
 #include "netbios_name.h"
 
@@ -46,16 +52,51 @@ public:
     };
     // A name in our table, in any state.
     std::optional<HeldName> Find(const NetbiosName &name) const;
-    // Our own table first, then the cache, then a broadcast query. The
+    // Our own table first (a held name resolves to our own address), then a
+    // broadcast NAME QUERY (B-nodes keep no cache, so every call asks). The
     // handler runs once, on the network thread (never inside this call),
-    // with the address or nullopt when nobody answered.
+    // with the address or nullopt when nobody answered. After Shutdown() it
+    // never runs.
     using ResolveHandler = std::function<void(std::optional<asio::ip::address_v4>)>;
     void Resolve(const NetbiosName &name, ResolveHandler handler);
     // The last session on a DEREGISTERED name has closed: delete it now.
     void OnSessionsClosed(const NetbiosName &name);
 
+    // The adapter status of this node, as NCBASTAT for "*" reports it.
+    AdapterStatusReply LocalStatus() const;
+
 private:
+    using StatusHandler = std::function<void(std::optional<codec::NodeStatus>)>;
+
+    void AddName(NCB *ncb);
+    void DeleteName(NCB *ncb);
+    void AdapterStatus(NCB *ncb);
+    void ReleaseNow(const NameEntry &entry, int count);
+    void DeleteNow(const NetbiosName &name);
+
+    void FinishStatus(NCB *ncb, const AdapterStatusReply &reply);
+    void FinishRemoteStatus(NCB *ncb, const std::optional<codec::NodeStatus> &status);
+    void QueryStatus(asio::ip::address_v4 peer, StatusHandler handler);
+    void StatusByAddress(NCB *ncb, const MacAddress &mac);
+    void StatusByBroadcast(NCB *ncb, const MacAddress &mac);
+
+    void OnRequest(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from);
+    void OnRegistrationRequest(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from);
+    void OnQueryRequest(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from);
+    void OnStatusRequest(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from);
+    void OnConflictDemand(const codec::NamePacket &packet);
+
+    codec::NetbiosName WireName(const NetbiosName &name) const;
+    // The entry for a name from the wire, if its scope is ours and we hold it.
+    NameEntry *Held(const codec::NetbiosName &name);
+    std::uint32_t OwnAddress() const;
+    void Send(std::span<const std::uint8_t> bytes, const asio::ip::udp::endpoint &to);
+
     std::shared_ptr<Node> node_;
+    NameTable table_;
+    NameExchanges exchanges_;
+    bool shut_down_ = false;
+    std::uint16_t malformed_ = 0;  // datagrams that did not decode, reported as frmr_recv
 };
 
 }  // namespace nbt

@@ -1,0 +1,67 @@
+// Outstanding name-service requests of one node: each is sent a number of
+// times, a fixed interval apart, under one random transaction id, until a
+// reply finishes it or the tries run out. Replies are matched on transaction
+// id, opcode and (for unicast requests) the peer's address.
+#pragma once
+
+#include <asio.hpp>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <random>
+#include <vector>
+
+#include "name_packet.h"
+
+namespace nbt {
+
+class NameExchanges {
+public:
+    // Returns true when the reply finishes the exchange.
+    using ReplyHandler = std::function<bool(const codec::NamePacket &, const asio::ip::udp::endpoint &)>;
+    // The tries ran out without a finishing reply.
+    using ExpiryHandler = std::function<void()>;
+    using Sender = std::function<void(std::span<const std::uint8_t>, const asio::ip::udp::endpoint &)>;
+
+    struct Request {
+        std::vector<std::uint8_t> bytes;
+        asio::ip::udp::endpoint to;
+        std::optional<asio::ip::address_v4> peer;  // replies only from here; nullopt: anyone
+        codec::NameOpcode opcode = codec::NameOpcode::kQuery;
+        int count = 3;
+        std::chrono::milliseconds interval{250};
+    };
+
+    NameExchanges(asio::io_context &io, Sender sender);
+    ~NameExchanges();
+    NameExchanges(const NameExchanges &) = delete;
+    NameExchanges &operator=(const NameExchanges &) = delete;
+
+    // A random id not used by any exchange in progress.
+    std::uint16_t NewId();
+    // The request bytes must carry `id`. Sends the first copy at once.
+    void Start(std::uint16_t id, Request request, ReplyHandler on_reply, ExpiryHandler on_expiry);
+    // Offers a received response; true when an exchange took it.
+    bool Deliver(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from);
+    bool Contains(std::uint16_t id) const { return exchanges_.contains(id); }
+    // Drops every exchange; no handler runs afterwards.
+    void CancelAll();
+    std::uint32_t expired_count() const { return expired_; }
+
+private:
+    struct Exchange;
+    void Arm(const std::shared_ptr<Exchange> &exchange);
+    void Finish(std::uint16_t id);
+
+    asio::io_context &io_;
+    Sender sender_;
+    std::map<std::uint16_t, std::shared_ptr<Exchange>> exchanges_;
+    std::mt19937 random_;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    std::uint32_t expired_ = 0;
+};
+
+}  // namespace nbt
