@@ -1,6 +1,6 @@
 #include "name_neighbours.h"
 
-#include <cstdio>
+#include <cctype>
 #include <fstream>
 #include <sstream>
 
@@ -11,13 +11,23 @@ namespace {
 constexpr unsigned kArpComplete = 0x2;  // ATF_COM
 
 std::optional<MacAddress> ParseMac(const std::string &text) {
+    // Exactly "xx:xx:xx:xx:xx:xx", as the kernel prints it.
+    if (text.size() != 17) return std::nullopt;
     MacAddress mac{};
-    unsigned b[6];
-    char tail;
-    if (std::sscanf(text.c_str(), "%2x:%2x:%2x:%2x:%2x:%2x%c", &b[0], &b[1], &b[2], &b[3], &b[4], &b[5],
-                    &tail) != 6)
-        return std::nullopt;
-    for (int i = 0; i < 6; ++i) mac[i] = static_cast<std::uint8_t>(b[i]);
+    for (std::size_t i = 0; i < 6; ++i) {
+        if (i < 5 && text[3 * i + 2] != ':') return std::nullopt;
+        unsigned value = 0;
+        for (std::size_t j = 0; j < 2; ++j) {
+            char c = text[3 * i + j];
+            int digit = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+                        : (c >= 'a' && c <= 'f')                    ? c - 'a' + 10
+                        : (c >= 'A' && c <= 'F')                    ? c - 'A' + 10
+                                                                    : -1;
+            if (digit < 0) return std::nullopt;
+            value = value * 16 + static_cast<unsigned>(digit);
+        }
+        mac[i] = static_cast<std::uint8_t>(value);
+    }
     return mac;
 }
 

@@ -186,6 +186,74 @@ TEST_F(NameServiceTest, ConflictDemandMarksTheNameInEveryView) {
     EXPECT_EQ(a.Delete("CONTESTED"), NRC_GOODRET);
 }
 
+TEST_F(NameServiceTest, EveryNameStateLocallyAndRemotely) {
+    ASSERT_EQ(a.Add("SERVER"), NRC_GOODRET);
+    ASSERT_EQ(b.Add("CLIENT"), NRC_GOODRET);
+    auto session_ncb = [](UCHAR command, const char *name, const char *callname) {
+        NCB ncb{};
+        ncb.ncb_command = command;
+        std::memcpy(ncb.ncb_name, Padded(name).data(), 16);
+        std::memcpy(ncb.ncb_callname, Padded(callname).data(), 16);
+        return ncb;
+    };
+    NCB listen = session_ncb(NCBLISTEN, "SERVER", "*");
+    std::thread listener([&] { a.provider().Netbios(&listen); });
+    std::this_thread::sleep_for(100ms);
+    NCB call = session_ncb(NCBCALL, "CLIENT", "SERVER");
+    ASSERT_EQ(b.provider().Netbios(&call), NRC_GOODRET);
+    listener.join();
+    ASSERT_EQ(listen.ncb_retcode, NRC_GOODRET);
+
+    // A second listen is pending when the name is deleted: it ends, the session stays.
+    NCB waiting = session_ncb(NCBLISTEN, "SERVER", "*");
+    std::thread second([&] { a.provider().Netbios(&waiting); });
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(a.Delete("SERVER"), NRC_ACTSES);
+    second.join();
+    EXPECT_EQ(waiting.ncb_retcode, NRC_NAMERR);
+    EXPECT_EQ(a.Delete("SERVER"), NRC_ACTSES);
+
+    auto flags_of = [](TestNode &asker, const std::array<UCHAR, 16> &callname, const char *name) -> int {
+        std::vector<UCHAR> buffer;
+        if (asker.Status(callname, buffer) != NRC_GOODRET) return -1;
+        const NAME_BUFFER *entry = FindName(ViewStatus(buffer), Padded(name));
+        return entry ? entry->name_flags : -2;
+    };
+    EXPECT_EQ(flags_of(a, Padded("*"), "SERVER"), DEREGISTERED);
+    EXPECT_EQ(flags_of(b, a.AddressName(), "SERVER"), DEREGISTERED);
+    // Still ours until the session ends: defended against a third node.
+    TestNode c{kPort};
+    ASSERT_EQ(c.Reset(), NRC_GOODRET);
+    EXPECT_EQ(c.Add("SERVER"), NRC_INUSE);
+
+    // A conflict on top of the pending delete.
+    RawPeer peer("127.0.0.205", 0, false);
+    peer.SendTo(codec::BuildRegistrationRefusal(0x1236, WireName("SERVER"), {0, a.address().to_uint()},
+                                                codec::NameRcode::kConflict),
+                a.address().to_string(), kPort);
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(flags_of(a, Padded("*"), "SERVER"), DUPLICATE_DEREG);
+    EXPECT_EQ(flags_of(b, a.AddressName(), "SERVER"), DUPLICATE_DEREG);
+
+    // A name still registering is listed locally with state 0 but not on the wire.
+    std::thread adder([&] { EXPECT_EQ(a.Add("PENDING"), NRC_GOODRET); });
+    std::this_thread::sleep_for(40ms);
+    EXPECT_EQ(flags_of(a, Padded("*"), "PENDING"), REGISTERING);
+    EXPECT_EQ(flags_of(b, a.AddressName(), "PENDING"), -2);
+    adder.join();
+    EXPECT_EQ(flags_of(b, a.AddressName(), "PENDING"), REGISTERED);
+
+    // The last session ends: the delete happens and the name is free.
+    NCB hangup{};
+    hangup.ncb_command = NCBHANGUP;
+    hangup.ncb_lsn = listen.ncb_lsn;
+    EXPECT_EQ(a.provider().Netbios(&hangup), NRC_GOODRET);
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(flags_of(a, Padded("*"), "SERVER"), -2);
+    EXPECT_EQ(a.Delete("SERVER"), NRC_NOWILD);
+    EXPECT_EQ(c.Add("SERVER"), NRC_GOODRET);
+}
+
 TEST_F(NameServiceTest, RegistrationOnTheWire) {
     RawPeer listener(kBroadcast, kPort);
     ASSERT_TRUE(listener.bound());
