@@ -5,11 +5,11 @@
 #include <cstring>
 
 #include "console_dlg.h"
+#include "send_guard.h"
 
 namespace {
 constexpr WORD kReceiveLength = 4000;
 constexpr unsigned kFileReadLength = 9999;
-constexpr std::size_t kMaxSendLength = 0xFFFF;  // what ncb_length can carry
 
 UCHAR LowByte(long value) {
     return UCHAR(value & 0xFF);
@@ -35,16 +35,6 @@ void BeginCommand(CConsoleDlg &dlg, const char *opening, bool setsLanaFirst) {
     dlg.UpdateWindow();
 }
 
-// A send whose length does not fit the control block's 16-bit length field
-// would go out cut short and still be reported as done: refuse it instead.
-bool SendLengthFits(CConsoleDlg &dlg, const char *data) {
-    const std::size_t length = std::strlen(data);
-    if (length <= kMaxSendLength) return true;
-    CString text;
-    text.Format("Het bericht is te lang: %zu bytes, ten hoogste %zu bytes.", length, kMaxSendLength);
-    dlg.MessageBox(text, "Send", MB_OK | MB_ICONINFORMATION);
-    return false;
-}
 }  // namespace
 
 void CConsoleDlg::OnExecute() {
