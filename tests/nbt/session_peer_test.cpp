@@ -1,0 +1,176 @@
+// A loopback node against a peer written by hand with a raw TCP socket:
+// large messages, keep-alives, the peer closing or resetting, garbage,
+// time-outs and flow control.
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "codec/session_packet.h"
+#include "support/session_helpers.h"
+
+namespace nbt {
+namespace {
+
+using testing::AsyncNcb;
+using testing::LoopbackNode;
+using testing::Padded;
+using testing::RawPeer;
+
+std::vector<std::uint8_t> Message(std::uint32_t length, std::uint8_t seed = 0) {
+    std::vector<std::uint8_t> bytes(4 + length);
+    const auto header = *codec::EncodeSessionHeader(codec::SessionType::kMessage, length);
+    std::copy(header.begin(), header.end(), bytes.begin());
+    for (std::uint32_t i = 0; i < length; ++i) bytes[4 + i] = static_cast<std::uint8_t>(seed + i * 7);
+    return bytes;
+}
+
+class RawCaller : public ::testing::Test {
+protected:
+    // Opens a session from the raw peer to SERVER; rto/sto for the node's side.
+    void Open(UCHAR rto = 0, UCHAR sto = 0) {
+        ASSERT_EQ(node.AddName("SERVER"), NRC_GOODRET);
+        auto listen = node.Listen("SERVER", "*", rto, sto);
+        peer = std::make_unique<RawPeer>(node.SessionEndpoint());
+        peer->Write(*codec::EncodeSessionRequest(Padded("SERVER"), Padded("RAWPEER")));
+        ASSERT_EQ(peer->Read(4), (std::vector<std::uint8_t>{0x82, 0, 0, 0}));
+        ASSERT_EQ(listen->Wait(), NRC_GOODRET);
+        lsn = listen->ncb.ncb_lsn;
+    }
+    std::unique_ptr<AsyncNcb> PendingReceive(UCHAR *buffer, WORD length) {
+        auto recv = std::make_unique<AsyncNcb>(NCBRECV);
+        recv->ncb.ncb_lsn = lsn;
+        recv->ncb.ncb_buffer = buffer;
+        recv->ncb.ncb_length = length;
+        EXPECT_EQ(recv->Submit(node.provider), NRC_GOODRET);
+        EXPECT_EQ(recv->Wait(std::chrono::milliseconds(30)), NRC_PENDING);
+        return recv;
+    }
+
+    LoopbackNode node;
+    std::unique_ptr<RawPeer> peer;
+    UCHAR lsn = 0;
+};
+
+TEST_F(RawCaller, LargestPeerMessageArrivesInPieces) {
+    Open();
+    const auto message = Message(131071, 3);
+    peer->Write(message);
+    std::vector<UCHAR> in(65535);
+    std::vector<UCHAR> all;
+    WORD got = 0;
+    EXPECT_EQ(node.Receive(lsn, in.data(), 65535, &got), NRC_INCOMP);
+    all.insert(all.end(), in.begin(), in.begin() + got);
+    EXPECT_EQ(node.Receive(lsn, in.data(), 65535, &got), NRC_INCOMP);
+    all.insert(all.end(), in.begin(), in.begin() + got);
+    EXPECT_EQ(node.Receive(lsn, in.data(), 65535, &got), NRC_GOODRET);
+    EXPECT_EQ(got, 1);
+    all.insert(all.end(), in.begin(), in.begin() + got);
+    EXPECT_TRUE(std::equal(all.begin(), all.end(), message.begin() + 4, message.end()));
+}
+
+TEST_F(RawCaller, KeepAlivesAreSkippedAndOurMessagesAreFramedOnePerSend) {
+    Open();
+    peer->Write({0x85, 0, 0, 0, 0x85, 0, 0, 0});
+    peer->Write(Message(3, 9));
+    UCHAR in[8];
+    WORD got = 0;
+    ASSERT_EQ(node.Receive(lsn, in, sizeof in, &got), NRC_GOODRET);
+    EXPECT_EQ(got, 3);
+    ASSERT_EQ(node.Send(lsn, "abc", 3), NRC_GOODRET);
+    ASSERT_EQ(node.Send(lsn, "", 0), NRC_GOODRET);
+    EXPECT_EQ(peer->Read(7), (std::vector<std::uint8_t>{0, 0, 0, 3, 'a', 'b', 'c'}));
+    EXPECT_EQ(peer->Read(4), (std::vector<std::uint8_t>{0, 0, 0, 0}));
+}
+
+TEST_F(RawCaller, PeerCloseWhileAReceiveWaits) {
+    Open();
+    UCHAR in[8];
+    auto recv = PendingReceive(in, sizeof in);
+    peer->socket.shutdown(asio::socket_base::shutdown_send);
+    EXPECT_EQ(recv->Wait(), NRC_SCLOSED);
+    EXPECT_TRUE(peer->ReadToEnd());  // our side closed cleanly too
+    EXPECT_EQ(node.Receive(lsn, in, sizeof in), NRC_SNUMOUT);
+}
+
+TEST_F(RawCaller, PeerResetWhileAReceiveWaits) {
+    Open();
+    UCHAR in[8];
+    auto recv = PendingReceive(in, sizeof in);
+    peer->Reset();
+    EXPECT_EQ(recv->Wait(), NRC_SABORT);
+    EXPECT_EQ(node.Send(lsn, "x", 1), NRC_SNUMOUT);
+}
+
+TEST_F(RawCaller, GarbageAbortsTheSession) {
+    Open();
+    UCHAR in[8];
+    auto recv = PendingReceive(in, sizeof in);
+    peer->Write({0x47, 0x45, 0x54, 0x20});  // "GET "
+    EXPECT_EQ(recv->Wait(), NRC_SABORT);
+    EXPECT_FALSE(peer->ReadToEnd());  // reset, not closed
+}
+
+TEST_F(RawCaller, SetupPacketInsideASessionAbortsIt) {
+    Open();
+    peer->Write(*codec::EncodeSessionRequest(Padded("SERVER"), Padded("RAWPEER")));
+    UCHAR in[8];
+    EXPECT_EQ(node.Receive(lsn, in, sizeof in), NRC_SABORT);
+}
+
+TEST_F(RawCaller, PeerStoppingMidHeaderTimesOutThenAbortsWhenItLeaves) {
+    Open(/*rto=*/1);
+    peer->Write({0x00, 0x00});
+    UCHAR in[8];
+    EXPECT_EQ(node.Receive(lsn, in, sizeof in), NRC_CMDTMO);
+    peer->socket.shutdown(asio::socket_base::shutdown_send);
+    EXPECT_EQ(node.Receive(lsn, in, sizeof in), NRC_SABORT);  // cut off inside a header
+}
+
+TEST_F(RawCaller, ReceiveTimeOutKeepsTheSession) {
+    Open(/*rto=*/1);
+    UCHAR in[8];
+    WORD got = 0;
+    EXPECT_EQ(node.Receive(lsn, in, sizeof in, &got), NRC_CMDTMO);
+    peer->Write(Message(2, 1));
+    EXPECT_EQ(node.Receive(lsn, in, sizeof in, &got), NRC_GOODRET);
+    EXPECT_EQ(got, 2);
+    ASSERT_EQ(node.Send(lsn, "ok", 2), NRC_GOODRET);
+    EXPECT_EQ(peer->Read(6), (std::vector<std::uint8_t>{0, 0, 0, 2, 'o', 'k'}));
+}
+
+TEST_F(RawCaller, SendTimeOutAbortsTheSession) {
+    Open(/*rto=*/0, /*sto=*/1);
+    // The peer reads nothing, so TCP soon stops taking our bytes.
+    std::vector<UCHAR> block(65535, 0x55);
+    UCHAR rc = NRC_GOODRET;
+    for (int i = 0; i < 2000 && rc == NRC_GOODRET; ++i) rc = node.Send(lsn, block.data(), 65535);
+    EXPECT_EQ(rc, NRC_CMDTMO);
+    UCHAR in[8];
+    EXPECT_EQ(node.Receive(lsn, in, sizeof in), NRC_SABORT);  // reported once
+    EXPECT_EQ(node.Receive(lsn, in, sizeof in), NRC_SNUMOUT);
+}
+
+TEST_F(RawCaller, ANodeThatIsNotReceivingHoldsThePeerBack) {
+    Open();
+    // Flood without any receive posted: the node reads at most one message
+    // ahead, so the peer's writes stall once the socket buffers are full.
+    peer->socket.non_blocking(true);
+    const auto message = Message(65535);
+    std::size_t written = 0;
+    for (int spins = 0; spins < 200 && written < (std::size_t{256} << 20);) {
+        asio::error_code ec;
+        const std::size_t n = peer->socket.write_some(asio::buffer(message), ec);
+        written += n;
+        if (ec == asio::error::would_block) {
+            ++spins;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        } else if (ec) {
+            FAIL() << ec.message();
+        }
+    }
+    EXPECT_LT(written, std::size_t{64} << 20) << "the node kept reading without receives";
+    peer->socket.non_blocking(false);
+}
+
+}  // namespace
+}  // namespace nbt
