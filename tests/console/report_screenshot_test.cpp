@@ -1,5 +1,5 @@
-// Pictures for a person to look at: the About box, the console with its
-// icons and a report box. Saved only when KORVEL_SCREENSHOT_DIR names a
+// Pictures for a person to look at: the console, its icons, the About box,
+// "Invoer" and a report box. Saved only when KORVEL_SCREENSHOT_DIR names a
 // directory; otherwise the test is skipped.
 #include <wx/dcmemory.h>
 #include <wx/iconbndl.h>
@@ -13,6 +13,7 @@
 
 #include "about_dlg.h"
 #include "console_fixture.h"
+#include "input_dlg.h"
 
 namespace console_test {
 namespace {
@@ -58,6 +59,13 @@ TEST_F(ConsoleTest, ScreenshotsForReview) {
     about.Show();
     EXPECT_TRUE(Grab(&about, scratch).SaveFile(out + "/about.png", wxBITMAP_TYPE_PNG));
     about.Hide();
+
+    CInputDlg input;
+    input.m_text = "*";
+    ASSERT_TRUE(input.Create());
+    input.Show();
+    EXPECT_TRUE(Grab(&input, scratch).SaveFile(out + "/input.png", wxBITMAP_TYPE_PNG));
+    input.Hide();
 
     // A real report box, pictured while it is up and then closed.
     scripted::Push([](NCB &ncb) {
