@@ -17,3 +17,11 @@ target_compile_definitions(console_report_text_tests PRIVATE
     KORVEL_ABOUT_XRC="${PROJECT_SOURCE_DIR}/res/about.xrc")
 target_link_libraries(console_report_text_tests PRIVATE GTest::gtest_main)
 gtest_discover_tests(console_report_text_tests DISCOVERY_TIMEOUT 30)
+
+# The executable carries its version block where readelf finds it.
+find_program(KORVEL_READELF readelf)
+if(TARGET korvel AND KORVEL_READELF)
+  add_test(NAME korvel_version_block COMMAND ${KORVEL_READELF} -p .korvel.version $<TARGET_FILE:korvel>)
+  set_tests_properties(korvel_version_block PROPERTIES
+    PASS_REGULAR_EXPRESSION "FileVersion=1, 0, 0, 1.*FileDescription=Korvel MFC Application.*OriginalFilename=Korvel.EXE.*ProductName=Korvel Application")
+endif()
