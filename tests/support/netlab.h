@@ -1,0 +1,100 @@
+// Runs tools/netlab for the interop tests: a throw-away LAN of network
+// namespaces with its own prefix, torn down when the Lab object goes away.
+// Needs root; Lab::Start() says why it cannot be had otherwise.
+#pragma once
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace netlab {
+
+// Runs a shell command; returns its stdout and stderr together.
+inline std::string Shell(const std::string &command, int *status = nullptr) {
+    std::string output;
+    FILE *pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) {
+        if (status) *status = -1;
+        return output;
+    }
+    std::array<char, 4096> chunk;
+    std::size_t n;
+    while ((n = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0) output.append(chunk.data(), n);
+    int rc = ::pclose(pipe);
+    if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    return output;
+}
+
+inline std::string Quote(const std::string &text) {
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+class Lab {
+public:
+    // script: path of tools/netlab. The prefix is unique per process, so
+    // parallel runs never share namespaces.
+    explicit Lab(std::string script, const std::string &tag = "k")
+        : script_(std::move(script)), prefix_(tag + std::to_string(::getpid() % 100000)) {}
+    ~Lab() { Stop(); }
+    Lab(const Lab &) = delete;
+    Lab &operator=(const Lab &) = delete;
+
+    // Brings up `hosts` hosts. False, with the reason in *why, where
+    // namespaces cannot be made here.
+    bool Start(int hosts, std::string *why) {
+        if (::geteuid() != 0) {
+            *why = "network namespaces need root";
+            return false;
+        }
+        int status = 0;
+        std::string out = Run("up " + std::to_string(hosts), &status);
+        if (status != 0) {
+            *why = "netlab up failed: " + out;
+            Run("down");
+            return false;
+        }
+        up_ = true;
+        return true;
+    }
+    void Stop() {
+        if (up_) Run("down");
+        up_ = false;
+    }
+
+    // env: extra VAR=value words for the script (NETLAB_SMB_LOGLEVEL=3, ...).
+    std::string Run(const std::string &args, int *status = nullptr, const std::string &env = "") const {
+        return Shell("NETLAB_PREFIX=" + prefix_ + " NETLAB_STATE=" + state() + " " + env + " " +
+                         Quote(script_) + " " + args,
+                     status);
+    }
+    // Runs a shell command line inside host k's namespace.
+    std::string Exec(int host, const std::string &command, int *status = nullptr) const {
+        return Shell("ip netns exec " + Namespace(host) + " sh -c " + Quote(command), status);
+    }
+
+    const std::string &prefix() const { return prefix_; }
+    std::string state() const { return "/tmp/netlab-" + prefix_; }
+    std::string Namespace(int host) const { return prefix_ + "-h" + std::to_string(host); }
+    static std::string Address(int host) { return "198.18.137." + std::to_string(10 + host); }
+    static std::string Broadcast() { return "198.18.137.255"; }
+    static std::string Mac(int host) {
+        char text[18];
+        std::snprintf(text, sizeof text, "02:4e:42:00:00:%02x", host);
+        return text;
+    }
+    // client.conf written by `up`, for nmblookup/smbclient -s.
+    std::string ClientConf() const { return state() + "/client.conf"; }
+
+private:
+    std::string script_;
+    std::string prefix_;
+    bool up_ = false;
+};
+
+}  // namespace netlab
