@@ -76,12 +76,17 @@ bool Provider::IsReset(UCHAR lana) const {
     return lana <= MAX_LANA && reset_.test(lana);
 }
 
-UCHAR Provider::Validate(const NCB *ncb) const {
+UCHAR Provider::Validate(const NCB *ncb) {
     const UCHAR command = Command(ncb);
     if ((ncb->ncb_command & ASYNCH) && ncb->ncb_post && ncb->ncb_event) return NRC_ILLCMD;
     if (!IsKnownCommand(command)) return NRC_ILLCMD;
     if (command == NCBENUM) return NRC_GOODRET;
-    if (!IsEnumerated(ncb->ncb_lana_num)) return NRC_BRIDGE;
+    if (!IsEnumerated(ncb->ncb_lana_num)) {
+        // An interface may have come up since the table was last read.
+        if (command != NCBRESET) return NRC_BRIDGE;
+        RefreshLanas();
+        if (!IsEnumerated(ncb->ncb_lana_num)) return NRC_BRIDGE;
+    }
     if (command != NCBRESET && !IsReset(ncb->ncb_lana_num)) return NRC_ENVNOTDEF;
     return NRC_GOODRET;
 }
@@ -100,9 +105,9 @@ UCHAR Provider::Netbios(NCB *ncb) {
     if (rc != NRC_GOODRET) return RejectAtOnce(ncb, rc);
 
     std::weak_ptr<Alive> alive = alive_;
+    ncb->ncb_retcode = NRC_PENDING;
+    ncb->ncb_cmd_cplt = NRC_PENDING;
     if (async) {
-        ncb->ncb_retcode = NRC_PENDING;
-        ncb->ncb_cmd_cplt = NRC_PENDING;
         if (ncb->ncb_event) ncb->ncb_event->Reset();
         asio::post(io_.context(), [this, alive, ncb] {
             if (alive.expired())

@@ -56,10 +56,10 @@ private:
     void Dispatch(NCB *ncb, SyncWaiter *waiter);  // network thread
     UCHAR Reset(NCB *ncb);                        // network thread
     UCHAR Enumerate(NCB *ncb);                    // network thread
-    void RefreshLanas();
+    void RefreshLanas();                          // any thread
     bool IsEnumerated(UCHAR lana) const;
     bool IsReset(UCHAR lana) const;
-    UCHAR Validate(const NCB *ncb) const;
+    UCHAR Validate(const NCB *ncb);
 
     Settings settings_;
     IoThread &io_;
