@@ -254,18 +254,21 @@ void CDialog::OnCancelButton(wxCommandEvent &) {
 
 void CDialog::OnContextMenu(wxContextMenuEvent &event) {
     CMenu *items = GetSystemMenu(false);
+    // wx menus take ids below 0x7FFF only; system commands go up to 0xFFFF,
+    // so the popup numbers its entries and maps the choice back.
+    constexpr int kFirstEntry = wxID_HIGHEST + 1;
     wxMenu menu;
     for (int i = 0; i < items->GetMenuItemCount(); ++i) {
         const CMenu::Item &item = items->GetItem(i);
         if (item.flags & MF_SEPARATOR)
             menu.AppendSeparator();
         else
-            menu.Append(int(item.id), ToToolkit(item.text.str()));
+            menu.Append(kFirstEntry + i, ToToolkit(item.text.str()));
     }
     // From the keyboard the event has no position: show the menu at the
     // window's corner then.
     wxPoint where = event.GetPosition();
     where = where == wxDefaultPosition ? wxPoint(0, 0) : ScreenToClient(where);
-    const int chosen = GetPopupMenuSelectionFromUser(menu, where);
-    if (chosen != wxID_NONE) SendSysCommand(UINT(chosen), 0);
+    const int chosen = GetPopupMenuSelectionFromUser(menu, where) - kFirstEntry;
+    if (chosen >= 0 && chosen < items->GetMenuItemCount()) SendSysCommand(items->GetItem(chosen).id, 0);
 }

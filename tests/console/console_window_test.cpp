@@ -4,6 +4,8 @@
 #include <wx/checkbox.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
+#include <wx/timer.h>
+#include <wx/uiaction.h>
 
 #include <vector>
 
@@ -156,6 +158,29 @@ TEST_F(ConsoleTest, SystemMenuCommandsReachOnSysCommand) {
     EXPECT_EQ(menu->GetItem(0).id, SC_CLOSE);
     // The close entry falls through to the default handling, which closes.
     dlg->SendSysCommand(SC_CLOSE);
+    EXPECT_FALSE(dlg->IsShown());
+}
+
+TEST_F(ConsoleTest, ContextMenuShowsTheSystemMenuAndSendsTheChosenCommand) {
+    // Two entries beyond the defaults; choose the last with the keyboard,
+    // as the operator would after Shift+F10.
+    dlg->GetSystemMenu(false)->AppendMenu(MF_SEPARATOR);
+    dlg->GetSystemMenu(false)->AppendMenu(MF_STRING, SC_CLOSE + 1, "Extra");
+    dlg->Raise();
+    dlg->SetFocus();
+    Settle();
+    wxTimer chooser;
+    chooser.Bind(wxEVT_TIMER, [](wxTimerEvent &) {
+        wxUIActionSimulator keys;
+        keys.Char(WXK_UP);
+        keys.Char(WXK_RETURN);
+    });
+    chooser.StartOnce(300);
+    wxContextMenuEvent menu(wxEVT_CONTEXT_MENU, dlg->GetId(), wxDefaultPosition);
+    menu.SetEventObject(dlg);
+    dlg->GetEventHandler()->ProcessEvent(menu);
+    // The console's table hands SC_CLOSE + 1 to OnSysCommand, whose default
+    // handling closes on any command in the SC_CLOSE group.
     EXPECT_FALSE(dlg->IsShown());
 }
 
