@@ -1,0 +1,170 @@
+// The session service against Samba in a lab of network namespaces: a
+// Korvel node (session_lab_node, run inside a lab host) calls smbd and reads
+// its SMB2 NEGOTIATE reply in 64-byte pieces, and smbclient's call completes
+// a Korvel LISTEN on '*'. tshark, capturing on the lab's bridge, must find
+// every session packet well formed.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "lab_guard.h"
+#include "netlab.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Host 1 runs Samba (SAMBA1), host 2 the Korvel node, host 3 smbclient.
+constexpr int kSambaHost = 1;
+constexpr int kKorvelHost = 2;
+constexpr int kToolHost = 3;
+
+netlab::Lab *lab = nullptr;
+std::string lab_problem;
+
+std::string ReadFile(const std::string &path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+bool Contains(const std::string &haystack, const std::string &needle) {
+    return haystack.find(needle) != std::string::npos;
+}
+
+std::vector<std::string> Lines(const std::string &text, const std::string &prefix) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    std::string line;
+    while (std::getline(stream, line))
+        if (line.rfind(prefix, 0) == 0) lines.push_back(line);
+    return lines;
+}
+
+// Captures on the lab's bridge for the life of the object.
+class Capture {
+public:
+    Capture() : file_(lab->state() + "/session-" + std::to_string(++counter_) + ".pcapng") {
+        lab->Run("capture-start " + file_ + " 'tcp port 139'");
+        std::this_thread::sleep_for(500ms);  // dumpcap needs a moment before it sees packets
+    }
+    ~Capture() { Stop(); }
+    void Stop() {
+        if (stopped_) return;
+        std::this_thread::sleep_for(300ms);
+        lab->Run("capture-stop");
+        stopped_ = true;
+    }
+    std::string Tshark(const std::string &filter, const std::string &fields = "") {
+        Stop();
+        std::string out = netlab::Shell("tshark -r " + file_ + " -Y " + netlab::Quote(filter) + fields);
+        // tshark's warning about running as root is not a packet.
+        const std::string noise = "Running as user \"root\" and group \"root\". This could be dangerous.\n";
+        if (out.rfind(noise, 0) == 0) out.erase(0, noise.size());
+        return out;
+    }
+
+private:
+    static inline int counter_ = 0;
+    std::string file_;
+    bool stopped_ = false;
+};
+
+class SessionInterop : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        lab = new netlab::Lab(std::string(KORVEL_SOURCE_DIR) + "/tools/netlab", "ks");
+        if (!lab->Start(3, &lab_problem)) return;
+        int status = 0;
+        std::string out =
+            lab->Run("samba " + std::to_string(kSambaHost) + " SAMBA1", &status, "NETLAB_SMB_LOGLEVEL=3");
+        if (status != 0) {
+            lab_problem = "Samba would not start: " + out;
+            return;
+        }
+        // nmbd answers queries for its names once their registration is over.
+        const std::string log_file = lab->state() + "/samba-h" + std::to_string(kSambaHost) + "/log/log.nmbd";
+        for (int i = 0; i < 80; ++i) {
+            if (Contains(ReadFile(log_file), "Added netbios name SAMBA1<20> with first IP " +
+                                                 netlab::Lab::Address(kSambaHost) + " ttl=0"))
+                break;
+            std::this_thread::sleep_for(250ms);
+        }
+        // And it answers queries for it: ask the way a client would.
+        for (int i = 0; i < 40; ++i) {
+            const std::string query = lab->Exec(kToolHost, "nmblookup -s " + lab->ClientConf() + " -B " +
+                                                               netlab::Lab::Broadcast() + " 'SAMBA1#20'");
+            if (Contains(query, netlab::Lab::Address(kSambaHost) + " SAMBA1<20>")) return;
+            std::this_thread::sleep_for(250ms);
+        }
+        lab_problem = "nmbd never answered for SAMBA1";
+    }
+    static void TearDownTestSuite() {
+        delete lab;
+        lab = nullptr;
+    }
+    void SetUp() override {
+        if (!lab_problem.empty()) KORVEL_SKIP_WITHOUT_LAB(lab_problem);
+    }
+};
+
+TEST_F(SessionInterop, CallSmbdAndReadItsNegotiateReplyIn64BytePieces) {
+    Capture capture;
+    const std::string out =
+        lab->Exec(kKorvelHost, std::string(SESSION_LAB_NODE) + " add KORVEL2 call-smb KORVEL2 SAMBA1");
+    ASSERT_TRUE(Contains(out, "add KORVEL2 0x00")) << out;
+    ASSERT_TRUE(Contains(out, "call 0x00")) << out;
+    EXPECT_TRUE(Contains(out, "send 0x00")) << out;
+
+    // INCOMP for every full piece, then GOODRET with what is left.
+    const auto receives = Lines(out, "recv ");
+    ASSERT_GE(receives.size(), 2u) << out;
+    for (std::size_t i = 0; i + 1 < receives.size(); ++i) EXPECT_EQ(receives[i], "recv 0x06 64") << out;
+    EXPECT_EQ(receives.back().rfind("recv 0x00 ", 0), 0u) << out;
+    const auto reply = Lines(out, "reply ");
+    ASSERT_EQ(reply.size(), 1u) << out;
+    EXPECT_TRUE(Contains(reply[0], " fe534d42")) << out;  // an SMB2 header
+    const std::size_t total = std::stoul(reply[0].substr(6));
+    EXPECT_EQ(total, 64 * (receives.size() - 1) + std::stoul(receives.back().substr(10))) << out;
+    EXPECT_TRUE(Contains(out, "hangup 0x00")) << out;
+
+    const std::string requests =
+        capture.Tshark("nbss.type == 0x81", " -T fields -e nbss.called_name -e nbss.calling_name");
+    EXPECT_TRUE(Contains(requests, "SAMBA1<20>")) << requests;
+    EXPECT_TRUE(Contains(requests, "KORVEL2<20>")) << requests;
+    EXPECT_EQ(capture.Tshark("nbss && _ws.malformed"), "");
+    EXPECT_NE(capture.Tshark("nbss.type == 0x82"), "");
+}
+
+TEST_F(SessionInterop, SmbclientCompletesAListenOnAnyCaller) {
+    Capture capture;
+    const std::string output = lab->state() + "/listen.out";
+    lab->Exec(kKorvelHost,
+              std::string(SESSION_LAB_NODE) + " add KORVEL listen KORVEL >" + output + " 2>&1 &");
+    for (int i = 0; i < 100 && !Contains(ReadFile(output), "listening"); ++i)
+        std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(Contains(ReadFile(output), "add KORVEL 0x00")) << ReadFile(output);
+
+    const std::string client =
+        lab->Exec(kToolHost, "timeout 30 smbclient -s " + lab->ClientConf() + " -L KORVEL -p 139 -N");
+    for (int i = 0; i < 100 && !Contains(ReadFile(output), "done"); ++i) std::this_thread::sleep_for(100ms);
+    const std::string out = ReadFile(output);
+    ASSERT_TRUE(Contains(out, "listen 0x00")) << out << client;
+    // smbclient's first session message is its SMB1 NEGOTIATE.
+    const auto receives = Lines(out, "recv ");
+    ASSERT_EQ(receives.size(), 1u) << out;
+    EXPECT_EQ(receives[0].rfind("recv 0x00 ", 0), 0u) << out;
+    EXPECT_TRUE(Contains(receives[0], " ff534d4272")) << out;
+    EXPECT_TRUE(Contains(out, "hangup 0x00")) << out;
+
+    const std::string called = capture.Tshark("nbss.type == 0x81", " -T fields -e nbss.called_name");
+    EXPECT_TRUE(Contains(called, "KORVEL<20>")) << called;
+    EXPECT_EQ(capture.Tshark("nbss && _ws.malformed"), "");
+    EXPECT_NE(capture.Tshark("nbss.type == 0x82"), "");
+}
+
+}  // namespace
