@@ -61,7 +61,7 @@ TEST_F(ConsoleTest, ScreenshotsForReview) {
     about.Hide();
 
     CInputDlg input;
-    input.m_text = "*";
+    input.m_text = CString("*");
     ASSERT_TRUE(input.Create());
     input.Show();
     EXPECT_TRUE(Grab(&input, scratch).SaveFile(out + "/input.png", wxBITMAP_TYPE_PNG));
