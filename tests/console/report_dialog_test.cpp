@@ -1,12 +1,12 @@
 // The reports, the remote adapter query and the window decorations on the
 // real console dialog, with the provider's replies scripted.
 #include <wx/button.h>
-#include <wx/dcmemory.h>
-#include <wx/dcscreen.h>
 #include <wx/iconbndl.h>
 #include <wx/image.h>
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
+#include <wx/timer.h>
+#include <wx/uiaction.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -311,6 +311,27 @@ TEST_F(ConsoleTest, SystemMenuEndsWithTheAboutEntryWhichOpensTheAboutBox) {
     EXPECT_TRUE(scripted::Log().empty());
 }
 
+TEST_F(ConsoleTest, LastEntryOfTheContextMenuOpensTheAboutBox) {
+    dlg->Raise();
+    dlg->SetFocus();
+    Settle();
+    // Up from the top wraps to the last entry, as after Shift+F10.
+    wxTimer chooser;
+    chooser.Bind(wxEVT_TIMER, [](wxTimerEvent &) {
+        wxUIActionSimulator keys;
+        keys.Char(WXK_UP);
+        keys.Char(WXK_RETURN);
+    });
+    chooser.StartOnce(300);
+    wxContextMenuEvent menu(wxEVT_CONTEXT_MENU, dlg->GetId(), wxDefaultPosition);
+    menu.SetEventObject(dlg);
+    wxTEST_DIALOG(dlg->GetEventHandler()->ProcessEvent(menu), ExpectAbout(wxID_OK));
+    // Closing the About box returns to the console unchanged.
+    EXPECT_TRUE(dlg->IsShown());
+    EXPECT_TRUE(Enabled(*dlg, IDC_RESET));
+    EXPECT_FALSE(Enabled(*dlg, IDC_EXECUTE));
+}
+
 TEST_F(ConsoleTest, AboutBoxShowsNameVersionAndIcon) {
     CAboutDlg about;
     ASSERT_TRUE(about.Create());
@@ -349,6 +370,46 @@ TEST_F(ConsoleTest, WindowCarriesBothIconImagesAndOffersTheBigOneForDragging) {
     EXPECT_EQ(image.GetRed(0, 14), 0x80);
     EXPECT_EQ(image.GetGreen(0, 14), 0x00);
     EXPECT_EQ(image.GetBlue(0, 14), 0x00);
+}
+
+}  // namespace
+}  // namespace console_test
+
+namespace console_test {
+namespace {
+
+// "Invoer" run for real: the operator types and presses Enter, or Escape.
+int RunInputWithKey(CInputDlg &input, const std::string &typed, int key) {
+    wxTheApp->CallAfter([&input, typed, key] {
+        SetText(input, IDC_INPUT, typed);
+        wxWindow *edit = input.GetDlgItem(IDC_INPUT)->GetWxWindow();
+        input.Raise();
+        edit->SetFocus();
+        Settle();
+        wxUIActionSimulator keyboard;
+        keyboard.Char(key);
+        // GTK shows a pressed button for a moment before it clicks it.
+        for (int i = 0; i < 40 && input.IsModal(); ++i) Settle();
+        // Should the key have gone astray, end the box so the test can fail.
+        if (input.IsModal()) input.EndModal(wxID_ABORT);
+    });
+    return input.DoModal();
+}
+
+TEST_F(ConsoleTest, InvoerConfirmsWithEnterAndCancelsWithEscape) {
+    dlg->Hide();
+    {
+        CInputDlg input;
+        input.m_text = CString("*");
+        EXPECT_EQ(RunInputWithKey(input, "0A1B2C3D4E5F", WXK_RETURN), IDOK);
+        EXPECT_EQ(input.m_text, "0A1B2C3D4E5F");
+    }
+    {
+        CInputDlg input;
+        input.m_text = CString("*");
+        EXPECT_EQ(RunInputWithKey(input, "WEG", WXK_ESCAPE), IDCANCEL);
+        EXPECT_EQ(input.m_text, "*");
+    }
 }
 
 }  // namespace
