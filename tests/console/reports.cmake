@@ -25,3 +25,9 @@ if(TARGET korvel AND KORVEL_READELF)
   set_tests_properties(korvel_version_block PROPERTIES
     PASS_REGULAR_EXPRESSION "FileVersion=1, 0, 0, 1.*FileDescription=Korvel MFC Application.*OriginalFilename=Korvel.EXE.*ProductName=Korvel Application")
 endif()
+
+# The desktop entry follows the desktop entry specification.
+find_program(KORVEL_DESKTOP_FILE_VALIDATE desktop-file-validate)
+if(KORVEL_DESKTOP_FILE_VALIDATE)
+  add_test(NAME korvel_desktop_entry COMMAND ${KORVEL_DESKTOP_FILE_VALIDATE} ${PROJECT_SOURCE_DIR}/res/korvel.desktop)
+endif()
