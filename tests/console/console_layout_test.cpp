@@ -62,7 +62,7 @@ const std::vector<std::pair<int, std::vector<std::string>>> kLongestValues = {
       "AddName gereed Num: 255"}},
 };
 
-TEST_F(ConsoleTest, EveryTextFitsItsControlAndNothingOverlaps) {
+void ExpectEveryTextFits(CConsoleDlg *dlg) {
     Settle();
     std::vector<wxWindow *> children(dlg->GetChildren().begin(), dlg->GetChildren().end());
     const wxRect client(wxPoint(0, 0), dlg->GetClientSize());
@@ -97,6 +97,38 @@ TEST_F(ConsoleTest, EveryTextFitsItsControlAndNothingOverlaps) {
         }
     }
 }
+
+TEST_F(ConsoleTest, EveryTextFitsItsControlAndNothingOverlaps) {
+    ExpectEveryTextFits(dlg);
+}
+
+// The operator's desktop font decides the size of everything: the template
+// must hold its texts in smaller and larger ones too.
+class ConsoleFontTest : public ::testing::TestWithParam<const char *> {
+protected:
+    static void SetDesktopFont(const char *font) {
+        auto *settings = Gtk<void *()>("gtk_settings_get_default");
+        auto *set = Gtk<void(void *, const char *, ...)>("g_object_set");
+        ASSERT_TRUE(settings && set);
+        set(settings(), "gtk-font-name", font, nullptr);
+        Settle();
+    }
+};
+
+TEST_P(ConsoleFontTest, EveryTextFitsWithThisDesktopFont) {
+    SetDesktopFont(GetParam());
+    auto *dlg = new CConsoleDlg;
+    ASSERT_TRUE(dlg->Create());
+    dlg->Show();
+    SCOPED_TRACE(GetParam());
+    ExpectEveryTextFits(dlg);
+    dlg->Destroy();
+    SetDesktopFont("DejaVu Sans 10");
+}
+
+INSTANTIATE_TEST_SUITE_P(Fonts, ConsoleFontTest,
+                         ::testing::Values("DejaVu Sans 8", "DejaVu Sans 9", "DejaVu Sans 11",
+                                           "DejaVu Sans 13", "DejaVu Serif 10"));
 
 TEST_F(ConsoleTest, TemplateKeepsItsProportions) {
     // Dialog units scaled by one factor, at least 1, for the window and
