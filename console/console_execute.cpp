@@ -3,6 +3,7 @@
 // that later commands read.
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "console_dlg.h"
 #include "send_guard.h"
@@ -120,7 +121,9 @@ void CConsoleDlg::OnExecute() {
                 GetDlgItemText(IDC_MESSAGE, message);
                 const char *data = message;
                 if (IsDlgButtonChecked(IDC_FILEMSG)) {
-                    const int fd = _sopen(message, _O_RDONLY | _O_TEXT, _SH_DENYNO);
+                    // Opened by the name as this system spells it; the boxes show it as typed.
+                    const std::string path = GetDlgItem(IDC_MESSAGE)->GetWindowTextAsPath();
+                    const int fd = _sopen(path.c_str(), _O_RDONLY | _O_TEXT, _SH_DENYNO);
                     if (fd == -1) {
                         MessageBox("De file is niet te openen", message, MB_OK | MB_ICONINFORMATION);
                         break;

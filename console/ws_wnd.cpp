@@ -43,6 +43,13 @@ void CWnd::GetWindowText(CString &text) const {
         text = CString(FromToolkit(m_wnd->GetLabel()));
 }
 
+std::string CWnd::GetWindowTextAsPath() const {
+    if (!m_wnd) return {};
+    auto *entry = dynamic_cast<wxTextEntry *>(m_wnd);
+    const wxString text = entry ? entry->GetValue() : m_wnd->GetLabel();
+    return std::string(text.utf8_str());
+}
+
 int CWnd::GetWindowTextLength() const {
     CString text;
     GetWindowText(text);

@@ -2,6 +2,7 @@
 // the console performs on it. It does not own the window.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "ws_string.h"
@@ -26,6 +27,9 @@ public:
     void SetWindowText(const char *text);
     void GetWindowText(CString &text) const;
     int GetWindowTextLength() const;
+    // The text as a path of this system (UTF-8, as Linux file names are),
+    // not as a Windows-1252 field text.
+    std::string GetWindowTextAsPath() const;
 
     // Check boxes: BST_CHECKED or BST_UNCHECKED.
     int GetCheck() const;

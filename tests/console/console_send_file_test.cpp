@@ -67,6 +67,13 @@ TEST_F(SendFileTest, FileIsSentInTextMode) {
     SendFile(MakeFile("nul.bin", std::string("ab\0cd", 5)));
     EXPECT_EQ(Sent(), "ab");
 
+    // A name beyond ASCII is found as the file system spells it (UTF-8).
+    MakeFile("bericht-\xc3\xa9\xe2\x82\xac.txt", "inhoud");
+    Click(*dlg, IDC_SEND);
+    SetText(*dlg, IDC_MESSAGE, m_dir + "/bericht-\xe9\x80.txt");  // the same name in Windows-1252
+    Click(*dlg, IDC_EXECUTE);
+    EXPECT_EQ(Sent(), "inhoud");
+
     scripted::PushCode(NRC_SCLOSED);
     SendFile(MakeFile("fout.txt", "x"));
     EXPECT_EQ(Text(*dlg, IDC_STATUS), "Send gereed");
