@@ -77,6 +77,9 @@ TEST(SessionSetup, CallerSideCodesForEachRefusal) {
     testing::SetName(bad_listen.ncb.ncb_callname, "*", ' ');
     ASSERT_EQ(bad_listen.Submit(server.provider), NRC_GOODRET);
     EXPECT_EQ(bad_listen.Wait(), NRC_NOWILD);
+    // The FRIEND listen is still pending: end it before its block goes away.
+    ASSERT_EQ(testing::ResetLana(server.provider), NRC_GOODRET);
+    EXPECT_EQ(listen->Wait(), NRC_CMDCAN);
 }
 
 TEST(SessionSetup, SpecificListenBeatsAnyCallerAndOldestFirst) {
