@@ -216,7 +216,8 @@ TEST_F(NameServiceTest, EveryNameStateLocallyAndRemotely) {
     auto flags_of = [](TestNode &asker, const std::array<UCHAR, 16> &callname, const char *name) -> int {
         std::vector<UCHAR> buffer;
         if (asker.Status(callname, buffer) != NRC_GOODRET) return -1;
-        const NAME_BUFFER *entry = FindName(ViewStatus(buffer), Padded(name));
+        const auto view = ViewStatus(buffer);
+        const NAME_BUFFER *entry = FindName(view, Padded(name));
         return entry ? entry->name_flags : -2;
     };
     EXPECT_EQ(flags_of(a, Padded("*"), "SERVER"), DEREGISTERED);
