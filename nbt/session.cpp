@@ -97,6 +97,9 @@ void Session::EndOpener(UCHAR rc) {
 }
 
 void Session::Detach() {
+    // A hung-up session has already said goodbye with its FIN: a plain close
+    // keeps it that way unless the peer sent more that nobody will read.
+    const bool hung_up = phase_ == SessionPhase::kDraining;
     phase_ = SessionPhase::kGone;
     service_ = nullptr;
     opener_ = nullptr;
@@ -105,7 +108,12 @@ void Session::Detach() {
     sends_.clear();
     hangup_timer_.reset();
     setup_timer_.cancel();
-    CloseSocket(true);
+    if (hung_up) {
+        asio::error_code ignored;
+        socket_.close(ignored);
+    } else {
+        CloseSocket(true);
+    }
 }
 
 }  // namespace nbt

@@ -61,8 +61,9 @@ public:
     // Ends the LISTEN or CALL still pending with rc, and releases the number.
     void EndOpener(UCHAR rc);
 
-    // Reset: RST to the peer, timers stopped, no NCB touched (the node has
-    // already ended them). The session never calls its service again.
+    // Reset: RST to the peer (a plain close once hung up), timers stopped,
+    // no NCB touched (the node has already ended them). The session never
+    // calls its service again.
     void Detach();
 
 private:
