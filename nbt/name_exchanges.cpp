@@ -80,6 +80,15 @@ void NameExchanges::Finish(std::uint16_t id) {
     exchanges_.erase(it);
 }
 
+void NameExchanges::Cancel(std::uint16_t id) {
+    auto it = exchanges_.find(id);
+    if (it == exchanges_.end()) return;
+    auto exchange = it->second;
+    Finish(id);
+    exchange->on_reply = nullptr;
+    exchange->on_expiry = nullptr;
+}
+
 void NameExchanges::CancelAll() {
     auto all = std::move(exchanges_);
     exchanges_.clear();

@@ -47,6 +47,8 @@ public:
     // Offers a received response; true when an exchange took it.
     bool Deliver(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from);
     bool Contains(std::uint16_t id) const { return exchanges_.contains(id); }
+    // Drops one exchange; none of its handlers runs afterwards.
+    void Cancel(std::uint16_t id);
     // Drops every exchange; no handler runs afterwards.
     void CancelAll();
     std::uint32_t expired_count() const { return expired_; }

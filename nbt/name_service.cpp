@@ -106,10 +106,12 @@ void NameService::AddName(NCB *ncb) {
     request.interval = node_->settings().bcast_retry_timeout;
 
     auto self = shared_from_this();
-    auto on_reply = [self, ncb, name](const codec::NamePacket &reply, const asio::ip::udp::endpoint &) {
+    auto on_reply = [self, ncb, name, number](const codec::NamePacket &reply,
+                                              const asio::ip::udp::endpoint &) {
         // Any negative answer (a defence, or a conflict) means someone holds it.
         if (reply.header.Rcode() == codec::NameRcode::kOk) return false;
-        self->table_.Remove(name);
+        const NameEntry *held = self->table_.Find(name);
+        if (held && held->number == number && held->state == REGISTERING) self->table_.Remove(name);
         self->node_->Complete(ncb, NRC_INUSE);
         return true;
     };
@@ -122,6 +124,8 @@ void NameService::AddName(NCB *ncb) {
             self->node_->Complete(ncb, NRC_GOODRET);
         }
     };
+    entry->registration = id;
+    entry->adding = ncb;
     exchanges_.Start(id, std::move(request), on_reply, on_expiry);
 }
 
@@ -130,8 +134,12 @@ void NameService::DeleteName(NCB *ncb) {
     NameEntry *entry = table_.Find(name);
     if (IsWildcardOrEmpty(name) || !entry) return void(node_->Complete(ncb, NRC_NOWILD));
     if (entry->state == REGISTERING) {
-        // The add still in progress fails; whoever heard its requests hears the release.
+        // The add still in progress ends as "name was deleted"; whoever heard
+        // its requests hears the release.
+        exchanges_.Cancel(entry->registration);
+        NCB *adding = entry->adding;
         DeleteNow(name);
+        if (adding) node_->Complete(adding, NRC_NAMERR);
         return void(node_->Complete(ncb, NRC_GOODRET));
     }
     auto &sessions = node_->session_service();
@@ -309,7 +317,8 @@ void NameService::StatusByAddress(NCB *ncb, const MacAddress &mac) {
     std::optional<asio::ip::address_v4> neighbour;
     if (node_->is_loopback()) {
         // The loopback adapter's addresses map straight onto 127.0.0.N.
-        if (mac == LoopbackMac(mac[5]) && mac[5] != 0 && mac[5] != 0xFF) neighbour = asio::ip::address_v4(0x7F000000u | mac[5]);
+        if (mac == LoopbackMac(mac[5]) && mac[5] != 0 && mac[5] != 0xFF)
+            neighbour = asio::ip::address_v4(0x7F000000u | mac[5]);
     } else {
         neighbour = LookupNeighbour(mac, {});
     }

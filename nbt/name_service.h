@@ -15,8 +15,8 @@
 #include <optional>
 #include <span>
 
-#include "name_adapter_status.h"
 #include "lana_table.h"
+#include "name_adapter_status.h"
 #include "name_exchanges.h"
 #include "name_packet.h"
 #include "name_status.h"

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "nb30.h"
@@ -16,6 +17,9 @@ struct NameEntry {
     UCHAR number = 0;
     bool group = false;
     UCHAR state = REGISTERING;  // REGISTERING, REGISTERED, DEREGISTERED, DUPLICATE, DUPLICATE_DEREG
+    // While REGISTERING: the registration's transaction and the NCBADDNAME waiting for it.
+    std::uint16_t registration = 0;
+    NCB *adding = nullptr;
 
     UCHAR flags() const { return static_cast<UCHAR>((group ? GROUP_NAME : UNIQUE_NAME) | state); }
     bool deregistered() const { return state == DEREGISTERED || state == DUPLICATE_DEREG; }

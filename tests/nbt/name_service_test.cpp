@@ -255,6 +255,19 @@ TEST_F(NameServiceTest, EveryNameStateLocallyAndRemotely) {
     EXPECT_EQ(c.Add("SERVER"), NRC_GOODRET);
 }
 
+TEST_F(NameServiceTest, DeleteWhileTheAddIsStillRegistering) {
+    UCHAR add_rc = 0xEE;
+    std::thread adder([&] { add_rc = a.Add("RACE"); });
+    std::this_thread::sleep_for(40ms);
+    EXPECT_EQ(a.Delete("RACE"), NRC_GOODRET);
+    adder.join();
+    EXPECT_EQ(add_rc, NRC_NAMERR) << "the add must end, not hang";
+    std::vector<UCHAR> buffer;
+    ASSERT_EQ(a.Status("*", buffer), NRC_GOODRET);
+    EXPECT_EQ(ViewStatus(buffer).names.size(), 0u);
+    EXPECT_EQ(a.Add("RACE"), NRC_GOODRET);
+}
+
 TEST_F(NameServiceTest, RegistrationOnTheWire) {
     RawPeer listener(kBroadcast, kPort);
     ASSERT_TRUE(listener.bound());
