@@ -150,6 +150,35 @@ TEST_F(RawCaller, SendTimeOutAbortsTheSession) {
     EXPECT_EQ(node.Receive(lsn, in, sizeof in), NRC_SNUMOUT);
 }
 
+TEST_F(RawCaller, HangupWaitsForTheSendsUnderWayThenCloses) {
+    Open();
+    // Fill the path to the peer until a send stays pending.
+    std::vector<UCHAR> block(65535, 0x33);
+    std::vector<std::unique_ptr<AsyncNcb>> sends;
+    for (int i = 0; i < 2000; ++i) {
+        auto send = std::make_unique<AsyncNcb>(NCBSEND);
+        send->ncb.ncb_lsn = lsn;
+        send->ncb.ncb_buffer = block.data();
+        send->ncb.ncb_length = 65535;
+        ASSERT_EQ(send->Submit(node.provider), NRC_GOODRET);
+        const bool stuck = send->Wait(std::chrono::milliseconds(200)) == NRC_PENDING;
+        sends.push_back(std::move(send));
+        if (stuck) break;
+    }
+    ASSERT_EQ(sends.back()->ncb.ncb_cmd_cplt, NRC_PENDING) << "the peer's buffers never filled";
+    AsyncNcb hangup(NCBHANGUP);
+    hangup.ncb.ncb_lsn = lsn;
+    ASSERT_EQ(hangup.Submit(node.provider), NRC_GOODRET);
+    EXPECT_EQ(hangup.Wait(std::chrono::milliseconds(100)), NRC_PENDING);
+    // The peer drains everything: every message whole, then the close.
+    std::vector<std::uint8_t> all;
+    ASSERT_TRUE(peer->ReadToEnd(&all));
+    EXPECT_EQ(all.size(), sends.size() * (4 + 65535));
+    for (auto &send : sends) EXPECT_EQ(send->Wait(), NRC_GOODRET);
+    EXPECT_EQ(hangup.Wait(), NRC_GOODRET);
+    EXPECT_EQ(node.Send(lsn, "x", 1), NRC_SNUMOUT);
+}
+
 TEST_F(RawCaller, ANodeThatIsNotReceivingHoldsThePeerBack) {
     Open();
     // Flood without any receive posted: the node reads at most one message

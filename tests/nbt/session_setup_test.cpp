@@ -192,6 +192,38 @@ TEST(SessionSetup, SessionLimitCountsPendingListensAndNumbersRoundRobin) {
     EXPECT_NE(next, first);
 }
 
+TEST(SessionSetup, StatusShowsACallInProgress) {
+    Settings slow = testing::FastSettings();
+    slow.bcast_retry_timeout = std::chrono::milliseconds(400);  // the query takes 1.2 s
+    slow.bcast_retry_count = 3;
+    LoopbackNode node(slow);
+    ASSERT_EQ(node.AddName("CLIENT"), NRC_GOODRET);
+    AsyncNcb call(NCBCALL);
+    testing::SetName(call.ncb.ncb_name, "CLIENT");
+    testing::SetName(call.ncb.ncb_callname, "NOBODY");
+    ASSERT_EQ(call.Submit(node.provider), NRC_GOODRET);
+
+    std::vector<UCHAR> status(4 + 36);
+    NCB sstat = testing::MakeNcb(NCBSSTAT);
+    testing::SetName(sstat.ncb_name, "CLIENT");
+    sstat.ncb_buffer = status.data();
+    sstat.ncb_length = static_cast<WORD>(status.size());
+    ASSERT_EQ(node.provider.Netbios(&sstat), NRC_GOODRET);
+    ASSERT_EQ(status[1], 1);
+    SESSION_BUFFER record;
+    std::memcpy(&record, status.data() + 4, sizeof record);
+    EXPECT_EQ(record.state, CALL_PENDING);
+    EXPECT_EQ(0, std::memcmp(record.remote_name, Padded("NOBODY").data(), 16));
+
+    // A name with a call under way is only marked for deletion.
+    NCB del = testing::MakeNcb(NCBDELNAME);
+    testing::SetName(del.ncb_name, "CLIENT");
+    EXPECT_EQ(node.provider.Netbios(&del), NRC_ACTSES);
+    EXPECT_EQ(call.Wait(), NRC_NOCALL);
+    // The failed call was its last session: the name is gone now.
+    EXPECT_EQ(node.provider.Netbios(&del), NRC_NOWILD);
+}
+
 TEST(SessionSetup, ResetEndsAWaitingListenAndClosesSessions) {
     LoopbackNode node;
     ASSERT_EQ(node.AddName("SERVER"), NRC_GOODRET);
