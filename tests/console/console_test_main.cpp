@@ -86,6 +86,10 @@ extern "C" const char *__lsan_default_suppressions() {
            "leak:libglib-2.0.so\n";
 }
 
+extern "C" const char *__lsan_default_options() {
+    return "print_suppressions=0";
+}
+
 int main(int argc, char **argv) {
     ::testing::InitGoogleTest(&argc, argv);
     if (GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();  // discovery needs no display
