@@ -280,13 +280,6 @@ TEST_F(ConsoleTest, RemoteQueryChoosesNameOrAddressAndRemembersTheText) {
     EXPECT_EQ(dlg->m_remoteName, offered);
 }
 
-TEST_F(ConsoleTest, HexToAddressMemberWritesSixBytes) {
-    UCHAR address[8] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
-    dlg->HexToAddress(address + 1, "1A2B");
-    const UCHAR expected[8] = {0xEE, 0, 0, 0, 0, 0x1A, 0x2B, 0xEE};
-    EXPECT_TRUE(std::equal(std::begin(address), std::end(address), std::begin(expected)));
-}
-
 TEST_F(ConsoleTest, SystemMenuEndsWithTheAboutEntryWhichOpensTheAboutBox) {
     CMenu *menu = dlg->GetSystemMenu(false);
     ASSERT_NE(menu, nullptr);
