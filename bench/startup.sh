@@ -25,6 +25,7 @@ viewable_console() {
 
 times=()
 rss=()
+anons=()
 for run in $(seq "$runs"); do
   start=$(now_us)
   "$korvel" >/dev/null 2>&1 &
@@ -36,14 +37,16 @@ for run in $(seq "$runs"); do
   shown=$(now_us)
   sleep 1  # let it settle before reading its memory
   kb=$(awk '/^VmRSS:/ {print $2}' "/proc/$pid/status")
+  anon=$(awk '/^RssAnon:/ {print $2}' "/proc/$pid/status")
   kill "$pid"
   wait "$pid" 2>/dev/null || true
   ms=$(( (shown - start) / 1000 ))
   times+=("$ms")
   rss+=("$kb")
-  printf 'run %d: window shown after %d ms, resident %d KiB\n' "$run" "$ms" "$kb"
+  anons+=("$anon")
+  printf 'run %d: window shown after %d ms, resident %d KiB (%d KiB of it private)\n' "$run" "$ms" "$kb" "$anon"
 done
 
 median() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-printf 'median: window shown after %s ms, resident %s KiB (%d runs)\n' "$(median "${times[@]}")" \
-  "$(median "${rss[@]}")" "$runs"
+printf 'median: window shown after %s ms, resident %s KiB (%s KiB private), %d runs\n' \
+  "$(median "${times[@]}")" "$(median "${rss[@]}")" "$(median "${anons[@]}")" "$runs"
