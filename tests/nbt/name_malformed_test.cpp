@@ -16,7 +16,7 @@ namespace codec = nbt::codec;
 
 namespace {
 
-constexpr std::uint16_t kPort = 21237;
+const std::uint16_t kPort = ProcessPort(26000);
 
 class MalformedInput : public ::testing::Test {
 protected:

@@ -14,7 +14,7 @@ namespace codec = nbt::codec;
 
 namespace {
 
-constexpr std::uint16_t kPort = 21137;
+const std::uint16_t kPort = ProcessPort(22000);
 const std::string kBroadcast = "127.255.255.255";
 
 codec::NetbiosName WireName(const std::string &text) {
@@ -290,8 +290,9 @@ TEST_F(NameServiceTest, RegistrationOnTheWire) {
     // Release on delete, three times, and on reset.
     ASSERT_EQ(a.Delete("WIRE"), NRC_GOODRET);
     int releases = 0;
-    while (listener.ReceiveMatching(
-        150ms, [](const codec::NamePacket &p) { return p.header.Opcode() == codec::NameOpcode::kRelease; }))
+    while (listener.ReceiveMatching(150ms, [](const codec::NamePacket &p) {
+        return p.header.Opcode() == codec::NameOpcode::kRelease && p.questions[0].name == WireName("WIRE");
+    }))
         ++releases;
     EXPECT_EQ(releases, 3);
     ASSERT_EQ(a.Add("KEPT"), NRC_GOODRET);

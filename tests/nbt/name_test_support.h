@@ -21,6 +21,12 @@
 
 namespace name_test {
 
+// ctest runs test cases as parallel processes: each gets its own name port
+// (and the session port two above it), so their broadcasts never meet.
+inline std::uint16_t ProcessPort(std::uint16_t base) {
+    return static_cast<std::uint16_t>(base + (::getpid() % 1000) * 4);
+}
+
 inline nbt::Settings LoopbackSettings(std::uint16_t port) {
     nbt::Settings settings;
     settings.host_interfaces = false;
