@@ -16,7 +16,7 @@ namespace {
 
 enum Kind { Button, DefaultButton, Label, Edit, ReadOnly, CheckBox };
 
-struct ControlSpec {
+struct ExpectedControl {
     int id;  // written out, not taken from resource.h: a wrong value must fail
     Kind kind;
     const char *text;
@@ -24,7 +24,7 @@ struct ControlSpec {
 };
 
 // In tab order; labels have no id of their own.
-const std::vector<ControlSpec> kTemplate = {
+const std::vector<ExpectedControl> kTemplate = {
     {1000, Button, "&Reset Adapter", true},
     {1004, Button, "&Naam toevoegen", true},
     {1005, Button, "Naam &Verwijderen", true},
@@ -63,43 +63,43 @@ TEST_F(ConsoleTest, TemplateHasEveryControlInTabOrderWithItsInitialState) {
     std::vector<wxWindow *> children(dlg->GetChildren().begin(), dlg->GetChildren().end());
     ASSERT_EQ(children.size(), kTemplate.size());
     for (std::size_t i = 0; i < kTemplate.size(); ++i) {
-        const ControlSpec &spec = kTemplate[i];
+        const ExpectedControl &want = kTemplate[i];
         wxWindow *child = children[i];
-        SCOPED_TRACE(testing::Message() << "control " << i << " \"" << spec.text << "\"");
-        if (spec.id >= 0) {
-            EXPECT_EQ(child->GetId(), spec.id);
+        SCOPED_TRACE(testing::Message() << "control " << i << " \"" << want.text << "\"");
+        if (want.id >= 0) {
+            EXPECT_EQ(child->GetId(), want.id);
         }
-        switch (spec.kind) {
+        switch (want.kind) {
             case Button:
             case DefaultButton: {
                 auto *button = dynamic_cast<wxButton *>(child);
                 ASSERT_NE(button, nullptr);
-                EXPECT_EQ(FromToolkit(button->GetLabel()), spec.text);
-                EXPECT_EQ(dlg->GetDefaultItem() == button, spec.kind == DefaultButton);
+                EXPECT_EQ(FromToolkit(button->GetLabel()), want.text);
+                EXPECT_EQ(dlg->GetDefaultItem() == button, want.kind == DefaultButton);
                 break;
             }
             case Label:
                 ASSERT_NE(dynamic_cast<wxStaticText *>(child), nullptr);
-                EXPECT_EQ(FromToolkit(child->GetLabel()), spec.text);
+                EXPECT_EQ(FromToolkit(child->GetLabel()), want.text);
                 break;
             case Edit:
             case ReadOnly: {
                 auto *edit = dynamic_cast<wxTextCtrl *>(child);
                 ASSERT_NE(edit, nullptr);
-                EXPECT_EQ(FromToolkit(edit->GetValue()), spec.text);
-                EXPECT_EQ(!edit->IsEditable(), spec.kind == ReadOnly);
+                EXPECT_EQ(FromToolkit(edit->GetValue()), want.text);
+                EXPECT_EQ(!edit->IsEditable(), want.kind == ReadOnly);
                 EXPECT_FALSE(edit->IsMultiLine());
                 break;
             }
             case CheckBox: {
                 auto *box = dynamic_cast<wxCheckBox *>(child);
                 ASSERT_NE(box, nullptr);
-                EXPECT_EQ(FromToolkit(box->GetLabel()), spec.text);
+                EXPECT_EQ(FromToolkit(box->GetLabel()), want.text);
                 EXPECT_FALSE(box->GetValue());
                 break;
             }
         }
-        EXPECT_EQ(child->IsThisEnabled(), spec.enabled);
+        EXPECT_EQ(child->IsThisEnabled(), want.enabled);
     }
     EXPECT_EQ(FromToolkit(dlg->GetTitle()), "Korvel");
     EXPECT_EQ(dlg->m_lana, 0u);
