@@ -145,6 +145,14 @@ void SessionService::Status(NCB *ncb) {
 
 void SessionService::OnAccept(asio::ip::tcp::socket socket) {
     if (!open_) return;
+    // Connections that have not said what they want yet are few in normal
+    // use; a flood of them must not take every descriptor.
+    if (answers_.size() >= kMaxUnansweredConnections) {
+        asio::error_code ignored;
+        socket.set_option(asio::socket_base::linger(true, 0), ignored);
+        socket.close(ignored);
+        return;
+    }
     auto answer = std::make_shared<SessionAnswer>(node_, this, std::move(socket));
     answers_.push_back(answer);
     answer->Start();
