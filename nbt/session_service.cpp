@@ -17,6 +17,8 @@ UCHAR NameState(UCHAR flags) {
     return flags & 0x07;
 }
 
+constexpr std::size_t kMaxUnansweredConnections = 64;
+
 }  // namespace
 
 SessionService::SessionService(std::shared_ptr<Node> node)
