@@ -255,9 +255,16 @@ void Node::Shutdown() {
     open_ = false;
     // Callers first: nothing stays blocked, whatever the services do next.
     pending_.CompleteAll(NRC_CMDCAN);
-    // The services may still send (name releases) while the sockets are open.
-    if (name_service_) name_service_->Shutdown();
-    if (session_service_) session_service_->Shutdown();
+    // The services may still send (name releases) while the sockets are
+    // open. A failure in one must not keep the other running.
+    try {
+        if (name_service_) name_service_->Shutdown();
+    } catch (...) {
+    }
+    try {
+        if (session_service_) session_service_->Shutdown();
+    } catch (...) {
+    }
     asio::error_code ignored;
     unicast_.close(ignored);
     broadcast_.close(ignored);

@@ -89,7 +89,8 @@ public:
     NodeCounters &counters() { return counters_; }
     asio::io_context &io() { return io_; }
 
-    // Valid from Open() until Shutdown().
+    // Valid from Open() until Shutdown(). A handler that may run after a
+    // reset checks is_open() before reaching the other service.
     NameService &name_service() { return *name_service_; }
     SessionService &session_service() { return *session_service_; }
 
