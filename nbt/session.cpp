@@ -107,6 +107,7 @@ void Session::Detach() {
     receives_.clear();  // their timers are cancelled as they go
     sends_.clear();
     hangup_timer_.reset();
+    keep_alive_timer_.reset();
     setup_timer_.cancel();
     if (hung_up) {
         asio::error_code ignored;

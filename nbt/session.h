@@ -95,6 +95,8 @@ private:
     void DeliverMessage();
     void WriteFront();
     void OnWritten(NCB *ncb, const asio::error_code &ec);
+    void ArmKeepAlive();
+    void OnKeepAliveDue();
 
     // Closing (session_close.cpp).
     void PeerClosed();
@@ -141,6 +143,13 @@ private:
     // Sending: one SESSION MESSAGE per NCB, written in order.
     std::deque<PendingIo> sends_;
     bool writing_ = false;
+
+    // Keep-alives, when the settings ask for them: only on a session that
+    // has carried data (some servers drop a session whose first packet is
+    // a keep-alive) and only after a quiet interval.
+    std::unique_ptr<asio::steady_timer> keep_alive_timer_;
+    bool carried_data_ = false;
+    bool active_since_keep_alive_ = false;
 
     NCB *hangup_ = nullptr;
     std::unique_ptr<asio::steady_timer> hangup_timer_;

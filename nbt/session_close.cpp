@@ -45,6 +45,7 @@ void Session::Closed(UCHAR code) {
     close_code_ = code;
     message_ready_ = false;
     hangup_timer_.reset();
+    keep_alive_timer_.reset();
     auto receives = std::move(receives_);
     auto sends = std::move(sends_);
     receives_.clear();
@@ -104,6 +105,7 @@ void Session::FinishHangup() {
     NCB *hangup = hangup_;
     hangup_ = nullptr;
     hangup_timer_.reset();
+    keep_alive_timer_.reset();
     message_ready_ = false;
     // FIN now; closing with unread bytes would turn it into an RST, so read
     // on (and drop) until the peer closes too.

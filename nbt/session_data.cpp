@@ -57,6 +57,7 @@ void Session::Establish() {
             Finish(ncb, NRC_GOODRET);
         }
     }
+    ArmKeepAlive();
     if (phase_ == SessionPhase::kEstablished && !reading_) ReadHeader();
 }
 
@@ -113,6 +114,7 @@ void Session::OnHeader(const asio::error_code &ec, std::size_t bytes) {
     body_offset_ = 0;
     if (body_length_ == 0) {
         message_ready_ = true;
+        carried_data_ = active_since_keep_alive_ = true;
         return DeliverMessage();
     }
     if (body_capacity_ < body_length_) {
@@ -133,6 +135,7 @@ void Session::OnBody(const asio::error_code &ec) {
     if (phase_ != SessionPhase::kEstablished && phase_ != SessionPhase::kHangingUp) return;
     if (ec) return Abort(false);  // the message was cut off
     message_ready_ = true;
+    carried_data_ = active_since_keep_alive_ = true;
     DeliverMessage();
 }
 
@@ -182,10 +185,39 @@ void Session::OnWritten(NCB *ncb, const asio::error_code &ec) {
     }
     sends_.pop_front();
     ++node_->counters().xmit_success;
+    carried_data_ = active_since_keep_alive_ = true;
     auto self = shared_from_this();
     Finish(ncb, NRC_GOODRET);
     if (!sends_.empty()) return WriteFront();
     if (phase_ == SessionPhase::kHangingUp) FinishHangup();
+}
+
+void Session::ArmKeepAlive() {
+    const auto interval = node_->settings().ssn_keep_alive;
+    if (interval.count() <= 0) return;
+    if (!keep_alive_timer_) keep_alive_timer_ = std::make_unique<asio::steady_timer>(node_->io());
+    keep_alive_timer_->expires_after(interval);
+    keep_alive_timer_->async_wait([self = shared_from_this()](const asio::error_code &ec) {
+        if (!ec) self->OnKeepAliveDue();
+    });
+}
+
+void Session::OnKeepAliveDue() {
+    if (phase_ != SessionPhase::kEstablished) return;
+    const bool quiet = !active_since_keep_alive_;
+    active_since_keep_alive_ = false;
+    // Never between the parts of a message being written, never first.
+    if (!carried_data_ || !quiet || writing_) return ArmKeepAlive();
+    static const auto keep_alive = codec::EncodeKeepAlive();
+    writing_ = true;
+    asio::async_write(socket_, asio::buffer(keep_alive),
+                      [self = shared_from_this()](const asio::error_code &ec, std::size_t) {
+                          self->writing_ = false;
+                          if (self->phase_ != SessionPhase::kEstablished) return;
+                          if (ec) return self->Abort(false);
+                          self->ArmKeepAlive();
+                          if (!self->sends_.empty()) self->WriteFront();
+                      });
 }
 
 }  // namespace nbt

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <thread>
 
 #include "codec/session_packet.h"
 #include "support/session_helpers.h"
@@ -177,6 +178,33 @@ TEST_F(RawCaller, HangupWaitsForTheSendsUnderWayThenCloses) {
     for (auto &send : sends) EXPECT_EQ(send->Wait(), NRC_GOODRET);
     EXPECT_EQ(hangup.Wait(), NRC_GOODRET);
     EXPECT_EQ(node.Send(lsn, "x", 1), NRC_SNUMOUT);
+}
+
+TEST(SessionKeepAlive, SentOnlyAfterDataAndOnlyWhenQuiet) {
+    Settings settings = testing::FastSettings();
+    settings.ssn_keep_alive = std::chrono::milliseconds(100);
+    LoopbackNode node(settings);
+    ASSERT_EQ(node.AddName("SERVER"), NRC_GOODRET);
+    auto listen = node.Listen("SERVER", "*");
+    RawPeer peer(node.SessionEndpoint());
+    peer.Write(*codec::EncodeSessionRequest(Padded("SERVER"), Padded("RAWPEER")));
+    ASSERT_EQ(peer.Read(4), (std::vector<std::uint8_t>{0x82, 0, 0, 0}));
+    ASSERT_EQ(listen->Wait(), NRC_GOODRET);
+
+    // Quiet, but nothing carried yet: no keep-alive may come first.
+    std::this_thread::sleep_for(std::chrono::milliseconds(350));
+    EXPECT_EQ(peer.socket.available(), 0u);
+    peer.Write(Message(1, 1));
+    UCHAR in[4];
+    ASSERT_EQ(node.Receive(listen->ncb.ncb_lsn, in, sizeof in), NRC_GOODRET);
+    EXPECT_EQ(peer.Read(4), (std::vector<std::uint8_t>{0x85, 0, 0, 0}));
+    // Messages still go out whole after keep-alives.
+    ASSERT_EQ(node.Send(listen->ncb.ncb_lsn, "z", 1), NRC_GOODRET);
+    std::vector<std::uint8_t> header;
+    do header = peer.Read(4);
+    while (header[0] == 0x85);
+    EXPECT_EQ(header, (std::vector<std::uint8_t>{0, 0, 0, 1}));
+    EXPECT_EQ(peer.Read(1), (std::vector<std::uint8_t>{'z'}));
 }
 
 TEST_F(RawCaller, ANodeThatIsNotReceivingHoldsThePeerBack) {
