@@ -417,12 +417,15 @@ void NameService::Resolve(const NetbiosName &name, ResolveHandler handler) {
     request.count = node_->settings().bcast_retry_count;
     request.interval = node_->settings().bcast_retry_timeout;
     auto shared_handler = std::make_shared<ResolveHandler>(std::move(handler));
-    auto on_reply = [shared_handler, wire](const codec::NamePacket &reply, const asio::ip::udp::endpoint &) {
+    auto self = shared_from_this();
+    auto on_reply = [self, shared_handler, wire, id](const codec::NamePacket &reply,
+                                                     const asio::ip::udp::endpoint &) {
         if (reply.header.Rcode() != codec::NameRcode::kOk || reply.answers.empty()) return false;
         const auto &answer = reply.answers[0];
         if (answer.type != codec::kTypeNb || answer.name != wire) return false;
         auto addresses = codec::DecodeNbRdata(answer.rdata);
         if (!addresses) return false;
+        self->WatchForConflicts(id, wire, (*addresses)[0]);
         (*shared_handler)(asio::ip::address_v4((*addresses)[0].ipv4));
         return true;
     };
@@ -443,6 +446,7 @@ void NameService::OnDatagram(std::span<const std::uint8_t> datagram, const asio:
     }
     if (!packet->header.IsResponse()) return OnRequest(*packet, from);
     if (exchanges_.Deliver(*packet, from)) return;
+    if (OnLateQueryAnswer(*packet, from)) return;
     if (packet->header.Opcode() == codec::NameOpcode::kRegistration &&
         packet->header.Rcode() == codec::NameRcode::kConflict)
         OnConflictDemand(*packet);
@@ -531,11 +535,48 @@ void NameService::OnConflictDemand(const codec::NamePacket &packet) {
     if (entry->state == DEREGISTERED) entry->state = DUPLICATE_DEREG;
 }
 
+// Another node answering for a unique name after the first owner did, while
+// the conflict timer runs, gets a conflict demand: two nodes claim the name.
+void NameService::WatchForConflicts(std::uint16_t id, const codec::NetbiosName &name,
+                                    const codec::NbAddress &first) {
+    if (shut_down_ || (first.flags & codec::kNbGroup)) return;
+    auto timer = std::make_shared<asio::steady_timer>(node_->io(), node_->settings().conflict_timer);
+    conflict_watches_[id] = ConflictWatch{name, first, timer};
+    timer->async_wait([self = shared_from_this(), id, timer](const asio::error_code &ec) {
+        if (ec || self->shut_down_) return;
+        auto it = self->conflict_watches_.find(id);
+        if (it != self->conflict_watches_.end() && it->second.timer == timer)
+            self->conflict_watches_.erase(it);
+    });
+}
+
+bool NameService::OnLateQueryAnswer(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from) {
+    auto it = conflict_watches_.find(packet.header.trn_id);
+    if (it == conflict_watches_.end()) return false;
+    if (packet.header.Opcode() != codec::NameOpcode::kQuery ||
+        packet.header.Rcode() != codec::NameRcode::kOk || packet.answers.empty())
+        return true;
+    const auto &answer = packet.answers[0];
+    if (answer.type != codec::kTypeNb || answer.name != it->second.name) return true;
+    auto addresses = codec::DecodeNbRdata(answer.rdata);
+    if (!addresses) return true;
+    const codec::NbAddress &second = (*addresses)[0];
+    const std::uint32_t source = from.address().to_v4().to_uint();
+    // The first owner repeating itself (nmbd answers broadcasts twice) is no conflict.
+    if (source == it->second.first.ipv4 || (second.flags & codec::kNbGroup)) return true;
+    Send(
+        codec::BuildRegistrationRefusal(exchanges_.NewId(), answer.name, second, codec::NameRcode::kConflict),
+        {from.address(), node_->name_port()});
+    return true;
+}
+
 // ---- reset ------------------------------------------------------------------
 
 void NameService::Shutdown() {
     if (shut_down_) return;
     exchanges_.CancelAll();
+    for (auto &[id, watch] : conflict_watches_) watch.timer->cancel();
+    conflict_watches_.clear();
     for (const auto &entry : table_.entries())
         if (entry.state != REGISTERING) ReleaseNow(entry, 1);
     shut_down_ = true;

@@ -11,6 +11,7 @@
 #include <asio.hpp>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -85,6 +86,9 @@ private:
     void OnQueryRequest(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from);
     void OnStatusRequest(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from);
     void OnConflictDemand(const codec::NamePacket &packet);
+    // A late answer to a query of ours: a second owner of a unique name?
+    bool OnLateQueryAnswer(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from);
+    void WatchForConflicts(std::uint16_t id, const codec::NetbiosName &name, const codec::NbAddress &first);
 
     codec::NetbiosName WireName(const NetbiosName &name) const;
     // The entry for a name from the wire, if its scope is ours and we hold it.
@@ -95,6 +99,13 @@ private:
     std::shared_ptr<Node> node_;
     NameTable table_;
     NameExchanges exchanges_;
+    // Queries answered in the last conflict_timer: their first answer.
+    struct ConflictWatch {
+        codec::NetbiosName name;
+        codec::NbAddress first;
+        std::shared_ptr<asio::steady_timer> timer;
+    };
+    std::map<std::uint16_t, ConflictWatch> conflict_watches_;
     bool shut_down_ = false;
     std::uint16_t malformed_ = 0;  // datagrams that did not decode, reported as frmr_recv
 };

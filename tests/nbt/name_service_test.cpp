@@ -268,6 +268,38 @@ TEST_F(NameServiceTest, DeleteWhileTheAddIsStillRegistering) {
     EXPECT_EQ(a.Add("RACE"), NRC_GOODRET);
 }
 
+TEST_F(NameServiceTest, SecondOwnerAnsweringAQueryGetsAConflictDemand) {
+    RawPeer first("127.0.0.206", kPort), second("127.0.0.207", kPort);
+    ASSERT_TRUE(first.bound());
+    ASSERT_TRUE(second.bound());
+    RawPeer listener(kBroadcast, kPort);
+    listener.Drain();
+    std::thread asker([&] {
+        std::vector<UCHAR> buffer;
+        EXPECT_EQ(b.Status("TWICE", buffer), NRC_CMDTMO) << "neither raw peer answers the status request";
+    });
+    RawPeer::Datagram raw;
+    auto query = listener.ReceiveMatching(
+        2s, [](const codec::NamePacket &p) { return p.questions.size() == 1 && p.questions[0].type == 0x20; },
+        &raw);
+    ASSERT_TRUE(query);
+    const auto id = query->header.trn_id;
+    const auto name = query->questions[0].name;
+    first.SendTo(codec::BuildPositiveQueryResponse(id, 0, name, {0, 0x7F0000CE}), raw.from, raw.port);
+    first.SendTo(codec::BuildPositiveQueryResponse(id, 0, name, {0, 0x7F0000CE}), raw.from, raw.port);
+    second.SendTo(codec::BuildPositiveQueryResponse(id, 0, name, {0, 0x7F0000CF}), raw.from, raw.port);
+    auto demand = second.ReceiveMatching(500ms, [](const codec::NamePacket &p) {
+        return p.header.IsResponse() && p.header.Rcode() == codec::NameRcode::kConflict;
+    });
+    ASSERT_TRUE(demand);
+    EXPECT_EQ(demand->answers[0].name, name);
+    EXPECT_EQ((*codec::DecodeNbRdata(demand->answers[0].rdata))[0].ipv4, 0x7F0000CFu);
+    EXPECT_FALSE(first.ReceiveMatching(200ms, [](const codec::NamePacket &p) {
+        return p.header.IsResponse() && p.header.Rcode() == codec::NameRcode::kConflict;
+    })) << "the first owner repeating itself is no conflict";
+    asker.join();
+}
+
 TEST_F(NameServiceTest, RegistrationOnTheWire) {
     RawPeer listener(kBroadcast, kPort);
     ASSERT_TRUE(listener.bound());
