@@ -1,0 +1,152 @@
+// What the name service answers on the wire: defences of our names, query
+// and node status answers, conflict demands in both directions.
+#include "name_service.h"
+#include "node.h"
+
+namespace nbt {
+
+namespace {
+
+bool IsStarName(const codec::NetbiosName &name) {
+    return name.raw[0] == '*';
+}
+
+}  // namespace
+
+void NameService::OnDatagram(std::span<const std::uint8_t> datagram, const asio::ip::udp::endpoint &from) {
+    if (shut_down_) return;
+    if (!from.address().is_v4()) return;
+    // Our own broadcasts, should one come back on another socket.
+    if (from == node_->name_endpoint()) return;
+    auto packet = codec::DecodeNamePacket(datagram);
+    if (!packet) {
+        if (malformed_ < 0xFFFF) ++malformed_;
+        return;
+    }
+    if (!packet->header.IsResponse()) return OnRequest(*packet, from);
+    if (exchanges_.Deliver(*packet, from)) return;
+    if (OnLateQueryAnswer(*packet, from)) return;
+    if (packet->header.Opcode() == codec::NameOpcode::kRegistration &&
+        packet->header.Rcode() == codec::NameRcode::kConflict)
+        OnConflictDemand(*packet);
+    // Anything else is a late or duplicate reply: dropped.
+}
+
+void NameService::OnRequest(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from) {
+    if (packet.questions.size() != 1) return;
+    switch (packet.header.Opcode()) {
+        case codec::NameOpcode::kRegistration:
+        case codec::NameOpcode::kMultiHomedRegistration:
+            return OnRegistrationRequest(packet, from);
+        case codec::NameOpcode::kQuery:
+            if (packet.questions[0].type == codec::kTypeNbstat) return OnStatusRequest(packet, from);
+            if (packet.questions[0].type == codec::kTypeNb) return OnQueryRequest(packet, from);
+            return;
+        default:
+            return;  // releases, refreshes, WACKs: nothing for a B-node to say
+    }
+}
+
+void NameService::OnRegistrationRequest(const codec::NamePacket &packet,
+                                        const asio::ip::udp::endpoint &from) {
+    const auto &question = packet.questions[0];
+    if (question.type != codec::kTypeNb) return;
+    NameEntry *entry = Held(question.name);
+    if (!entry || entry->state == REGISTERING || entry->in_conflict()) return;
+    codec::NbAddress offender{0, from.address().to_v4().to_uint()};
+    if (!packet.additional.empty()) {
+        if (auto addresses = codec::DecodeNbRdata(packet.additional[0].rdata)) offender = (*addresses)[0];
+    }
+    if (offender.ipv4 == OwnAddress()) return;
+    const bool request_group = offender.flags & codec::kNbGroup;
+    if (entry->group && request_group) return;  // joining a group is no conflict
+    Send(codec::BuildRegistrationRefusal(packet.header.trn_id, question.name, offender,
+                                         codec::NameRcode::kActive),
+         from);
+}
+
+void NameService::OnQueryRequest(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from) {
+    const auto &question = packet.questions[0];
+    NameEntry *entry = Held(question.name);
+    if (entry && entry->state == REGISTERED) {
+        codec::NbAddress address{static_cast<std::uint16_t>(entry->group ? codec::kNbGroup : 0),
+                                 OwnAddress()};
+        Send(codec::BuildPositiveQueryResponse(packet.header.trn_id, packet.header.flags, question.name,
+                                               address),
+             from);
+        return;
+    }
+    // A broadcast query for a name we do not hold gets silence; a unicast one
+    // a clear "no such name", so the asker need not wait out its timer.
+    if (!packet.header.IsBroadcast())
+        Send(codec::BuildNegativeQueryResponse(packet.header.trn_id, packet.header.flags, question.name),
+             from);
+}
+
+void NameService::OnStatusRequest(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from) {
+    const auto &question = packet.questions[0];
+    if (question.name.scope != node_->settings().scope) return;
+    if (!IsStarName(question.name)) {
+        NameEntry *entry = Held(question.name);
+        if (!entry || entry->state == REGISTERING) return;
+    }
+    auto local = LocalStatus();
+    codec::NodeStatus status;
+    status.statistics = codec::StatisticsFromAdapterStatus(local.status);
+    for (const auto &entry : table_.entries()) {
+        if (entry.state == REGISTERING) continue;  // every listed entry is active
+        status.names.push_back({entry.name, codec::NameFlagsToWireFlags(entry.flags())});
+    }
+    Send(codec::BuildNodeStatusResponse(packet.header.trn_id, question.name,
+                                        codec::EncodeNodeStatusRdata(status)),
+         from);
+}
+
+void NameService::OnConflictDemand(const codec::NamePacket &packet) {
+    if (packet.answers.empty() || packet.answers[0].type != codec::kTypeNb) return;
+    NameEntry *entry = Held(packet.answers[0].name);
+    if (!entry || entry->group || entry->state == REGISTERING) return;
+    // The demand carries the address it is aimed at; one for another node is not ours.
+    if (auto addresses = codec::DecodeNbRdata(packet.answers[0].rdata)) {
+        if ((*addresses)[0].ipv4 != OwnAddress()) return;
+    }
+    if (entry->state == REGISTERED) entry->state = DUPLICATE;
+    if (entry->state == DEREGISTERED) entry->state = DUPLICATE_DEREG;
+}
+
+// Another node answering for a unique name after the first owner did, while
+// the conflict timer runs, gets a conflict demand: two nodes claim the name.
+void NameService::WatchForConflicts(std::uint16_t id, const codec::NetbiosName &name,
+                                    const codec::NbAddress &first) {
+    if (shut_down_ || (first.flags & codec::kNbGroup)) return;
+    auto timer = std::make_shared<asio::steady_timer>(node_->io(), node_->settings().conflict_timer);
+    conflict_watches_[id] = ConflictWatch{name, first, timer};
+    timer->async_wait([self = shared_from_this(), id, timer](const asio::error_code &ec) {
+        if (ec || self->shut_down_) return;
+        auto it = self->conflict_watches_.find(id);
+        if (it != self->conflict_watches_.end() && it->second.timer == timer)
+            self->conflict_watches_.erase(it);
+    });
+}
+
+bool NameService::OnLateQueryAnswer(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from) {
+    auto it = conflict_watches_.find(packet.header.trn_id);
+    if (it == conflict_watches_.end()) return false;
+    if (packet.header.Opcode() != codec::NameOpcode::kQuery ||
+        packet.header.Rcode() != codec::NameRcode::kOk || packet.answers.empty())
+        return true;
+    const auto &answer = packet.answers[0];
+    if (answer.type != codec::kTypeNb || answer.name != it->second.name) return true;
+    auto addresses = codec::DecodeNbRdata(answer.rdata);
+    if (!addresses) return true;
+    const codec::NbAddress &second = (*addresses)[0];
+    const std::uint32_t source = from.address().to_v4().to_uint();
+    // The first owner repeating itself (nmbd answers broadcasts twice) is no conflict.
+    if (source == it->second.first.ipv4 || (second.flags & codec::kNbGroup)) return true;
+    Send(
+        codec::BuildRegistrationRefusal(exchanges_.NewId(), answer.name, second, codec::NameRcode::kConflict),
+        {from.address(), node_->name_port()});
+    return true;
+}
+
+}  // namespace nbt
