@@ -57,7 +57,10 @@ void Session::Closed(UCHAR code) {
         hangup_ = nullptr;
         reported |= node_->Complete(hangup, code);
     }
-    if (reported) Release();
+    if (reported)
+        Release();
+    else if (service_)
+        service_->Ended(*this);
 }
 
 void Session::ReportClose(NCB *ncb) {

@@ -201,6 +201,14 @@ void SessionService::Release(Session &session) {
     sessions_.erase(it);
     numbers_.Release(session.lsn());
     std::erase_if(listens_, [&session](const PendingListen &l) { return l.session.get() == &session; });
+    DeleteIfUnused(name);
+}
+
+void SessionService::Ended(const Session &session) {
+    DeleteIfUnused(session.local());
+}
+
+void SessionService::DeleteIfUnused(const NetbiosName &name) {
     if (!open_ || HasSessions(name)) return;
     const auto held = node_->name_service().Find(name);
     if (held && (NameState(held->flags) == DEREGISTERED || NameState(held->flags) == DUPLICATE_DEREG))

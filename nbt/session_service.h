@@ -46,6 +46,9 @@ public:
     // ---- for Session and SessionAnswer ------------------------------------
     // The session's number is free again; ends the name's last session if so.
     void Release(Session &session);
+    // The session's connection has ended but its number waits for the close
+    // to be reported; a deregistered name need not wait for that.
+    void Ended(const Session &session);
     // A session hung up and now waits for the peer's FIN outside the table.
     void Draining(const std::shared_ptr<Session> &session);
     // An incoming SESSION REQUEST: the LISTEN it completes (now marked as
@@ -68,6 +71,8 @@ private:
     // Checks ncb_name for LISTEN and CALL; 0 when it may open a session.
     UCHAR CheckLocalName(const NCB *ncb) const;
     std::shared_ptr<Session> Open(NCB *ncb);
+    // Deletes a deregistered name once nothing holds it any more.
+    void DeleteIfUnused(const NetbiosName &name);
 
     std::shared_ptr<Node> node_;
     bool open_ = true;

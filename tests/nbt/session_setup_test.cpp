@@ -277,6 +277,36 @@ TEST(SessionSetup, DeletingANameEndsItsListensAndWaitsForItsLastSession) {
     EXPECT_EQ(server.provider.Netbios(&again), NRC_NOWILD);
 }
 
+TEST(SessionSetup, ADeregisteredNameGoesWhenThePeerEndsItsLastSession) {
+    LoopbackNode server, client;
+    ASSERT_EQ(server.AddName("SERVER"), NRC_GOODRET);
+    ASSERT_EQ(client.AddName("CLIENT"), NRC_GOODRET);
+    auto listen = server.Listen("SERVER", "*");
+    UCHAR c = 0;
+    ASSERT_EQ(client.Call("CLIENT", "SERVER", &c), NRC_GOODRET);
+    ASSERT_EQ(listen->Wait(), NRC_GOODRET);
+    NCB del = testing::MakeNcb(NCBDELNAME);
+    testing::SetName(del.ncb_name, "SERVER");
+    ASSERT_EQ(server.provider.Netbios(&del), NRC_ACTSES);
+    // The peer hangs up; nobody on the server side touches the session.
+    ASSERT_EQ(client.Hangup(c), NRC_GOODRET);
+    // A status request for the name answers NOWILD once it has left the table.
+    std::vector<UCHAR> status(4 + 36);
+    NCB sstat = testing::MakeNcb(NCBSSTAT);
+    testing::SetName(sstat.ncb_name, "SERVER");
+    sstat.ncb_buffer = status.data();
+    UCHAR rc = NRC_GOODRET;
+    for (int i = 0; i < 100 && rc != NRC_NOWILD; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        sstat.ncb_length = static_cast<WORD>(status.size());
+        rc = server.provider.Netbios(&sstat);
+    }
+    EXPECT_EQ(rc, NRC_NOWILD);
+    // The close is still reported once on the number.
+    char in[4];
+    EXPECT_EQ(server.Receive(listen->ncb.ncb_lsn, in, sizeof in), NRC_SCLOSED);
+}
+
 TEST(SessionSetup, AsynchronousFormsCompleteOnTheProvidersThread) {
     LoopbackNode node;
     ASSERT_EQ(node.AddName("SERVER"), NRC_GOODRET);
