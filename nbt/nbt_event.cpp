@@ -1,10 +1,10 @@
 #include "nbt_event.h"
 
 void NbtEvent::Set() {
-    {
-        std::lock_guard lock(mutex_);
-        set_ = true;
-    }
+    std::lock_guard lock(mutex_);
+    set_ = true;
+    // Notify under the lock: a waiter that sees the event set may destroy it
+    // at once, and the notify must not reach a destroyed object.
     changed_.notify_all();
 }
 

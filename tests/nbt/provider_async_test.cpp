@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <memory>
 #include <thread>
 
 #include "nbt_event.h"
@@ -137,6 +138,25 @@ TEST(ProviderAsync, ABlockStillInFlightIsNotTouched) {
     listen.ncb_buffer = reinterpret_cast<PUCHAR>(&lanas);
     listen.ncb_length = sizeof lanas;
     EXPECT_EQ(provider.Netbios(&listen), NRC_GOODRET);
+}
+
+TEST(ProviderAsync, AnEventMayBeDestroyedAsSoonAsItIsSeenSet) {
+    // The waiter frees the event the moment it wakes, while the network
+    // thread may still be inside Set(). Run under the sanitizers.
+    Provider provider(LoopbackSettings());
+    LANA_ENUM lanas{};
+    for (int i = 0; i < 2000; ++i) {
+        auto event = std::make_unique<NbtEvent>();
+        NCB ncb = MakeNcb(NCBENUM | ASYNCH);
+        ncb.ncb_buffer = reinterpret_cast<PUCHAR>(&lanas);
+        ncb.ncb_length = sizeof lanas;
+        ncb.ncb_event = event.get();
+        ASSERT_EQ(provider.Netbios(&ncb), NRC_GOODRET);
+        while (!event->IsSet()) {
+        }
+        event.reset();
+        EXPECT_EQ(ncb.ncb_retcode, NRC_GOODRET);
+    }
 }
 
 // A post routine may submit the next asynchronous command; a synchronous one
