@@ -1,6 +1,9 @@
 #include "ws_wnd.h"
 
+#include "ws_tabs.h"
+
 #include <wx/checkbox.h>
+#include <wx/modalhook.h>
 #include <wx/msgdlg.h>  // declares the generic box too
 #include <wx/textentry.h>
 #include <wx/toplevel.h>
@@ -77,15 +80,37 @@ void CWnd::UpdateWindow() {
     (top ? top : m_wnd)->Update();
 }
 
+namespace {
+// The generic box, unlike GTK's own, shows the information icon. Reports line
+// up in columns: a fixed-width font, and tab stops at the width that lines
+// their headings up with their rows. The box keeps the text as passed; only
+// what is drawn has its tabs expanded.
+class MessageBoxDialog : public wxGenericMessageDialog {
+public:
+    MessageBoxDialog(wxWindow *parent, std::string_view text, const char *caption)
+        : wxGenericMessageDialog(parent, ToToolkit(text), ToToolkit(caption), wxOK | wxICON_INFORMATION),
+          m_tabular(text.find_first_of("\t\n") != std::string_view::npos),
+          m_shown(m_tabular ? ToToolkit(ExpandTabs(text, AligningTabWidth(text))) : ToToolkit(text)) {
+        if (m_tabular) SetFont(wxFontInfo().Family(wxFONTFAMILY_TELETYPE));
+    }
+
+    int ShowModal() override {
+        WX_HOOK_MODAL_DIALOG();  // a test answering the box sees the text as passed
+        SetMessage(m_shown);
+        return wxGenericMessageDialog::ShowModal();
+    }
+
+private:
+    bool m_tabular;
+    wxString m_shown;
+};
+}  // namespace
+
 int CWnd::MessageBox(const char *text, const char *caption, UINT) {
     const std::string_view body = text ? text : "";
     wxWindow *parent = m_wnd ? wxGetTopLevelParent(m_wnd) : nullptr;
     // The generic box, unlike GTK's own, shows the information icon.
-    wxGenericMessageDialog box(parent, ToToolkit(body), ToToolkit(caption ? caption : "Korvel"),
-                               wxOK | wxICON_INFORMATION);
-    // Reports line up in columns: give them a fixed-width font.
-    if (body.find_first_of("\t\n") != std::string_view::npos)
-        box.SetFont(wxFontInfo().Family(wxFONTFAMILY_TELETYPE));
+    MessageBoxDialog box(parent, body, caption ? caption : "Korvel");
     box.ShowModal();
     return IDOK;
 }

@@ -2,14 +2,16 @@
 # tested in an executable of their own that needs no window system.
 set(KORVEL_PURE_REPORT_TESTS
     ${CMAKE_CURRENT_LIST_DIR}/report_text_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/report_version_test.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/report_version_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/report_columns_test.cpp)
 add_executable(console_report_text_tests
     ${KORVEL_PURE_REPORT_TESTS}
     ${PROJECT_SOURCE_DIR}/console/session_report.cpp
     ${PROJECT_SOURCE_DIR}/console/adapter_report.cpp
     ${PROJECT_SOURCE_DIR}/console/report_format.cpp
     ${PROJECT_SOURCE_DIR}/console/hex_to_address.cpp
-    ${PROJECT_SOURCE_DIR}/console/version_info.cpp)
+    ${PROJECT_SOURCE_DIR}/console/version_info.cpp
+    ${PROJECT_SOURCE_DIR}/console/ws_tabs.cpp)
 target_include_directories(console_report_text_tests PRIVATE ${PROJECT_SOURCE_DIR}/console ${PROJECT_SOURCE_DIR}/nbt)
 target_compile_definitions(console_report_text_tests PRIVATE
     KORVEL_PROJECT_VERSION="${PROJECT_VERSION}"
@@ -26,7 +28,7 @@ if(TARGET korvel AND KORVEL_READELF)
     PASS_REGULAR_EXPRESSION "FileVersion=1, 0, 0, 1.*FileDescription=Korvel MFC Application.*OriginalFilename=Korvel.EXE.*ProductName=Korvel Application")
 endif()
 
-# The desktop entry follows the desktop entry specification.
+# The desktop entry passes the freedesktop validator.
 find_program(KORVEL_DESKTOP_FILE_VALIDATE desktop-file-validate)
 if(KORVEL_DESKTOP_FILE_VALIDATE)
   add_test(NAME korvel_desktop_entry COMMAND ${KORVEL_DESKTOP_FILE_VALIDATE} ${PROJECT_SOURCE_DIR}/res/korvel.desktop)
