@@ -1,5 +1,7 @@
 #include "name_exchanges.h"
 
+#include <vector>
+
 namespace nbt {
 
 struct NameExchanges::Exchange {
@@ -9,13 +11,11 @@ struct NameExchanges::Exchange {
     ExpiryHandler on_expiry;
     int sent = 0;
     bool finished = false;
-    asio::steady_timer timer;
-
-    explicit Exchange(asio::io_context &io) : timer(io) {}
+    Clock::time_point due;
 };
 
 NameExchanges::NameExchanges(asio::io_context &io, Sender sender)
-    : io_(io), sender_(std::move(sender)), random_(std::random_device{}()) {}
+    : sender_(std::move(sender)), timer_(io), random_(std::random_device{}()) {}
 
 NameExchanges::~NameExchanges() {
     CancelAll();
@@ -31,7 +31,7 @@ std::uint16_t NameExchanges::NewId() {
 }
 
 void NameExchanges::Start(std::uint16_t id, Request request, ReplyHandler on_reply, ExpiryHandler on_expiry) {
-    auto exchange = std::make_shared<Exchange>(io_);
+    auto exchange = std::make_shared<Exchange>();
     exchange->id = id;
     exchange->request = std::move(request);
     exchange->on_reply = std::move(on_reply);
@@ -40,25 +40,41 @@ void NameExchanges::Start(std::uint16_t id, Request request, ReplyHandler on_rep
     exchanges_[id] = exchange;
     sender_(exchange->request.bytes, exchange->request.to);
     exchange->sent = 1;
-    Arm(exchange);
+    exchange->due = Clock::now() + exchange->request.interval;
+    Schedule(exchange->due);
 }
 
-void NameExchanges::Arm(const std::shared_ptr<Exchange> &exchange) {
-    exchange->timer.expires_after(exchange->request.interval);
-    exchange->timer.async_wait(
-        [this, exchange, alive = std::weak_ptr<int>(alive_)](const asio::error_code &ec) {
-            if (ec || alive.expired() || exchange->finished) return;
-            if (exchange->sent < exchange->request.count) {
-                sender_(exchange->request.bytes, exchange->request.to);
-                ++exchange->sent;
-                Arm(exchange);
-                return;
-            }
-            ++expired_;
-            auto on_expiry = std::move(exchange->on_expiry);
-            Finish(exchange->id);
-            if (on_expiry) on_expiry();
-        });
+void NameExchanges::Schedule(Clock::time_point due) {
+    if (armed_ && *armed_ <= due) return;
+    armed_ = due;
+    const std::uint64_t generation = ++generation_;
+    timer_.expires_at(due);
+    timer_.async_wait([this, generation, alive = std::weak_ptr<int>(alive_)](const asio::error_code &ec) {
+        if (ec || alive.expired() || generation != generation_) return;
+        armed_.reset();
+        OnTimer();
+    });
+}
+
+void NameExchanges::OnTimer() {
+    const auto now = Clock::now();
+    std::vector<std::shared_ptr<Exchange>> due;
+    for (const auto &[id, exchange] : exchanges_)
+        if (exchange->due <= now) due.push_back(exchange);
+    for (const auto &exchange : due) {
+        if (exchange->finished) continue;  // a handler of an earlier one ended it
+        if (exchange->sent < exchange->request.count) {
+            sender_(exchange->request.bytes, exchange->request.to);
+            ++exchange->sent;
+            exchange->due = now + exchange->request.interval;
+            continue;
+        }
+        ++expired_;
+        auto on_expiry = std::move(exchange->on_expiry);
+        Finish(exchange->id);
+        if (on_expiry) on_expiry();
+    }
+    for (const auto &[id, exchange] : exchanges_) Schedule(exchange->due);
 }
 
 bool NameExchanges::Deliver(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from) {
@@ -76,7 +92,6 @@ void NameExchanges::Finish(std::uint16_t id) {
     auto it = exchanges_.find(id);
     if (it == exchanges_.end()) return;
     it->second->finished = true;
-    it->second->timer.cancel();
     exchanges_.erase(it);
 }
 
@@ -94,10 +109,13 @@ void NameExchanges::CancelAll() {
     exchanges_.clear();
     for (auto &[id, exchange] : all) {
         exchange->finished = true;
-        exchange->timer.cancel();
         exchange->on_reply = nullptr;
         exchange->on_expiry = nullptr;
     }
+    ++generation_;
+    armed_.reset();
+    asio::error_code ignored;
+    timer_.cancel(ignored);
 }
 
 }  // namespace nbt

@@ -55,11 +55,18 @@ public:
 
 private:
     struct Exchange;
-    void Arm(const std::shared_ptr<Exchange> &exchange);
+    using Clock = std::chrono::steady_clock;
+    // One timer serves every exchange, armed for the earliest one due. A
+    // finished exchange leaves it alone: re-arming costs a system call, and
+    // a timer that fires with nothing due simply goes back to sleep.
+    void Schedule(Clock::time_point due);
+    void OnTimer();
     void Finish(std::uint16_t id);
 
-    asio::io_context &io_;
     Sender sender_;
+    asio::steady_timer timer_;
+    std::optional<Clock::time_point> armed_;
+    std::uint64_t generation_ = 0;
     std::map<std::uint16_t, std::shared_ptr<Exchange>> exchanges_;
     std::mt19937 random_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
