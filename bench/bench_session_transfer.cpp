@@ -7,6 +7,7 @@
 // raw TCP server, both sinking or echoing as the first message asks.
 #include <benchmark/benchmark.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -157,6 +158,7 @@ void ServeRaw(asio::ip::tcp::socket socket) {
 }
 
 [[noreturn]] void RunFarSide() {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive the benchmark
     std::thread raw([] {
         asio::io_context io;
         asio::ip::tcp::acceptor acceptor(io, {asio::ip::address_v4::loopback(), g_raw_port});
@@ -210,7 +212,13 @@ void CloseSession(UCHAR lsn) {
 
 asio::ip::tcp::socket OpenRaw(asio::io_context &io, char mode) {
     asio::ip::tcp::socket socket(io);
-    socket.connect({asio::ip::address_v4::loopback(), g_raw_port});
+    for (int attempt = 0; attempt < 100; ++attempt) {  // the far side may still be starting
+        asio::error_code ec;
+        socket.connect({asio::ip::address_v4::loopback(), g_raw_port}, ec);
+        if (!ec) break;
+        socket.close();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     socket.set_option(asio::ip::tcp::no_delay(true));
     const std::uint8_t hello[5] = {0, 0, 0, 1, static_cast<std::uint8_t>(mode)};
     asio::write(socket, asio::buffer(hello));
