@@ -14,7 +14,7 @@ for preset in "${presets[@]}"; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   if [ "$preset" = fuzz ]; then
-    tools/run-fuzzers.sh build/fuzz "${KORVEL_FUZZ_SECONDS:-20}"
+    tools/run-fuzzers.sh build/fuzz "${KORVEL_FUZZ_SECONDS:-10}"
   else
     ctest --preset "$preset" -j "$jobs"
   fi

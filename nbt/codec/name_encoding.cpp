@@ -72,7 +72,8 @@ bool AppendEncodedName(std::vector<std::uint8_t> &out, const NetbiosName &name) 
     return true;
 }
 
-std::optional<NetbiosName> DecodeName(std::span<const std::uint8_t> packet, std::size_t &pos) {
+std::optional<NetbiosName> DecodeName(std::span<const std::uint8_t> packet, std::size_t &pos,
+                                      bool allow_pointers) {
     NetbiosName name;
     std::size_t cursor = pos;
     std::size_t segment_start = pos;  // a pointer must land before this
@@ -86,6 +87,7 @@ std::optional<NetbiosName> DecodeName(std::span<const std::uint8_t> packet, std:
         if (cursor >= packet.size()) return std::nullopt;
         std::uint8_t len = packet[cursor];
         if ((len & kPointerMask) == kPointerMask) {
+            if (!allow_pointers) return std::nullopt;
             if (cursor + 1 >= packet.size()) return std::nullopt;
             std::size_t target = static_cast<std::size_t>(len & 0x3F) << 8 | packet[cursor + 1];
             if (target >= segment_start || ++hops > kMaxPointerHops) return std::nullopt;

@@ -43,6 +43,9 @@ std::size_t EncodedNameSize(const NetbiosName &name);
 // no chain can loop). On success `pos` moves past the name as it sits at its
 // original place. Rejects letters outside 'A'..'P', a first label other than
 // 32 bytes, reserved label types and anything running past the packet.
-std::optional<NetbiosName> DecodeName(std::span<const std::uint8_t> packet, std::size_t &pos);
+// Where pointers have no place (a session request), `allow_pointers` = false
+// refuses them too.
+std::optional<NetbiosName> DecodeName(std::span<const std::uint8_t> packet, std::size_t &pos,
+                                      bool allow_pointers = true);
 
 }  // namespace nbt::codec

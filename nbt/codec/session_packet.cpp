@@ -1,12 +1,13 @@
 #include "session_packet.h"
 
+#include "name_encoding.h"
+
 #include <algorithm>
 
 namespace nbt::codec {
 namespace {
 
 constexpr std::size_t kEncodedNameSize = 32;
-constexpr std::size_t kMaxLabel = 63;
 constexpr std::size_t kMaxWireName = 255;
 
 std::uint32_t RequiredLength(SessionType type) {
@@ -39,54 +40,16 @@ bool KnownType(std::uint8_t type) {
 // Appends `name` in first-level encoding followed by the scope labels and the
 // terminating zero. False when the scope is not a valid label sequence.
 bool AppendName(std::vector<std::uint8_t> &out, const SessionName &name, std::string_view scope) {
-    const std::size_t start = out.size();
-    out.push_back(static_cast<std::uint8_t>(kEncodedNameSize));
-    for (std::uint8_t byte : name) {
-        out.push_back(static_cast<std::uint8_t>('A' + (byte >> 4)));
-        out.push_back(static_cast<std::uint8_t>('A' + (byte & 0x0F)));
-    }
-    while (!scope.empty()) {
-        const std::size_t dot = scope.find('.');
-        const std::string_view label = scope.substr(0, dot);
-        if (label.empty() || label.size() > kMaxLabel) return false;
-        out.push_back(static_cast<std::uint8_t>(label.size()));
-        out.insert(out.end(), label.begin(), label.end());
-        if (dot == std::string_view::npos) break;
-        scope.remove_prefix(dot + 1);
-        if (scope.empty()) return false;  // trailing dot
-    }
-    out.push_back(0);
-    return out.size() - start <= kMaxWireName;
+    return AppendEncodedName(out, MakeName(name, std::string(scope)));
 }
 
 // Reads one encoded name at `pos`, advancing it past the terminating zero.
 bool ReadName(std::span<const std::uint8_t> body, std::size_t &pos, SessionName &name, std::string *scope) {
-    const std::size_t start = pos;
-    if (pos >= body.size() || body[pos] != kEncodedNameSize) return false;
-    ++pos;
-    if (body.size() - pos < kEncodedNameSize) return false;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        const std::uint8_t high = body[pos + 2 * i];
-        const std::uint8_t low = body[pos + 2 * i + 1];
-        if (high < 'A' || high > 'P' || low < 'A' || low > 'P') return false;
-        name[i] = static_cast<std::uint8_t>(((high - 'A') << 4) | (low - 'A'));
-    }
-    pos += kEncodedNameSize;
-    if (scope) scope->clear();
-    for (;;) {
-        if (pos >= body.size()) return false;
-        const std::uint8_t length = body[pos++];
-        if (length == 0) break;
-        if (length > kMaxLabel) return false;  // also refuses 0xC0 pointers
-        if (body.size() - pos < length) return false;
-        if (scope) {
-            if (!scope->empty()) scope->push_back('.');
-            scope->append(body.begin() + static_cast<std::ptrdiff_t>(pos),
-                          body.begin() + static_cast<std::ptrdiff_t>(pos + length));
-        }
-        pos += length;
-    }
-    return pos - start <= kMaxWireName;
+    const auto decoded = DecodeName(body, pos, /*allow_pointers=*/false);
+    if (!decoded) return false;
+    name = decoded->raw;
+    if (scope) *scope = decoded->scope;
+    return true;
 }
 
 }  // namespace
