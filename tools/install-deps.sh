@@ -5,7 +5,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   libwxgtk3.2-dev wx-common libasio-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  xvfb xauth adwaita-icon-theme fonts-dejavu-core
+  xvfb xauth adwaita-icon-theme fonts-dejavu-core x11-utils desktop-file-utils
   iproute2 samba smbclient tshark procps
 )
 missing=()
