@@ -42,12 +42,7 @@ constexpr auto kRunWait = 50s;    // for both consoles to finish, counted from t
 netlab::Lab *lab = nullptr;
 std::string lab_problem;
 
-std::string ReadFile(const std::filesystem::path &path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+std::string ReadFile(const std::filesystem::path &path) { return netlab::ReadFile(path.string()); }
 
 // The driver's report: "step.field=text" lines become a map; other lines
 // ("started", "end", "error ...") map to themselves.

@@ -25,16 +25,8 @@ constexpr int kToolHost = 3;
 netlab::Lab *lab = nullptr;
 std::string lab_problem;
 
-std::string ReadFile(const std::string &path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-bool Contains(const std::string &haystack, const std::string &needle) {
-    return haystack.find(needle) != std::string::npos;
-}
+using netlab::Contains;
+using netlab::ReadFile;
 
 std::vector<std::string> Lines(const std::string &text, const std::string &prefix) {
     std::vector<std::string> lines;

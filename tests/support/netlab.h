@@ -9,9 +9,23 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace netlab {
+
+// The whole of a file the lab or a peer wrote (a log, a capture's text).
+inline std::string ReadFile(const std::string &path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+inline bool Contains(const std::string &haystack, const std::string &needle) {
+    return haystack.find(needle) != std::string::npos;
+}
 
 // Runs a shell command; returns its stdout and stderr together.
 inline std::string Shell(const std::string &command, int *status = nullptr) {
