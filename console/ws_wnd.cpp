@@ -1,7 +1,5 @@
 #include "ws_wnd.h"
 
-#include "ws_tabs.h"
-
 #include <wx/checkbox.h>
 #include <wx/modalhook.h>
 #include <wx/msgdlg.h>  // declares the generic box too
@@ -10,6 +8,7 @@
 #include <wx/window.h>
 
 #include "ws_codepage.h"
+#include "ws_tabs.h"
 
 int CWnd::GetDlgCtrlID() const {
     return m_wnd ? m_wnd->GetId() : 0;

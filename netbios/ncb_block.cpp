@@ -3,7 +3,9 @@
 #include <cstring>
 
 namespace {
-UCHAR Form(UCHAR command, bool async) { return async ? UCHAR(command | ASYNCH) : command; }
+UCHAR Form(UCHAR command, bool async) {
+    return async ? UCHAR(command | ASYNCH) : command;
+}
 }  // namespace
 
 CNcbBlock::CNcbBlock() : NCB{} {}

@@ -1,8 +1,8 @@
 #include "session_packet.h"
 
-#include "name_encoding.h"
-
 #include <algorithm>
+
+#include "name_encoding.h"
 
 namespace nbt::codec {
 namespace {

@@ -42,7 +42,9 @@ constexpr auto kRunWait = 50s;    // for both consoles to finish, counted from t
 netlab::Lab *lab = nullptr;
 std::string lab_problem;
 
-std::string ReadFile(const std::filesystem::path &path) { return netlab::ReadFile(path.string()); }
+std::string ReadFile(const std::filesystem::path &path) {
+    return netlab::ReadFile(path.string());
+}
 
 // The driver's report: "step.field=text" lines become a map; other lines
 // ("started", "end", "error ...") map to themselves.

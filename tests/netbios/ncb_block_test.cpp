@@ -1,10 +1,11 @@
+#include "ncb_block.h"
+
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <cstring>
 #include <set>
 
-#include "ncb_block.h"
 #include "scripted_netbios.h"
 
 namespace {
@@ -15,11 +16,14 @@ struct Field {
     const char *name;
     std::size_t offset, size;
 };
-#define FIELD(f) Field{#f, offsetof(NCB, f), sizeof(NCB::f)}
-const Field kFields[] = {FIELD(ncb_command),  FIELD(ncb_retcode),  FIELD(ncb_lsn),      FIELD(ncb_num),
-                         FIELD(ncb_buffer),   FIELD(ncb_length),   FIELD(ncb_callname), FIELD(ncb_name),
-                         FIELD(ncb_rto),      FIELD(ncb_sto),      FIELD(ncb_post),     FIELD(ncb_lana_num),
-                         FIELD(ncb_cmd_cplt), FIELD(ncb_reserve),  FIELD(ncb_event)};
+#define FIELD(f)                             \
+    Field {                                  \
+#f, offsetof(NCB, f), sizeof(NCB::f) \
+    }
+const Field kFields[] = {FIELD(ncb_command),  FIELD(ncb_retcode), FIELD(ncb_lsn),      FIELD(ncb_num),
+                         FIELD(ncb_buffer),   FIELD(ncb_length),  FIELD(ncb_callname), FIELD(ncb_name),
+                         FIELD(ncb_rto),      FIELD(ncb_sto),     FIELD(ncb_post),     FIELD(ncb_lana_num),
+                         FIELD(ncb_cmd_cplt), FIELD(ncb_reserve), FIELD(ncb_event)};
 #undef FIELD
 
 // Fills every field with a pattern no operation writes.
@@ -49,7 +53,9 @@ protected:
     CNcbBlock block;
 };
 
-std::string Name16(const UCHAR *field) { return std::string(reinterpret_cast<const char *>(field), 16); }
+std::string Name16(const UCHAR *field) {
+    return std::string(reinterpret_cast<const char *>(field), 16);
+}
 
 TEST_F(CommandLayer, EachOperationWritesOnlyItsFields) {
     char buffer[64];
@@ -59,21 +65,28 @@ TEST_F(CommandLayer, EachOperationWritesOnlyItsFields) {
         std::set<std::string> writes;
     };
     const Case cases[] = {
-        {"AddName", [](CNcbBlock &b) { b.AddName("ALPHA"); },
+        {"AddName",
+         [](CNcbBlock &b) { b.AddName("ALPHA"); },
          {"ncb_command", "ncb_name", "ncb_sto", "ncb_rto", "ncb_event"}},
         {"DeleteName", [](CNcbBlock &b) { b.DeleteName(7); }, {"ncb_num", "ncb_command"}},
-        {"Listen", [](CNcbBlock &b) { b.Listen("*", "ALPHA", nullptr); },
+        {"Listen",
+         [](CNcbBlock &b) { b.Listen("*", "ALPHA", nullptr); },
          {"ncb_event", "ncb_command", "ncb_sto", "ncb_rto", "ncb_post", "ncb_callname", "ncb_name"}},
-        {"Call", [](CNcbBlock &b) { b.Call("BETA", "ALPHA", nullptr); },
+        {"Call",
+         [](CNcbBlock &b) { b.Call("BETA", "ALPHA", nullptr); },
          {"ncb_command", "ncb_sto", "ncb_rto", "ncb_post", "ncb_event", "ncb_callname", "ncb_name"}},
         {"Hangup", [](CNcbBlock &b) { b.Hangup(3, 4, false); }, {"ncb_command", "ncb_lsn", "ncb_num"}},
-        {"Send", [](CNcbBlock &b) { b.Send(3, "hi", false); },
+        {"Send",
+         [](CNcbBlock &b) { b.Send(3, "hi", false); },
          {"ncb_command", "ncb_lsn", "ncb_buffer", "ncb_length"}},
-        {"Receive", [&](CNcbBlock &b) { b.Receive(3, buffer, sizeof buffer, false); },
+        {"Receive",
+         [&](CNcbBlock &b) { b.Receive(3, buffer, sizeof buffer, false); },
          {"ncb_command", "ncb_lsn", "ncb_buffer", "ncb_length"}},
-        {"SessionStatus", [&](CNcbBlock &b) { b.SessionStatus(3, "*", buffer, sizeof buffer, false); },
+        {"SessionStatus",
+         [&](CNcbBlock &b) { b.SessionStatus(3, "*", buffer, sizeof buffer, false); },
          {"ncb_command", "ncb_lsn", "ncb_name", "ncb_buffer", "ncb_length"}},
-        {"AdapterStatus", [&](CNcbBlock &b) { b.AdapterStatus(2, "*", buffer, sizeof buffer, false); },
+        {"AdapterStatus",
+         [&](CNcbBlock &b) { b.AdapterStatus(2, "*", buffer, sizeof buffer, false); },
          {"ncb_command", "ncb_lana_num", "ncb_callname", "ncb_buffer", "ncb_length"}},
     };
     for (const Case &c : cases) {

@@ -12,8 +12,8 @@ inline bool LabRequired() {
     return value && std::string(value) == "1";
 }
 
-#define KORVEL_SKIP_WITHOUT_LAB(reason)                                           \
-    do {                                                                          \
+#define KORVEL_SKIP_WITHOUT_LAB(reason)                                            \
+    do {                                                                           \
         if (LabRequired()) FAIL() << "lab required but unavailable: " << (reason); \
-        GTEST_SKIP() << (reason);                                                 \
+        GTEST_SKIP() << (reason);                                                  \
     } while (0)

@@ -30,7 +30,9 @@ void PushCode(UCHAR retcode) {
     Push([retcode](NCB &ncb) { ncb.ncb_retcode = retcode; });
 }
 
-const std::vector<Submission> &Log() { return log; }
+const std::vector<Submission> &Log() {
+    return log;
+}
 
 }  // namespace scripted
 

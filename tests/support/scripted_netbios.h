@@ -18,9 +18,9 @@ struct Submission {
 // An answer fills the block's output fields and its ncb_retcode.
 using Answer = std::function<void(NCB &)>;
 
-void Clear();                 // forget the log and the script
-void Push(Answer answer);     // answers are used first in, first out
-void PushCode(UCHAR retcode); // an answer that only sets the return code
+void Clear();                  // forget the log and the script
+void Push(Answer answer);      // answers are used first in, first out
+void PushCode(UCHAR retcode);  // an answer that only sets the return code
 // When the script is empty every command succeeds with nothing filled in.
 const std::vector<Submission> &Log();
 
