@@ -17,24 +17,11 @@
 #include <thread>
 #include <vector>
 
+#include "lab_node_names.h"
 #include "nb30.h"
 #include "provider.h"
 
 namespace {
-
-void Pad(UCHAR *field, const std::string &text) {
-    std::memset(field, ' ', NCBNAMSZ);
-    std::memcpy(field, text.data(), std::min<std::size_t>(text.size(), NCBNAMSZ));
-}
-
-std::string Printable(const UCHAR *name) {
-    std::string out;
-    for (int i = 0; i < 15; ++i)
-        out.push_back(name[i] >= 0x20 && name[i] < 0x7F ? static_cast<char>(name[i]) : '.');
-    char suffix[8];
-    std::snprintf(suffix, sizeof suffix, "<%02X>", name[15]);
-    return out + suffix;
-}
 
 void PrintStatus(UCHAR rc, const std::vector<UCHAR> &buffer) {
     ADAPTER_STATUS status;

@@ -67,24 +67,7 @@ protected:
     static void SetUpTestSuite() {
         lab = new netlab::Lab(std::string(KORVEL_SOURCE_DIR) + "/tools/netlab", "kn");
         if (!lab->Start(3, &lab_problem)) return;
-        int status = 0;
-        std::string out =
-            lab->Run("samba " + std::to_string(kSambaHost) + " SAMBA1", &status, "NETLAB_SMB_LOGLEVEL=3");
-        if (status != 0) {
-            lab_problem = "Samba would not start: " + out;
-            return;
-        }
-        // nmbd defends its names only once its registration has run its course
-        // (about 4 s); at log level 3 it says so for each name.
-        const std::string log_file = lab->state() + "/samba-h" + std::to_string(kSambaHost) + "/log/log.nmbd";
-        for (int i = 0; i < 80; ++i) {
-            if (Contains(ReadFile(log_file),
-                         "Added netbios name SAMBA1<20> with first IP " + netlab::Lab::Address(kSambaHost) +
-                             " ttl=0 nb_flags= 0 to subnet " + netlab::Lab::Address(kSambaHost)))
-                return;
-            std::this_thread::sleep_for(250ms);
-        }
-        lab_problem = "nmbd never finished registering SAMBA1";
+        lab->StartSamba(kSambaHost, "SAMBA1", &lab_problem);
     }
     static void TearDownTestSuite() {
         delete lab;

@@ -71,21 +71,7 @@ protected:
     static void SetUpTestSuite() {
         lab = new netlab::Lab(std::string(KORVEL_SOURCE_DIR) + "/tools/netlab", "ks");
         if (!lab->Start(3, &lab_problem)) return;
-        int status = 0;
-        std::string out =
-            lab->Run("samba " + std::to_string(kSambaHost) + " SAMBA1", &status, "NETLAB_SMB_LOGLEVEL=3");
-        if (status != 0) {
-            lab_problem = "Samba would not start: " + out;
-            return;
-        }
-        // nmbd answers queries for its names once their registration is over.
-        const std::string log_file = lab->state() + "/samba-h" + std::to_string(kSambaHost) + "/log/log.nmbd";
-        for (int i = 0; i < 80; ++i) {
-            if (Contains(ReadFile(log_file), "Added netbios name SAMBA1<20> with first IP " +
-                                                 netlab::Lab::Address(kSambaHost) + " ttl=0"))
-                break;
-            std::this_thread::sleep_for(250ms);
-        }
+        if (!lab->StartSamba(kSambaHost, "SAMBA1", &lab_problem)) return;
         // And it answers queries for it: ask the way a client would.
         for (int i = 0; i < 40; ++i) {
             const std::string query = lab->Exec(kToolHost, "nmblookup -s " + lab->ClientConf() + " -B " +

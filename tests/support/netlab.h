@@ -7,11 +7,13 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace netlab {
 
@@ -79,6 +81,29 @@ public:
     void Stop() {
         if (up_) Run("down");
         up_ = false;
+    }
+
+    // Starts nmbd and smbd in `host` as NetBIOS name `name`, then waits (up to
+    // 20 s) until nmbd has registered name<20>: only then does it defend the
+    // name and answer for it. False, with the reason in *why, otherwise.
+    bool StartSamba(int host, const std::string &name, std::string *why) const {
+        int status = 0;
+        const std::string out =
+            Run("samba " + std::to_string(host) + " " + name, &status, "NETLAB_SMB_LOGLEVEL=3");
+        if (status != 0) {
+            *why = "Samba would not start: " + out;
+            return false;
+        }
+        // At log level 3 nmbd says so for each name it has registered.
+        const std::string log_file = state() + "/samba-h" + std::to_string(host) + "/log/log.nmbd";
+        const std::string registered = "Added netbios name " + name + "<20> with first IP " + Address(host) +
+                                       " ttl=0 nb_flags= 0 to subnet " + Address(host);
+        for (int i = 0; i < 80; ++i) {
+            if (Contains(ReadFile(log_file), registered)) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        }
+        *why = "nmbd never finished registering " + name;
+        return false;
     }
 
     // env: extra VAR=value words for the script (NETLAB_SMB_LOGLEVEL=3, ...).
