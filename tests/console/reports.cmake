@@ -12,12 +12,12 @@ add_executable(console_report_text_tests
     ${PROJECT_SOURCE_DIR}/console/hex_to_address.cpp
     ${PROJECT_SOURCE_DIR}/console/version_info.cpp
     ${PROJECT_SOURCE_DIR}/console/ws_tabs.cpp)
-target_include_directories(console_report_text_tests PRIVATE ${PROJECT_SOURCE_DIR}/console ${PROJECT_SOURCE_DIR}/nbt)
+target_include_directories(console_report_text_tests PRIVATE ${PROJECT_SOURCE_DIR}/console)
 target_compile_definitions(console_report_text_tests PRIVATE
     KORVEL_PROJECT_VERSION="${PROJECT_VERSION}"
     KORVEL_DESKTOP_ENTRY="${PROJECT_SOURCE_DIR}/res/korvel.desktop"
     KORVEL_ABOUT_XRC="${PROJECT_SOURCE_DIR}/res/about.xrc")
-target_link_libraries(console_report_text_tests PRIVATE GTest::gtest_main)
+target_link_libraries(console_report_text_tests PRIVATE korvel_nb30 GTest::gtest_main)
 gtest_discover_tests(console_report_text_tests DISCOVERY_TIMEOUT 30)
 
 # The executable carries its version block where readelf finds it.

@@ -8,8 +8,8 @@
 #include <mutex>
 #include <thread>
 
-#include "codec/name_packet.h"
-#include "codec/session_packet.h"
+#include "name_packet.h"
+#include "session_packet.h"
 #include "support/session_helpers.h"
 
 namespace nbt {

@@ -1,5 +1,5 @@
 // Session service packets against golden bytes and malformed input.
-#include "codec/session_packet.h"
+#include "session_packet.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <numeric>
 #include <thread>
 
-#include "codec/session_packet.h"
+#include "session_packet.h"
 #include "support/session_helpers.h"
 
 namespace nbt {

@@ -5,7 +5,7 @@
 
 #include <thread>
 
-#include "codec/session_packet.h"
+#include "session_packet.h"
 #include "support/session_helpers.h"
 
 namespace nbt {

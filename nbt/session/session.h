@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-#include "codec/session_packet.h"
+#include "session_packet.h"
 #include "nb30.h"
 #include "netbios_name.h"
 

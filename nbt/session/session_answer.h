@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "codec/session_packet.h"
+#include "session_packet.h"
 
 namespace nbt {
 

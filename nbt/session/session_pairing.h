@@ -6,7 +6,7 @@
 #include <optional>
 #include <span>
 
-#include "codec/session_packet.h"
+#include "session_packet.h"
 #include "netbios_name.h"
 
 namespace nbt {

@@ -1,1 +1,0 @@
-// placeholder so the codec library has a source until the codecs land
