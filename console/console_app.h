@@ -1,10 +1,10 @@
 // The application object: shows the console modally, then ends.
 #pragma once
 
-#include "window_system.h"
+#include "console_resources.h"
 
 class CConsoleApp : public CWinApp {
 public:
-    CConsoleApp() = default;
+    CConsoleApp() : CWinApp(ConsoleResources()) {}
     bool InitInstance() override;
 };

@@ -5,6 +5,7 @@
 // (console_decor.cpp) are members of this one class.
 #pragma once
 
+#include "console_resources.h"  // the window system must be set up with these first
 #include "ncb_block.h"
 #include "resource.h"
 #include "window_system.h"

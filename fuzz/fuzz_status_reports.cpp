@@ -3,14 +3,12 @@
 // report that stays inside them. The remote query's text parsing rides along.
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
-// The report code is pure and small; compiled in here so the fuzzer needs no
-// window system.
-#include "../console/adapter_report.cpp"
-#include "../console/hex_to_address.cpp"
-#include "../console/report_format.cpp"
-#include "../console/session_report.cpp"
+#include "adapter_report.h"
+#include "hex_to_address.h"
+#include "session_report.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     const std::span<const UCHAR> reply(data, size);

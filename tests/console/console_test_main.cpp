@@ -11,7 +11,7 @@
 #include <mutex>
 #include <thread>
 
-#include "window_system.h"
+#include "console_resources.h"
 
 namespace {
 class TestApp : public CWinApp {

@@ -1,28 +1,19 @@
 # The report texts, the remote query's parsing and the version data are pure:
 # tested in an executable of their own that needs no window system.
-set(KORVEL_PURE_REPORT_TESTS
-    ${CMAKE_CURRENT_LIST_DIR}/report_text_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/report_version_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/report_columns_test.cpp)
 add_executable(console_report_text_tests
-    ${KORVEL_PURE_REPORT_TESTS}
-    ${PROJECT_SOURCE_DIR}/console/session_report.cpp
-    ${PROJECT_SOURCE_DIR}/console/adapter_report.cpp
-    ${PROJECT_SOURCE_DIR}/console/report_format.cpp
-    ${PROJECT_SOURCE_DIR}/console/hex_to_address.cpp
-    ${PROJECT_SOURCE_DIR}/console/version_info.cpp
-    ${PROJECT_SOURCE_DIR}/console/ws_tabs.cpp)
-target_include_directories(console_report_text_tests PRIVATE ${PROJECT_SOURCE_DIR}/console)
+  ${CMAKE_CURRENT_LIST_DIR}/report_columns_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/report_text_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/report_version_test.cpp)
 target_compile_definitions(console_report_text_tests PRIVATE
     KORVEL_PROJECT_VERSION="${PROJECT_VERSION}"
     KORVEL_DESKTOP_ENTRY="${PROJECT_SOURCE_DIR}/res/korvel.desktop"
     KORVEL_ABOUT_XRC="${PROJECT_SOURCE_DIR}/res/about.xrc")
-target_link_libraries(console_report_text_tests PRIVATE korvel_nb30 GTest::gtest_main)
+target_link_libraries(console_report_text_tests PRIVATE korvel_reports korvel_ws_tabs GTest::gtest_main)
 gtest_discover_tests(console_report_text_tests DISCOVERY_TIMEOUT 30)
 
 # The executable carries its version block where readelf finds it.
 find_program(KORVEL_READELF readelf)
-if(TARGET korvel AND KORVEL_READELF)
+if(KORVEL_READELF)
   add_test(NAME korvel_version_block COMMAND ${KORVEL_READELF} -p .korvel.version $<TARGET_FILE:korvel>)
   set_tests_properties(korvel_version_block PROPERTIES
     PASS_REGULAR_EXPRESSION "FileVersion=1, 0, 0, 1.*FileDescription=Korvel MFC Application.*OriginalFilename=Korvel.EXE.*ProductName=Korvel Application")

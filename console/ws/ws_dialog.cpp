@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "resource_names.h"
 #include "ws_codepage.h"
 #include "ws_look.h"
+#include "ws_resources.h"
 
 wxDEFINE_EVENT(KORVEL_EVT_SYSCOMMAND, wxCommandEvent);
 wxDEFINE_EVENT(KORVEL_EVT_QUERYDRAGICON, wxCommandEvent);

@@ -7,6 +7,7 @@
 #include "ws_dialog.h"
 #include "ws_file.h"
 #include "ws_paint.h"
+#include "ws_resources.h"
 #include "ws_string.h"
 #include "ws_types.h"
 #include "ws_wnd.h"

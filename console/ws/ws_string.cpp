@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "string_table.h"
+#include "ws_resources.h"
 
 namespace {
 std::string VFormat(const char *format, va_list args) {

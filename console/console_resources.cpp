@@ -1,7 +1,8 @@
-#include "resource_names.h"
+#include "console_resources.h"
 
 #include <array>
 
+#include "compiled_resources.h"
 #include "resource.h"
 
 #define KORVEL_NAMED(id) \
@@ -22,20 +23,20 @@ constexpr std::array kControls = {
     KORVEL_NAMED(IDC_INPUT),
 };
 
-constexpr std::array kResources = {
+constexpr std::array kObjects = {
     KORVEL_NAMED(IDD_ABOUTBOX),
     KORVEL_NAMED(IDD_CONSOLE),
     KORVEL_NAMED(IDR_MAINFRAME),
     KORVEL_NAMED(IDD_INPUT),
 };
+
+constexpr std::array kStrings = {
+    StringResource{IDS_ABOUTBOX, "&About Korvel..."},
+};
+
+constexpr AppResources kResources{KorvelLoadResources, kControls, kObjects, kStrings};
 }  // namespace
 
-std::span<const ResourceName> ControlNames() {
-    return kControls;
-}
-
-const char *ResourceNameOf(UINT id) {
-    for (const ResourceName &entry : kResources)
-        if (UINT(entry.id) == id) return entry.name;
-    return nullptr;
+const AppResources &ConsoleResources() {
+    return kResources;
 }

@@ -6,20 +6,14 @@
 
 #include <map>
 
-#include "compiled_resources.h"
-#include "resource_names.h"
 #include "ws_look.h"
-
-wxBEGIN_EVENT_TABLE(CWinApp, wxApp) EVT_MENU(ID_HELP, CWinApp::OnHelpCommand) wxEND_EVENT_TABLE()
-
-    CWinApp::CWinApp() = default;
 
 HICON CWinApp::LoadIcon(UINT id) const {
     return LoadIconResource(id);
 }
 
 bool CWinApp::OnInit() {
-    if (!InitWindowSystem()) return false;
+    if (!m_resources || !InitWindowSystem(*m_resources)) return false;
     InitInstance();
     return true;
 }
@@ -33,9 +27,10 @@ CWinApp *AfxGetApp() {
     return dynamic_cast<CWinApp *>(wxApp::GetInstance());
 }
 
-bool InitWindowSystem() {
+bool InitWindowSystem(const AppResources &resources) {
     static bool ready = false;
     if (ready) return true;
+    RegisterResources(resources);
     wxInitAllImageHandlers();
     wxXmlResource::Get()->InitAllHandlers();
     // Names must hold their fixed values before a template refers to them.
@@ -45,7 +40,7 @@ bool InitWindowSystem() {
         wxASSERT_MSG(holds, wxString("control id taken before registration: ") + entry.name);
         idsHold = idsHold && holds;
     }
-    KorvelLoadResources();
+    if (resources.loadTemplates) resources.loadTemplates();
     InstallTemplateStyleSheet();
     ready = idsHold;
     return ready;
@@ -68,3 +63,9 @@ HICON LoadIconResource(UINT id) {
     if (!icon.IsOk()) return nullptr;
     return &icons.emplace(id, icon).first->second;
 }
+
+// clang-format off
+wxBEGIN_EVENT_TABLE(CWinApp, wxApp)
+    EVT_MENU(ID_HELP, CWinApp::OnHelpCommand)
+wxEND_EVENT_TABLE()
+    // clang-format on
