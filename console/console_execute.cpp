@@ -2,7 +2,6 @@
 // shows its outcome in the status line, the return-code line and the fields
 // that later commands read.
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "console_dlg.h"
@@ -36,130 +35,155 @@ void BeginCommand(CConsoleDlg &dlg, const char *opening, bool setsLanaFirst) {
     dlg.UpdateWindow();
 }
 
+void RunReset(CConsoleDlg &dlg) {
+    BeginCommand(dlg, "NetBiosReset start..", false);
+    const UCHAR code = ResetAdapter(32, 32, LowByte(dlg.m_lana));
+    dlg.m_block.ncb_lana_num = LowByte(dlg.m_lana);
+    SetStatus(dlg, "NetBiosReset gereed");
+    dlg.ShowResult(code);
+}
+
+void RunAddName(CConsoleDlg &dlg) {
+    BeginCommand(dlg, "AddName start..", true);
+    CString name;
+    dlg.GetDlgItemText(IDC_OWNNAME, name);
+    dlg.m_block.ncb_length = 0;
+    dlg.m_block.AddName(name);
+    CString text;
+    text.Format("AddName gereed Num: %u", unsigned(dlg.m_block.ncb_num));
+    SetStatus(dlg, text);
+    text.Format("%u", unsigned(dlg.m_block.ncb_num));
+    dlg.SetDlgItemText(IDC_NUM, text);
+    dlg.ShowResult(dlg.m_block.ncb_retcode);
+}
+
+void RunDeleteName(CConsoleDlg &dlg) {
+    BeginCommand(dlg, "DeleteName start..", true);
+    const int number = FieldNumber(dlg, IDC_NUM);
+    dlg.m_block.DeleteName(LowByte(number));
+    CString text;
+    text.Format("Delete naam: %u gereed...", unsigned(number));
+    SetStatus(dlg, text);
+    dlg.ShowResult(dlg.m_block.ncb_retcode);
+}
+
+// Listen and call differ only in the block command and their texts.
+void RunListenOrCall(CConsoleDlg &dlg, bool listen) {
+    BeginCommand(dlg, listen ? "Listen start.." : "CallName start..", true);
+    CString remote, local;
+    dlg.GetDlgItemText(IDC_CONTACT, remote);
+    dlg.GetDlgItemText(IDC_OWNNAME, local);
+    if (listen)
+        dlg.m_block.Listen(remote, local, nullptr);
+    else
+        dlg.m_block.Call(remote, local, nullptr);
+    CString text;
+    text.Format("%u", unsigned(dlg.m_block.ncb_lsn));
+    dlg.SetDlgItemText(IDC_LSN, text);
+    text.Format(listen ? "Listen gereed LSNnum: %u" : "Call gereed LSNnum: %u",
+                unsigned(dlg.m_block.ncb_lsn));
+    SetStatus(dlg, text);
+    dlg.ShowResult(dlg.m_block.ncb_retcode);
+}
+
+void RunHangup(CConsoleDlg &dlg) {
+    BeginCommand(dlg, "Hangup start..", true);
+    const int number = FieldNumber(dlg, IDC_NUM);
+    const int session = FieldNumber(dlg, IDC_LSN);
+    dlg.m_block.Hangup(LowByte(session), LowByte(number), false);
+    SetStatus(dlg, "Hangup gereed");
+    dlg.ShowResult(dlg.m_block.ncb_retcode);
+}
+
+// The file named in the message field, read in text mode into `data` and
+// terminated; false, after telling the operator, when it cannot be opened or
+// gives no data.
+bool ReadMessageFile(CConsoleDlg &dlg, const CString &message, char (&data)[kFileReadLength + 1]) {
+    // Opened by the name as this system spells it; the boxes show it as typed.
+    const std::string path = dlg.GetDlgItem(IDC_MESSAGE)->GetWindowTextAsPath();
+    const int fd = _sopen(path.c_str(), _O_RDONLY | _O_TEXT, _SH_DENYNO);
+    if (fd == -1) {
+        dlg.MessageBox("De file is niet te openen", message, MB_OK | MB_ICONINFORMATION);
+        return false;
+    }
+    const int got = _read(fd, data, kFileReadLength);
+    if (got <= 0) {
+        dlg.MessageBox("De file is niet te lezen", message, MB_OK | MB_ICONINFORMATION);
+        _close(fd);
+        return false;
+    }
+    data[got] = '\0';
+    _close(fd);
+    return true;
+}
+
+void RunSend(CConsoleDlg &dlg) {
+    BeginCommand(dlg, "Send start..", true);
+    const int session = FieldNumber(dlg, IDC_LSN);
+    CString message;
+    dlg.GetDlgItemText(IDC_MESSAGE, message);
+    const char *data = message;
+    char fileData[kFileReadLength + 1];
+    if (dlg.IsDlgButtonChecked(IDC_FILEMSG)) {
+        if (!ReadMessageFile(dlg, message, fileData)) return;
+        data = fileData;  // sent up to its first NUL byte
+    }
+    if (!SendLengthFits(dlg, data)) return;
+    dlg.m_block.Send(LowByte(session), data, false);
+    SetStatus(dlg, "Send gereed");
+    dlg.ShowResult(dlg.m_block.ncb_retcode);
+}
+
+void RunReceive(CConsoleDlg &dlg) {
+    BeginCommand(dlg, "Receive start..", true);
+    const int session = FieldNumber(dlg, IDC_LSN);
+    // Cleared, so a failed receive shows nothing older than this command.
+    char received[kReceiveLength + 1] = {};
+    dlg.m_block.Receive(LowByte(session), received, kReceiveLength, false);
+    SetStatus(dlg, "Receive gereed");
+    const WORD length = dlg.m_block.ncb_length < kReceiveLength ? dlg.m_block.ncb_length : kReceiveLength;
+    received[length] = '\0';
+    dlg.SetDlgItemText(IDC_MESSAGE, received);
+    dlg.ShowResult(dlg.m_block.ncb_retcode);
+}
+
 }  // namespace
 
 void CConsoleDlg::OnExecute() {
-    char received[kReceiveLength + 1];
-    char fileData[kFileReadLength + 1];
-    bool chained = true;
-    while (chained) {
-        chained = false;
+    for (bool again = true; again;) {
         SetControlState(STATE_BUSY);
         ShowResult(RESULT_BUSY);
         UpdateWindow();
-        switch (m_pending) {
-            case CMD_RESET: {
-                BeginCommand(*this, "NetBiosReset start..", false);
-                const UCHAR code = ResetAdapter(32, 32, LowByte(m_lana));
-                m_block.ncb_lana_num = LowByte(m_lana);
-                SetStatus(*this, "NetBiosReset gereed");
-                ShowResult(code);
+        const int command = m_pending;
+        switch (command) {
+            case CMD_RESET:
+                RunReset(*this);
                 break;
-            }
-            case CMD_ADDNAME: {
-                BeginCommand(*this, "AddName start..", true);
-                CString name;
-                GetDlgItemText(IDC_OWNNAME, name);
-                m_block.ncb_length = 0;
-                m_block.AddName(name);
-                CString text;
-                text.Format("AddName gereed Num: %u", unsigned(m_block.ncb_num));
-                SetStatus(*this, text);
-                text.Format("%u", unsigned(m_block.ncb_num));
-                SetDlgItemText(IDC_NUM, text);
-                ShowResult(m_block.ncb_retcode);
+            case CMD_ADDNAME:
+                RunAddName(*this);
                 break;
-            }
-            case CMD_DELNAME: {
-                BeginCommand(*this, "DeleteName start..", true);
-                const int number = FieldNumber(*this, IDC_NUM);
-                m_block.DeleteName(LowByte(number));
-                CString text;
-                text.Format("Delete naam: %u gereed...", unsigned(number));
-                SetStatus(*this, text);
-                ShowResult(m_block.ncb_retcode);
+            case CMD_DELNAME:
+                RunDeleteName(*this);
                 break;
-            }
             case CMD_LISTEN:
-            case CMD_CALL: {
-                const bool listen = m_pending == CMD_LISTEN;
-                BeginCommand(*this, listen ? "Listen start.." : "CallName start..", true);
-                CString remote, local;
-                GetDlgItemText(IDC_CONTACT, remote);
-                GetDlgItemText(IDC_OWNNAME, local);
-                if (listen)
-                    m_block.Listen(remote, local, nullptr);
-                else
-                    m_block.Call(remote, local, nullptr);
-                CString text;
-                text.Format("%u", unsigned(m_block.ncb_lsn));
-                SetDlgItemText(IDC_LSN, text);
-                text.Format(listen ? "Listen gereed LSNnum: %u" : "Call gereed LSNnum: %u",
-                            unsigned(m_block.ncb_lsn));
-                SetStatus(*this, text);
-                ShowResult(m_block.ncb_retcode);
-                // Received data follows a listen when asked for, whatever its outcome.
-                if (listen && IsDlgButtonChecked(IDC_RXDATLISTEN)) {
-                    m_pending = CMD_RECEIVE;
-                    chained = true;
-                }
+            case CMD_CALL:
+                RunListenOrCall(*this, command == CMD_LISTEN);
                 break;
-            }
-            case CMD_HANGUP: {
-                BeginCommand(*this, "Hangup start..", true);
-                const int number = FieldNumber(*this, IDC_NUM);
-                const int session = FieldNumber(*this, IDC_LSN);
-                m_block.Hangup(LowByte(session), LowByte(number), false);
-                SetStatus(*this, "Hangup gereed");
-                ShowResult(m_block.ncb_retcode);
+            case CMD_HANGUP:
+                RunHangup(*this);
                 break;
-            }
-            case CMD_SEND: {
-                BeginCommand(*this, "Send start..", true);
-                const int session = FieldNumber(*this, IDC_LSN);
-                CString message;
-                GetDlgItemText(IDC_MESSAGE, message);
-                const char *data = message;
-                if (IsDlgButtonChecked(IDC_FILEMSG)) {
-                    // Opened by the name as this system spells it; the boxes show it as typed.
-                    const std::string path = GetDlgItem(IDC_MESSAGE)->GetWindowTextAsPath();
-                    const int fd = _sopen(path.c_str(), _O_RDONLY | _O_TEXT, _SH_DENYNO);
-                    if (fd == -1) {
-                        MessageBox("De file is niet te openen", message, MB_OK | MB_ICONINFORMATION);
-                        break;
-                    }
-                    const int got = _read(fd, fileData, kFileReadLength);
-                    if (got <= 0) {
-                        MessageBox("De file is niet te lezen", message, MB_OK | MB_ICONINFORMATION);
-                        _close(fd);
-                        break;
-                    }
-                    fileData[got] = '\0';
-                    _close(fd);
-                    data = fileData;  // sent up to its first NUL byte
-                }
-                if (!SendLengthFits(*this, data)) break;
-                m_block.Send(LowByte(session), data, false);
-                SetStatus(*this, "Send gereed");
-                ShowResult(m_block.ncb_retcode);
+            case CMD_SEND:
+                RunSend(*this);
                 break;
-            }
-            case CMD_RECEIVE: {
-                BeginCommand(*this, "Receive start..", true);
-                const int session = FieldNumber(*this, IDC_LSN);
-                // Cleared, so a failed receive shows nothing older than this command.
-                std::memset(received, 0, sizeof received);
-                m_block.Receive(LowByte(session), received, kReceiveLength, false);
-                SetStatus(*this, "Receive gereed");
-                const WORD length = m_block.ncb_length < kReceiveLength ? m_block.ncb_length : kReceiveLength;
-                received[length] = '\0';
-                SetDlgItemText(IDC_MESSAGE, received);
-                ShowResult(m_block.ncb_retcode);
+            case CMD_RECEIVE:
+                RunReceive(*this);
                 break;
-            }
             default:
                 break;
         }
+        // Received data follows a listen when asked for, whatever its outcome.
+        again = command == CMD_LISTEN && IsDlgButtonChecked(IDC_RXDATLISTEN);
+        if (again) m_pending = CMD_RECEIVE;
         SetControlState(STATE_IDLE);
     }
 }
