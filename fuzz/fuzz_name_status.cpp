@@ -5,15 +5,19 @@
 
 #include "name_status.h"
 
+// The mapping is pure and small; compiled in here so the fuzzer needs only
+// the codec, not the whole provider.
+#include "../nbt/name/name_status_records.cpp"
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     auto status = nbt::codec::DecodeNodeStatusRdata({data, size});
     if (!status) return 0;
     if (1 + status->names.size() * nbt::codec::kStatusEntrySize > size) std::abort();
     for (const auto &entry : status->names) {
-        UCHAR flags = nbt::codec::WireFlagsToNameFlags(entry.flags);
+        UCHAR flags = nbt::WireFlagsToNameFlags(entry.flags);
         if ((flags & ~NAME_FLAGS_MASK) != 0) std::abort();
     }
-    auto adapter = nbt::codec::AdapterStatusFromStatistics(status->statistics, status->names.size());
+    auto adapter = nbt::AdapterStatusFromStatistics(status->statistics, status->names.size());
     if (adapter.name_count != status->names.size()) std::abort();
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "nb30.h"
+#include "nbt_constants.h"
 
 namespace nbt {
 
@@ -21,8 +22,8 @@ struct Settings {
     std::uint8_t loopback_last = 254;
 
     // LANAs 1 and up, the host's IPv4 broadcast interfaces.
-    std::uint16_t name_port = 137;     // udp
-    std::uint16_t session_port = 139;  // tcp
+    std::uint16_t name_port = codec::kNameServicePort;
+    std::uint16_t session_port = codec::kSessionServicePort;
     // false: enumerate LANA 0 only.
     bool host_interfaces = true;
 

@@ -7,8 +7,6 @@ namespace nbt::codec {
 
 namespace {
 
-constexpr std::uint8_t kPointerMask = 0xC0;
-constexpr std::size_t kMaxLabel = 63;
 // Pointers can only go backwards, so a chain is bounded by the packet; this
 // cap keeps a hostile chain of tiny hops from costing more than it must.
 constexpr int kMaxPointerHops = 32;
@@ -23,6 +21,14 @@ std::vector<std::string> SplitScope(const std::string &scope) {
         start = dot + 1;
     }
     return labels;
+}
+
+// One half-byte as a letter 'A'..'P' of the first-level encoding.
+std::uint8_t Letter(std::uint8_t nibble) {
+    return static_cast<std::uint8_t>('A' + nibble);
+}
+bool IsLetter(std::uint8_t c) {
+    return c >= 'A' && c <= 'P';
 }
 
 }  // namespace
@@ -55,76 +61,90 @@ std::size_t EncodedNameSize(const NetbiosName &name) {
     return kPlainEncodedName + (name.scope.empty() ? 0 : name.scope.size() + 1);
 }
 
-bool AppendEncodedName(std::vector<std::uint8_t> &out, const NetbiosName &name) {
+bool WriteName(ByteWriter &out, const NetbiosName &name) {
     if (!IsValidScope(name.scope)) return false;
-    out.push_back(0x20);
+    out.U8(static_cast<std::uint8_t>(kFirstLevelLabel));
     for (std::uint8_t byte : name.raw) {
-        out.push_back(static_cast<std::uint8_t>('A' + (byte >> 4)));
-        out.push_back(static_cast<std::uint8_t>('A' + (byte & 0x0F)));
+        out.U8(Letter(byte >> 4));
+        out.U8(Letter(byte & 0x0F));
     }
     if (!name.scope.empty()) {
         for (const auto &label : SplitScope(name.scope)) {
-            out.push_back(static_cast<std::uint8_t>(label.size()));
-            out.insert(out.end(), label.begin(), label.end());
+            out.U8(static_cast<std::uint8_t>(label.size()));
+            out.Bytes({reinterpret_cast<const std::uint8_t *>(label.data()), label.size()});
         }
     }
-    out.push_back(0);
+    out.U8(0);
     return true;
 }
 
-std::optional<NetbiosName> DecodeName(std::span<const std::uint8_t> packet, std::size_t &pos,
-                                      bool allow_pointers) {
+bool AppendEncodedName(std::vector<std::uint8_t> &out, const NetbiosName &name) {
+    ByteWriter writer(out);
+    return WriteName(writer, name);
+}
+
+std::optional<NetbiosName> ReadName(ByteReader &in, bool allow_pointers) {
     NetbiosName name;
-    std::size_t cursor = pos;
-    std::size_t segment_start = pos;  // a pointer must land before this
-    std::size_t resume = 0;           // where the caller continues, once known
+    ByteReader cursor = in;                // follows the pointers
+    std::size_t segment_start = in.pos();  // a pointer must land before this
+    std::size_t resume = 0;                // where the caller continues, once known
     bool jumped = false;
     int hops = 0;
     bool first = true;
     std::size_t encoded = 0;
+    auto fail = [&in] {
+        in.Fail();
+        return std::nullopt;
+    };
 
     while (true) {
-        if (cursor >= packet.size()) return std::nullopt;
-        std::uint8_t len = packet[cursor];
-        if ((len & kPointerMask) == kPointerMask) {
-            if (!allow_pointers) return std::nullopt;
-            if (cursor + 1 >= packet.size()) return std::nullopt;
-            std::size_t target = static_cast<std::size_t>(len & 0x3F) << 8 | packet[cursor + 1];
-            if (target >= segment_start || ++hops > kMaxPointerHops) return std::nullopt;
-            if (!jumped) resume = cursor + 2;
+        const std::uint8_t len = cursor.U8();
+        if (!cursor.ok()) return fail();
+        if ((len & kLabelTypeMask) == kLabelTypeMask) {
+            if (!allow_pointers) return fail();
+            const std::size_t target = (std::size_t{len} << 8 | cursor.U8()) & kPointerOffsetMask;
+            if (!cursor.ok() || target >= segment_start || ++hops > kMaxPointerHops) return fail();
+            if (!jumped) resume = cursor.pos();
             jumped = true;
-            cursor = target;
+            cursor.Seek(target);
             segment_start = target;
             continue;
         }
-        if (len & kPointerMask) return std::nullopt;  // 0x40 and 0x80 label types are reserved
+        if (len & kLabelTypeMask) return fail();  // 0x40 and 0x80 label types are reserved
         if (len == 0) {
-            if (first) return std::nullopt;
+            if (first) return fail();
             encoded += 1;
-            if (encoded > kMaxEncodedName) return std::nullopt;
-            pos = jumped ? resume : cursor + 1;
+            if (encoded > kMaxEncodedName) return fail();
+            in.Seek(jumped ? resume : cursor.pos());
             return name;
         }
-        if (packet.size() - cursor - 1 < len) return std::nullopt;
-        auto label = packet.subspan(cursor + 1, len);
         encoded += 1 + len;
-        if (encoded > kMaxEncodedName) return std::nullopt;
+        if (encoded > kMaxEncodedName) return fail();
         if (first) {
-            if (len != 32) return std::nullopt;
-            for (std::size_t i = 0; i < 16; ++i) {
-                std::uint8_t hi = label[2 * i], lo = label[2 * i + 1];
-                if (hi < 'A' || hi > 'P' || lo < 'A' || lo > 'P') return std::nullopt;
-                name.raw[i] = static_cast<std::uint8_t>((hi - 'A') << 4 | (lo - 'A'));
+            if (len != kFirstLevelLabel) return fail();
+            for (auto &byte : name.raw) {
+                const std::uint8_t hi = cursor.U8(), lo = cursor.U8();
+                if (!IsLetter(hi) || !IsLetter(lo)) return fail();  // also what a failed read gives
+                byte = static_cast<std::uint8_t>((hi - 'A') << 4 | (lo - 'A'));
             }
             first = false;
         } else {
+            const auto label = cursor.Bytes(len);
+            if (!cursor.ok()) return fail();
             // A dot inside a label would make the dotted scope ambiguous.
-            if (std::find(label.begin(), label.end(), '.') != label.end()) return std::nullopt;
+            if (std::find(label.begin(), label.end(), '.') != label.end()) return fail();
             if (!name.scope.empty()) name.scope.push_back('.');
             name.scope.append(label.begin(), label.end());
         }
-        cursor += 1 + len;
     }
+}
+
+std::optional<NetbiosName> DecodeName(std::span<const std::uint8_t> packet, std::size_t &pos,
+                                      bool allow_pointers) {
+    ByteReader reader(packet, pos);
+    auto name = ReadName(reader, allow_pointers);
+    if (name) pos = reader.pos();
+    return name;
 }
 
 }  // namespace nbt::codec

@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "byte_reader.h"
+#include "byte_writer.h"
+#include "nbt_constants.h"
+
 namespace nbt::codec {
 
 // A name exactly as the NCB holds it: 16 bytes, no case folding, no padding
@@ -21,11 +25,6 @@ struct NetbiosName {
     bool operator==(const NetbiosName &) const = default;
 };
 
-// Longest encoded name the DNS rules allow (length bytes included).
-constexpr std::size_t kMaxEncodedName = 255;
-// Encoded size of a name without scope: 0x20, 32 letters, terminating 0x00.
-constexpr std::size_t kPlainEncodedName = 34;
-
 NetbiosName MakeName(std::span<const std::uint8_t> raw16, std::string scope = {});
 NetbiosName MakeName(const char *text16, std::string scope = {});
 
@@ -33,18 +32,22 @@ NetbiosName MakeName(const char *text16, std::string scope = {});
 // and a whole encoded name of at most 255 bytes.
 bool IsValidScope(const std::string &scope);
 
-// Appends the encoded name. Returns false (and appends nothing) for a scope
+// Writes the encoded name. Returns false (and writes nothing) for a scope
 // that cannot be encoded.
+bool WriteName(ByteWriter &out, const NetbiosName &name);
 bool AppendEncodedName(std::vector<std::uint8_t> &out, const NetbiosName &name);
 std::size_t EncodedNameSize(const NetbiosName &name);
 
-// Decodes the name starting at `pos` in `packet`, following compression
-// pointers (each must point strictly before the segment that holds it, so
-// no chain can loop). On success `pos` moves past the name as it sits at its
-// original place. Rejects letters outside 'A'..'P', a first label other than
-// 32 bytes, reserved label types and anything running past the packet.
-// Where pointers have no place (a session request), `allow_pointers` = false
-// refuses them too.
+// Reads the name at the reader's position, following compression pointers
+// (each must point strictly before the segment that holds it, so no chain
+// can loop; offsets count from the start of the reader's bytes). On success
+// the reader moves past the name as it sits at its original place; on any
+// fault the reader is failed. Rejects letters outside 'A'..'P', a first
+// label other than 32 bytes, reserved label types and anything running past
+// the bytes. Where pointers have no place (a session request),
+// `allow_pointers` = false refuses them too.
+std::optional<NetbiosName> ReadName(ByteReader &in, bool allow_pointers = true);
+// The same over a whole packet from `pos`, which moves past the name on success.
 std::optional<NetbiosName> DecodeName(std::span<const std::uint8_t> packet, std::size_t &pos,
                                       bool allow_pointers = true);
 

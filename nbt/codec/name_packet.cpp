@@ -1,144 +1,135 @@
 #include "name_packet.h"
 
-#include "name_bytes.h"
+#include "byte_reader.h"
+#include "byte_writer.h"
 
 namespace nbt::codec {
 
 namespace {
 
-constexpr std::uint16_t kRegistrationRequestFlags = 0x2910;  // op 5, RD, B
-constexpr std::uint16_t kReleaseRequestFlags = 0x3010;       // op 6, B
-constexpr std::uint16_t kBroadcastQueryFlags = 0x0110;       // RD, B
-constexpr std::uint16_t kRefusalFlags = 0xAD80;              // R, op 5, AA, RD, RA
-constexpr std::uint16_t kNodeStatusResponseFlags = 0x8400;   // R, AA
-// Pointer to the question name, which always starts right after the header.
-constexpr std::uint16_t kPointerToQuestion = 0xC00C;
-
-bool DecodeQuestion(std::span<const std::uint8_t> bytes, NameByteReader &reader, NameQuestion &out) {
-    std::size_t pos = reader.pos();
-    auto name = DecodeName(bytes, pos);
+bool ReadQuestion(ByteReader &in, NameQuestion &out) {
+    auto name = ReadName(in);
     if (!name) return false;
-    reader.Seek(pos);
     out.name = std::move(*name);
-    out.type = reader.U16();
-    out.klass = reader.U16();
-    return reader.ok();
+    out.type = in.U16();
+    out.klass = in.U16();
+    return in.ok();
 }
 
-bool DecodeRecord(std::span<const std::uint8_t> bytes, NameByteReader &reader, NameRecord &out) {
-    std::size_t pos = reader.pos();
-    auto name = DecodeName(bytes, pos);
+bool ReadRecord(ByteReader &in, NameRecord &out) {
+    auto name = ReadName(in);
     if (!name) return false;
-    reader.Seek(pos);
     out.name = std::move(*name);
-    out.type = reader.U16();
-    out.klass = reader.U16();
-    out.ttl = reader.U32();
-    std::uint16_t length = reader.U16();
-    auto rdata = reader.Bytes(length);
-    if (!reader.ok()) return false;
+    out.type = in.U16();
+    out.klass = in.U16();
+    out.ttl = in.U32();
+    const std::uint16_t length = in.U16();
+    const auto rdata = in.Bytes(length);
+    if (!in.ok()) return false;
     out.rdata.assign(rdata.begin(), rdata.end());
     return true;
 }
 
-bool DecodeRecords(std::span<const std::uint8_t> bytes, NameByteReader &reader, std::uint16_t count,
-                   std::vector<NameRecord> &out) {
+bool ReadRecords(ByteReader &in, std::uint16_t count, std::vector<NameRecord> &out) {
     for (std::uint16_t i = 0; i < count; ++i) {
         NameRecord record;
-        if (!DecodeRecord(bytes, reader, record)) return false;
+        if (!ReadRecord(in, record)) return false;
         out.push_back(std::move(record));
     }
     return true;
 }
 
-void PutHeader(std::vector<std::uint8_t> &out, std::uint16_t trn_id, std::uint16_t flags, std::uint16_t qd,
-               std::uint16_t an, std::uint16_t ar) {
-    PutU16(out, trn_id);
-    PutU16(out, flags);
-    PutU16(out, qd);
-    PutU16(out, an);
-    PutU16(out, 0);
-    PutU16(out, ar);
+void WriteHeader(ByteWriter &out, std::uint16_t trn_id, std::uint16_t flags, std::uint16_t qd,
+                 std::uint16_t an, std::uint16_t ar) {
+    out.U16(trn_id);
+    out.U16(flags);
+    out.U16(qd);
+    out.U16(an);
+    out.U16(0);
+    out.U16(ar);
 }
 
-void PutNbRdata(std::vector<std::uint8_t> &out, const NbAddress &address) {
-    PutU16(out, 6);
-    PutU16(out, address.flags);
-    PutU32(out, address.ipv4);
+void WriteNbRdata(ByteWriter &out, const NbAddress &address) {
+    out.U16(static_cast<std::uint16_t>(kNbEntrySize));
+    out.U16(address.flags);
+    out.U32(address.ipv4);
 }
 
 // Question plus an additional record pointing back at it: registration and release.
 std::vector<std::uint8_t> BuildNameClaim(std::uint16_t trn_id, std::uint16_t flags, const NetbiosName &name,
                                          bool group, std::uint32_t ipv4) {
-    std::vector<std::uint8_t> out;
-    PutHeader(out, trn_id, flags, 1, 0, 1);
-    if (!AppendEncodedName(out, name)) return {};
-    PutU16(out, kTypeNb);
-    PutU16(out, kClassIn);
-    PutU16(out, kPointerToQuestion);
-    PutU16(out, kTypeNb);
-    PutU16(out, kClassIn);
-    PutU32(out, 0);  // B-nodes register with TTL 0
-    PutNbRdata(out, {static_cast<std::uint16_t>(group ? kNbGroup : 0), ipv4});
-    return out;
+    std::vector<std::uint8_t> bytes;
+    ByteWriter out(bytes);
+    WriteHeader(out, trn_id, flags, 1, 0, 1);
+    if (!WriteName(out, name)) return {};
+    out.U16(kTypeNb);
+    out.U16(kClassIn);
+    out.U16(kPointerToQuestion);
+    out.U16(kTypeNb);
+    out.U16(kClassIn);
+    out.U32(0);  // B-nodes register with TTL 0
+    WriteNbRdata(out, {static_cast<std::uint16_t>(group ? kNbGroup : 0), ipv4});
+    return bytes;
 }
 
 std::vector<std::uint8_t> BuildQuestionOnly(std::uint16_t trn_id, std::uint16_t flags,
                                             const NetbiosName &name, std::uint16_t type) {
-    std::vector<std::uint8_t> out;
-    PutHeader(out, trn_id, flags, 1, 0, 0);
-    if (!AppendEncodedName(out, name)) return {};
-    PutU16(out, type);
-    PutU16(out, kClassIn);
-    return out;
+    std::vector<std::uint8_t> bytes;
+    ByteWriter out(bytes);
+    WriteHeader(out, trn_id, flags, 1, 0, 0);
+    if (!WriteName(out, name)) return {};
+    out.U16(type);
+    out.U16(kClassIn);
+    return bytes;
 }
 
-bool PutAnswerName(std::vector<std::uint8_t> &out, const NetbiosName &name, std::uint16_t type,
-                   std::uint32_t ttl) {
-    if (!AppendEncodedName(out, name)) return false;
-    PutU16(out, type);
-    PutU16(out, kClassIn);
-    PutU32(out, ttl);
+// Header with one answer record, up to and including its TTL.
+bool WriteAnswerStart(ByteWriter &out, std::uint16_t trn_id, std::uint16_t flags, const NetbiosName &name,
+                      std::uint16_t type, std::uint32_t ttl) {
+    WriteHeader(out, trn_id, flags, 0, 1, 0);
+    if (!WriteName(out, name)) return false;
+    out.U16(type);
+    out.U16(kClassIn);
+    out.U32(ttl);
     return true;
 }
 
 }  // namespace
 
 std::optional<NamePacket> DecodeNamePacket(std::span<const std::uint8_t> bytes) {
-    NameByteReader reader(bytes);
+    ByteReader in(bytes);
     NamePacket packet;
     auto &h = packet.header;
-    h.trn_id = reader.U16();
-    h.flags = reader.U16();
-    h.qdcount = reader.U16();
-    h.ancount = reader.U16();
-    h.nscount = reader.U16();
-    h.arcount = reader.U16();
-    if (!reader.ok()) return std::nullopt;
+    h.trn_id = in.U16();
+    h.flags = in.U16();
+    h.qdcount = in.U16();
+    h.ancount = in.U16();
+    h.nscount = in.U16();
+    h.arcount = in.U16();
+    if (!in.ok()) return std::nullopt;
     for (std::uint16_t i = 0; i < h.qdcount; ++i) {
         NameQuestion question;
-        if (!DecodeQuestion(bytes, reader, question)) return std::nullopt;
+        if (!ReadQuestion(in, question)) return std::nullopt;
         packet.questions.push_back(std::move(question));
     }
-    if (!DecodeRecords(bytes, reader, h.ancount, packet.answers) ||
-        !DecodeRecords(bytes, reader, h.nscount, packet.authority) ||
-        !DecodeRecords(bytes, reader, h.arcount, packet.additional)) {
+    if (!ReadRecords(in, h.ancount, packet.answers) || !ReadRecords(in, h.nscount, packet.authority) ||
+        !ReadRecords(in, h.arcount, packet.additional)) {
         return std::nullopt;
     }
     return packet;
 }
 
 std::optional<std::vector<NbAddress>> DecodeNbRdata(std::span<const std::uint8_t> rdata) {
-    if (rdata.empty() || rdata.size() % 6 != 0) return std::nullopt;
-    NameByteReader reader(rdata);
+    if (rdata.empty() || rdata.size() % kNbEntrySize != 0) return std::nullopt;
+    ByteReader in(rdata);
     std::vector<NbAddress> out;
-    while (reader.remaining() > 0) {
+    while (in.remaining() > 0) {
         NbAddress address;
-        address.flags = reader.U16();
-        address.ipv4 = reader.U32();
+        address.flags = in.U16();
+        address.ipv4 = in.U32();
         out.push_back(address);
     }
-    if (!reader.ok()) return std::nullopt;
+    if (!in.ok()) return std::nullopt;
     return out;
 }
 
@@ -153,56 +144,56 @@ std::vector<std::uint8_t> BuildReleaseRequest(std::uint16_t trn_id, const Netbio
 }
 
 std::vector<std::uint8_t> BuildQueryRequest(std::uint16_t trn_id, const NetbiosName &name, bool broadcast) {
-    return BuildQuestionOnly(trn_id, broadcast ? kBroadcastQueryFlags : 0, name, kTypeNb);
+    return BuildQuestionOnly(trn_id, broadcast ? kBroadcastQueryFlags : kUnicastQueryFlags, name, kTypeNb);
 }
 
 std::vector<std::uint8_t> BuildNodeStatusRequest(std::uint16_t trn_id, const NetbiosName &name,
                                                  bool broadcast) {
-    return BuildQuestionOnly(trn_id, broadcast ? kFlagBroadcast : 0, name, kTypeNbstat);
+    return BuildQuestionOnly(trn_id, broadcast ? kBroadcastNodeStatusFlags : kUnicastNodeStatusFlags, name,
+                             kTypeNbstat);
 }
 
 std::vector<std::uint8_t> BuildPositiveQueryResponse(std::uint16_t trn_id, std::uint16_t request_flags,
                                                      const NetbiosName &name, const NbAddress &address) {
-    std::vector<std::uint8_t> out;
-    auto flags = static_cast<std::uint16_t>(kFlagResponse | kFlagAuthoritative |
-                                            (request_flags & kFlagRecursionDesired));
-    PutHeader(out, trn_id, flags, 0, 1, 0);
-    if (!PutAnswerName(out, name, kTypeNb, kQueryAnswerTtl)) return {};
-    PutNbRdata(out, address);
-    return out;
+    std::vector<std::uint8_t> bytes;
+    ByteWriter out(bytes);
+    const auto flags =
+        static_cast<std::uint16_t>(kQueryResponseFlags | (request_flags & kFlagRecursionDesired));
+    if (!WriteAnswerStart(out, trn_id, flags, name, kTypeNb, kQueryAnswerTtl)) return {};
+    WriteNbRdata(out, address);
+    return bytes;
 }
 
 std::vector<std::uint8_t> BuildNegativeQueryResponse(std::uint16_t trn_id, std::uint16_t request_flags,
                                                      const NetbiosName &name) {
-    std::vector<std::uint8_t> out;
-    auto flags = static_cast<std::uint16_t>(kFlagResponse | kFlagAuthoritative |
-                                            (request_flags & kFlagRecursionDesired) |
-                                            static_cast<std::uint16_t>(NameRcode::kNameError));
-    PutHeader(out, trn_id, flags, 0, 1, 0);
-    if (!PutAnswerName(out, name, kTypeNull, 0)) return {};
-    PutU16(out, 0);
-    return out;
+    std::vector<std::uint8_t> bytes;
+    ByteWriter out(bytes);
+    const auto flags =
+        static_cast<std::uint16_t>(kNegativeQueryResponseFlags | (request_flags & kFlagRecursionDesired));
+    if (!WriteAnswerStart(out, trn_id, flags, name, kTypeNull, 0)) return {};
+    out.U16(0);  // RDLENGTH
+    return bytes;
 }
 
 std::vector<std::uint8_t> BuildRegistrationRefusal(std::uint16_t trn_id, const NetbiosName &name,
                                                    const NbAddress &offender, NameRcode rcode) {
-    std::vector<std::uint8_t> out;
-    PutHeader(out, trn_id, static_cast<std::uint16_t>(kRefusalFlags | static_cast<std::uint16_t>(rcode)), 0,
-              1, 0);
-    if (!PutAnswerName(out, name, kTypeNb, 0)) return {};
-    PutNbRdata(out, offender);
-    return out;
+    std::vector<std::uint8_t> bytes;
+    ByteWriter out(bytes);
+    const auto flags = ResponseFlags(NameOpcode::kRegistration, kRefusalNmFlags, rcode);
+    if (!WriteAnswerStart(out, trn_id, flags, name, kTypeNb, 0)) return {};
+    WriteNbRdata(out, offender);
+    return bytes;
 }
 
 std::vector<std::uint8_t> BuildNodeStatusResponse(std::uint16_t trn_id, const NetbiosName &name,
                                                   std::span<const std::uint8_t> rdata) {
-    std::vector<std::uint8_t> out;
     if (rdata.size() > 0xFFFF) return {};
-    PutHeader(out, trn_id, kNodeStatusResponseFlags, 0, 1, 0);
-    if (!PutAnswerName(out, name, kTypeNbstat, 0)) return {};
-    PutU16(out, static_cast<std::uint16_t>(rdata.size()));
-    out.insert(out.end(), rdata.begin(), rdata.end());
-    return out;
+    std::vector<std::uint8_t> bytes;
+    ByteWriter out(bytes);
+    if (!WriteAnswerStart(out, trn_id, kNodeStatusResponseFlags, name, kTypeNbstat, 0)) return {};
+    out.U16(static_cast<std::uint16_t>(rdata.size()));
+    out.Bytes(rdata);
+    return bytes;
 }
 
 }  // namespace nbt::codec

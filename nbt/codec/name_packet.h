@@ -8,50 +8,9 @@
 #include <vector>
 
 #include "name_encoding.h"
+#include "nbt_constants.h"
 
 namespace nbt::codec {
-
-// Header flag bits.
-constexpr std::uint16_t kFlagResponse = 0x8000;
-constexpr std::uint16_t kFlagAuthoritative = 0x0400;
-constexpr std::uint16_t kFlagTruncated = 0x0200;
-constexpr std::uint16_t kFlagRecursionDesired = 0x0100;
-constexpr std::uint16_t kFlagRecursionAvailable = 0x0080;
-constexpr std::uint16_t kFlagBroadcast = 0x0010;
-
-enum class NameOpcode : std::uint8_t {
-    kQuery = 0,
-    kRegistration = 5,
-    kRelease = 6,
-    kWack = 7,
-    kRefresh = 8,
-    kRefreshAlt = 9,
-    kMultiHomedRegistration = 15,
-};
-
-enum class NameRcode : std::uint8_t {
-    kOk = 0,
-    kFormatError = 1,
-    kServerError = 2,
-    kNameError = 3,
-    kNotImplemented = 4,
-    kRefused = 5,
-    kActive = 6,    // a B-node defends its name with this
-    kConflict = 7,  // conflict demand
-};
-
-constexpr std::uint16_t kTypeA = 0x0001;
-constexpr std::uint16_t kTypeNs = 0x0002;
-constexpr std::uint16_t kTypeNull = 0x000A;
-constexpr std::uint16_t kTypeNb = 0x0020;
-constexpr std::uint16_t kTypeNbstat = 0x0021;
-constexpr std::uint16_t kClassIn = 0x0001;
-
-// NB_FLAGS of an NB resource record.
-constexpr std::uint16_t kNbGroup = 0x8000;
-constexpr std::uint16_t kNbOntMask = 0x6000;
-
-constexpr std::uint32_t kQueryAnswerTtl = 259200;  // what peers expect; B-nodes keep no cache timer
 
 struct NameHeader {
     std::uint16_t trn_id = 0;
@@ -62,8 +21,8 @@ struct NameHeader {
     std::uint16_t arcount = 0;
 
     bool IsResponse() const { return flags & kFlagResponse; }
-    NameOpcode Opcode() const { return static_cast<NameOpcode>((flags >> 11) & 0x0F); }
-    NameRcode Rcode() const { return static_cast<NameRcode>(flags & 0x0F); }
+    NameOpcode Opcode() const { return static_cast<NameOpcode>((flags >> kOpcodeShift) & kOpcodeMask); }
+    NameRcode Rcode() const { return static_cast<NameRcode>(flags & kRcodeMask); }
     bool IsBroadcast() const { return flags & kFlagBroadcast; }
 };
 

@@ -1,28 +1,17 @@
-// NODE STATUS RESPONSE RDATA (names, their 16-bit flags, the statistics
-// block) and its mapping onto the ADAPTER_STATUS / NAME_BUFFER records.
+// NODE STATUS RESPONSE RDATA: the names, their 16-bit NAME_FLAGS and the
+// statistics block.
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <vector>
 
-#include "nb30.h"
+#include "nbt_constants.h"
 
 namespace nbt::codec {
-
-// Wire NAME_FLAGS of a node status entry.
-constexpr std::uint16_t kStatusGroup = 0x8000;
-constexpr std::uint16_t kStatusOntMask = 0x6000;
-constexpr std::uint16_t kStatusDeregistering = 0x1000;
-constexpr std::uint16_t kStatusConflict = 0x0800;
-constexpr std::uint16_t kStatusActive = 0x0400;
-constexpr std::uint16_t kStatusPermanent = 0x0200;
-
-constexpr std::size_t kStatisticsSize = 46;
-constexpr std::size_t kStatusEntrySize = 18;
-constexpr std::size_t kMaxStatusNames = 255;  // NUM_NAMES is one byte
 
 struct NodeStatusEntry {
     std::array<std::uint8_t, 16> name{};
@@ -65,14 +54,5 @@ struct NodeStatus {
 std::optional<NodeStatus> DecodeNodeStatusRdata(std::span<const std::uint8_t> rdata);
 // Encodes at most kMaxStatusNames names.
 std::vector<std::uint8_t> EncodeNodeStatusRdata(const NodeStatus &status);
-
-// Wire flags -> name_flags: group bit plus a state derived from CNF/DRG/ACT.
-// The ONT and PRM bits are not states and never leak into the result.
-UCHAR WireFlagsToNameFlags(std::uint16_t wire);
-// name_flags of a held name -> wire flags (B-node, ACT always set).
-std::uint16_t NameFlagsToWireFlags(UCHAR name_flags);
-
-ADAPTER_STATUS AdapterStatusFromStatistics(const NodeStatistics &statistics, std::size_t name_count);
-NodeStatistics StatisticsFromAdapterStatus(const ADAPTER_STATUS &status);
 
 }  // namespace nbt::codec

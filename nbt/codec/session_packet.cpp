@@ -1,26 +1,24 @@
 #include "session_packet.h"
 
-#include <algorithm>
-
+#include "byte_reader.h"
+#include "byte_writer.h"
 #include "name_encoding.h"
 
 namespace nbt::codec {
 namespace {
 
-constexpr std::size_t kEncodedNameSize = 32;
-constexpr std::size_t kMaxWireName = 255;
-
-std::uint32_t RequiredLength(SessionType type) {
+// The body length a control packet must carry; nullopt when it varies.
+std::optional<std::uint32_t> RequiredLength(SessionType type) {
     switch (type) {
         case SessionType::kPositive:
         case SessionType::kKeepAlive:
             return 0;
         case SessionType::kNegative:
-            return 1;
+            return kNegativeBodySize;
         case SessionType::kRetarget:
-            return 6;
+            return kRetargetBodySize;
         default:
-            return 0xFFFFFFFF;  // variable
+            return std::nullopt;
     }
 }
 
@@ -37,15 +35,28 @@ bool KnownType(std::uint8_t type) {
     return false;
 }
 
-// Appends `name` in first-level encoding followed by the scope labels and the
-// terminating zero. False when the scope is not a valid label sequence.
-bool AppendName(std::vector<std::uint8_t> &out, const SessionName &name, std::string_view scope) {
-    return AppendEncodedName(out, MakeName(name, std::string(scope)));
+// A request carries two names, each at least the plain encoded name.
+bool RequestLengthFits(std::uint32_t length) {
+    return length >= 2 * kPlainEncodedName && length <= 2 * kMaxEncodedName;
 }
 
-// Reads one encoded name at `pos`, advancing it past the terminating zero.
-bool ReadName(std::span<const std::uint8_t> body, std::size_t &pos, SessionName &name, std::string *scope) {
-    const auto decoded = DecodeName(body, pos, /*allow_pointers=*/false);
+void WriteSessionHeader(ByteWriter &out, SessionType type, std::uint32_t length) {
+    out.U8(static_cast<std::uint8_t>(type));
+    out.U8(static_cast<std::uint8_t>((length >> 16) & kSessionFlagE));
+    out.U16(static_cast<std::uint16_t>(length));
+}
+
+// A control packet of a header and no body.
+std::array<std::uint8_t, kSessionHeaderSize> BareHeader(SessionType type) {
+    std::vector<std::uint8_t> bytes;
+    ByteWriter out(bytes);
+    WriteSessionHeader(out, type, 0);
+    return FixedBytes<kSessionHeaderSize>(bytes);
+}
+
+// Reads one encoded name (no pointers), filling in the raw bytes and the scope.
+bool ReadSessionName(ByteReader &in, SessionName &name, std::string *scope) {
+    const auto decoded = ReadName(in, /*allow_pointers=*/false);
     if (!decoded) return false;
     name = decoded->raw;
     if (scope) *scope = decoded->scope;
@@ -57,30 +68,33 @@ bool ReadName(std::span<const std::uint8_t> body, std::size_t &pos, SessionName 
 std::optional<std::array<std::uint8_t, kSessionHeaderSize>> EncodeSessionHeader(SessionType type,
                                                                                 std::uint32_t length) {
     if (length > kSessionMaxLength) return std::nullopt;
-    return std::array<std::uint8_t, kSessionHeaderSize>{
-        static_cast<std::uint8_t>(type), static_cast<std::uint8_t>(length >> 16),
-        static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};
+    std::vector<std::uint8_t> bytes;
+    ByteWriter out(bytes);
+    WriteSessionHeader(out, type, length);
+    return FixedBytes<kSessionHeaderSize>(bytes);
 }
 
 HeaderResult DecodeSessionHeader(std::span<const std::uint8_t> bytes) {
     HeaderResult result{HeaderError::kShort, {SessionType::kMessage, 0}};
-    if (bytes.size() < kSessionHeaderSize) return result;
-    if (!KnownType(bytes[0])) {
+    ByteReader in(bytes);
+    const std::uint8_t type = in.U8();
+    const std::uint8_t flags = in.U8();
+    const std::uint16_t length = in.U16();
+    if (!in.ok()) return result;
+    if (!KnownType(type)) {
         result.error = HeaderError::kUnknownType;
         return result;
     }
-    if ((bytes[1] & ~kSessionFlagE) != 0) {
+    if ((flags & ~kSessionFlagE) != 0) {
         result.error = HeaderError::kReservedFlags;
         return result;
     }
-    result.header.type = static_cast<SessionType>(bytes[0]);
-    result.header.length = (static_cast<std::uint32_t>(bytes[1] & kSessionFlagE) << 16) |
-                           (static_cast<std::uint32_t>(bytes[2]) << 8) | bytes[3];
-    const std::uint32_t required = RequiredLength(result.header.type);
+    result.header.type = static_cast<SessionType>(type);
+    result.header.length = std::uint32_t{flags} << 16 | length;
+    const auto required = RequiredLength(result.header.type);
     const bool bad_request =
-        result.header.type == SessionType::kRequest &&
-        (result.header.length < 2 * (kEncodedNameSize + 2) || result.header.length > 2 * kMaxWireName);
-    if ((required != 0xFFFFFFFF && result.header.length != required) || bad_request) {
+        result.header.type == SessionType::kRequest && !RequestLengthFits(result.header.length);
+    if ((required && result.header.length != *required) || bad_request) {
         result.error = HeaderError::kBadLength;
         return result;
     }
@@ -91,61 +105,66 @@ HeaderResult DecodeSessionHeader(std::span<const std::uint8_t> bytes) {
 std::optional<std::vector<std::uint8_t>> EncodeSessionRequest(const SessionName &called,
                                                               const SessionName &calling,
                                                               std::string_view scope) {
-    std::vector<std::uint8_t> out(kSessionHeaderSize, 0);
-    if (!AppendName(out, called, scope) || !AppendName(out, calling, scope)) return std::nullopt;
-    const auto header = EncodeSessionHeader(SessionType::kRequest,
-                                            static_cast<std::uint32_t>(out.size() - kSessionHeaderSize));
-    if (!header) return std::nullopt;
-    std::copy(header->begin(), header->end(), out.begin());
-    return out;
+    std::vector<std::uint8_t> body;
+    ByteWriter names(body);
+    if (!WriteName(names, MakeName(called, std::string(scope))) ||
+        !WriteName(names, MakeName(calling, std::string(scope))))
+        return std::nullopt;
+    if (body.size() > kSessionMaxLength) return std::nullopt;
+    std::vector<std::uint8_t> bytes;
+    ByteWriter out(bytes);
+    WriteSessionHeader(out, SessionType::kRequest, static_cast<std::uint32_t>(body.size()));
+    out.Bytes(body);
+    return bytes;
 }
 
 std::optional<SessionRequest> DecodeSessionRequest(std::span<const std::uint8_t> body) {
     SessionRequest request{};
-    std::size_t pos = 0;
-    if (!ReadName(body, pos, request.called, &request.called_scope)) return std::nullopt;
-    if (!ReadName(body, pos, request.calling, nullptr)) return std::nullopt;
-    if (pos != body.size()) return std::nullopt;
+    ByteReader in(body);
+    if (!ReadSessionName(in, request.called, &request.called_scope)) return std::nullopt;
+    if (!ReadSessionName(in, request.calling, nullptr)) return std::nullopt;
+    if (!in.AtEnd()) return std::nullopt;
     return request;
 }
 
 std::array<std::uint8_t, kSessionHeaderSize> EncodePositiveResponse() {
-    return {static_cast<std::uint8_t>(SessionType::kPositive), 0, 0, 0};
+    return BareHeader(SessionType::kPositive);
 }
 
 std::array<std::uint8_t, kSessionHeaderSize> EncodeKeepAlive() {
-    return {static_cast<std::uint8_t>(SessionType::kKeepAlive), 0, 0, 0};
+    return BareHeader(SessionType::kKeepAlive);
 }
 
-std::array<std::uint8_t, 5> EncodeNegativeResponse(SessionRefusal code) {
-    return {static_cast<std::uint8_t>(SessionType::kNegative), 0, 0, 1, static_cast<std::uint8_t>(code)};
+std::array<std::uint8_t, kSessionHeaderSize + kNegativeBodySize> EncodeNegativeResponse(SessionRefusal code) {
+    std::vector<std::uint8_t> bytes;
+    ByteWriter out(bytes);
+    WriteSessionHeader(out, SessionType::kNegative, kNegativeBodySize);
+    out.U8(static_cast<std::uint8_t>(code));
+    return FixedBytes<kSessionHeaderSize + kNegativeBodySize>(bytes);
 }
 
 std::optional<std::uint8_t> DecodeNegativeResponse(std::span<const std::uint8_t> body) {
-    if (body.size() != 1) return std::nullopt;
-    return body[0];
+    ByteReader in(body);
+    const std::uint8_t code = in.U8();
+    if (!in.AtEnd()) return std::nullopt;
+    return code;
 }
 
-std::array<std::uint8_t, 10> EncodeRetarget(const Retarget &target) {
-    return {static_cast<std::uint8_t>(SessionType::kRetarget),
-            0,
-            0,
-            6,
-            static_cast<std::uint8_t>(target.address >> 24),
-            static_cast<std::uint8_t>(target.address >> 16),
-            static_cast<std::uint8_t>(target.address >> 8),
-            static_cast<std::uint8_t>(target.address),
-            static_cast<std::uint8_t>(target.port >> 8),
-            static_cast<std::uint8_t>(target.port)};
+std::array<std::uint8_t, kSessionHeaderSize + kRetargetBodySize> EncodeRetarget(const Retarget &target) {
+    std::vector<std::uint8_t> bytes;
+    ByteWriter out(bytes);
+    WriteSessionHeader(out, SessionType::kRetarget, kRetargetBodySize);
+    out.U32(target.address);
+    out.U16(target.port);
+    return FixedBytes<kSessionHeaderSize + kRetargetBodySize>(bytes);
 }
 
 std::optional<Retarget> DecodeRetarget(std::span<const std::uint8_t> body) {
-    if (body.size() != 6) return std::nullopt;
+    ByteReader in(body);
     Retarget target{};
-    target.address = (static_cast<std::uint32_t>(body[0]) << 24) |
-                     (static_cast<std::uint32_t>(body[1]) << 16) |
-                     (static_cast<std::uint32_t>(body[2]) << 8) | body[3];
-    target.port = static_cast<std::uint16_t>((body[4] << 8) | body[5]);
+    target.address = in.U32();
+    target.port = in.U16();
+    if (!in.AtEnd()) return std::nullopt;
     return target;
 }
 

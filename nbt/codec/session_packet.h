@@ -12,33 +12,11 @@
 #include <string_view>
 #include <vector>
 
+#include "nbt_constants.h"
+
 namespace nbt::codec {
 
 using SessionName = std::array<std::uint8_t, 16>;
-
-// Packet types of the session service.
-enum class SessionType : std::uint8_t {
-    kMessage = 0x00,
-    kRequest = 0x81,
-    kPositive = 0x82,
-    kNegative = 0x83,
-    kRetarget = 0x84,
-    kKeepAlive = 0x85,
-};
-
-// Error codes of a NEGATIVE SESSION RESPONSE.
-enum class SessionRefusal : std::uint8_t {
-    kNotListeningOnCalled = 0x80,
-    kNotListeningForCalling = 0x81,
-    kCalledNotPresent = 0x82,
-    kInsufficientResources = 0x83,
-    kUnspecified = 0x8F,
-};
-
-constexpr std::size_t kSessionHeaderSize = 4;
-// LENGTH is 16 bits plus the E (extension) bit of FLAGS.
-constexpr std::uint32_t kSessionMaxLength = 0x1FFFF;
-constexpr std::uint8_t kSessionFlagE = 0x01;
 
 struct SessionHeader {
     SessionType type;
@@ -85,7 +63,7 @@ std::array<std::uint8_t, kSessionHeaderSize> EncodePositiveResponse();
 std::array<std::uint8_t, kSessionHeaderSize> EncodeKeepAlive();
 
 // Five-byte NEGATIVE SESSION RESPONSE and its decoder (body = the one byte).
-std::array<std::uint8_t, 5> EncodeNegativeResponse(SessionRefusal code);
+std::array<std::uint8_t, kSessionHeaderSize + kNegativeBodySize> EncodeNegativeResponse(SessionRefusal code);
 std::optional<std::uint8_t> DecodeNegativeResponse(std::span<const std::uint8_t> body);
 
 struct Retarget {
@@ -94,7 +72,7 @@ struct Retarget {
 };
 
 // Ten-byte SESSION RETARGET RESPONSE and its decoder (body = 6 bytes).
-std::array<std::uint8_t, 10> EncodeRetarget(const Retarget &target);
+std::array<std::uint8_t, kSessionHeaderSize + kRetargetBodySize> EncodeRetarget(const Retarget &target);
 std::optional<Retarget> DecodeRetarget(std::span<const std::uint8_t> body);
 
 }  // namespace nbt::codec

@@ -1,6 +1,7 @@
 // What the name service answers on the wire: defences of our names, query
 // and node status answers, conflict demands in both directions.
 #include "name_service.h"
+#include "name_status_records.h"
 #include "node.h"
 
 namespace nbt {
@@ -92,10 +93,10 @@ void NameService::OnStatusRequest(const codec::NamePacket &packet, const asio::i
     }
     auto local = LocalStatus();
     codec::NodeStatus status;
-    status.statistics = codec::StatisticsFromAdapterStatus(local.status);
+    status.statistics = StatisticsFromAdapterStatus(local.status);
     for (const auto &entry : table_.entries()) {
         if (entry.state == REGISTERING) continue;  // every listed entry is active
-        status.names.push_back({entry.name, codec::NameFlagsToWireFlags(entry.flags())});
+        status.names.push_back({entry.name, NameFlagsToWireFlags(entry.flags())});
     }
     Send(codec::BuildNodeStatusResponse(packet.header.trn_id, question.name,
                                         codec::EncodeNodeStatusRdata(status)),

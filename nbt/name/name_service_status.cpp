@@ -6,6 +6,7 @@
 
 #include "name_neighbours.h"
 #include "name_service.h"
+#include "name_status_records.h"
 #include "node.h"
 #include "session_service.h"
 
@@ -98,12 +99,12 @@ void NameService::FinishRemoteStatus(NCB *ncb, const std::optional<codec::NodeSt
         return;
     }
     AdapterStatusReply reply;
-    reply.status = codec::AdapterStatusFromStatistics(status->statistics, status->names.size());
+    reply.status = AdapterStatusFromStatistics(status->statistics, status->names.size());
     for (const auto &entry : status->names) {
         NAME_BUFFER buffer{};
         std::copy(entry.name.begin(), entry.name.end(), buffer.name);
         buffer.name_num = 0;  // NBT carries no name numbers
-        buffer.name_flags = codec::WireFlagsToNameFlags(entry.flags);
+        buffer.name_flags = WireFlagsToNameFlags(entry.flags);
         reply.names.push_back(buffer);
     }
     FinishStatus(ncb, reply);
@@ -139,10 +140,10 @@ void NameService::QueryStatus(asio::ip::address_v4 peer, StatusHandler handler) 
         // Ourselves: answer without the round trip over our own socket.
         auto reply = LocalStatus();
         codec::NodeStatus status;
-        status.statistics = codec::StatisticsFromAdapterStatus(reply.status);
+        status.statistics = StatisticsFromAdapterStatus(reply.status);
         for (const auto &entry : table_.entries()) {
             if (entry.state == REGISTERING) continue;
-            status.names.push_back({entry.name, codec::NameFlagsToWireFlags(entry.flags())});
+            status.names.push_back({entry.name, NameFlagsToWireFlags(entry.flags())});
         }
         asio::post(node_->io(), [handler, status] { handler(status); });
         return;

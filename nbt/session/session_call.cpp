@@ -16,10 +16,10 @@ constexpr auto kSetupTimeout = std::chrono::seconds(10);
 // What a NEGATIVE SESSION RESPONSE code means to the caller: the remote
 // node is there but refuses (its table or its listens), or the name is not.
 UCHAR RefusalCode(std::uint8_t code) {
-    switch (code) {
-        case 0x80:
-        case 0x81:
-        case 0x83:
+    switch (static_cast<codec::SessionRefusal>(code)) {
+        case codec::SessionRefusal::kNotListeningOnCalled:
+        case codec::SessionRefusal::kNotListeningForCalling:
+        case codec::SessionRefusal::kInsufficientResources:
             return NRC_REMTFUL;
         default:
             return NRC_NOCALL;
