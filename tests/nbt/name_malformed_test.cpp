@@ -6,32 +6,33 @@
 #include <random>
 #include <set>
 
+#include "loopback_node.h"
 #include "name_encoding.h"
 #include "name_status.h"
-#include "name_test_support.h"
+#include "udp_peer.h"
 
-using namespace name_test;
+using namespace nbt::testing;
 using namespace std::chrono_literals;
 namespace codec = nbt::codec;
 
 namespace {
 
-const std::uint16_t kPort = ProcessPort(26000);
+const std::uint16_t kPort = ProcessPorts().name;
 
 class MalformedInput : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(node.Reset(), NRC_GOODRET);
-        ASSERT_EQ(node.Add("TARGET"), NRC_GOODRET);
+        ASSERT_TRUE(node.provider.LanaAddress(0));
+        ASSERT_EQ(node.AddName("TARGET"), NRC_GOODRET);
         ASSERT_TRUE(peer.bound());
         target = node.address().to_string();
     }
     // Sends each datagram and returns the replies that came back.
-    std::vector<RawPeer::Datagram> Fire(const std::vector<std::vector<std::uint8_t>> &datagrams,
+    std::vector<UdpPeer::Datagram> Fire(const std::vector<std::vector<std::uint8_t>> &datagrams,
                                         std::chrono::milliseconds settle = 150ms) {
         peer.Drain();
         for (const auto &d : datagrams) peer.SendTo(d, target, kPort);
-        std::vector<RawPeer::Datagram> replies;
+        std::vector<UdpPeer::Datagram> replies;
         while (auto r = peer.Receive(settle)) replies.push_back(*r);
         return replies;
     }
@@ -48,8 +49,8 @@ protected:
         EXPECT_TRUE(codec::DecodeNamePacket(replies[0].bytes));
     }
 
-    TestNode node{kPort};
-    RawPeer peer{"127.0.0.210", 0, false};
+    LoopbackNode node{NameServiceSettings()};
+    UdpPeer peer{"127.0.0.210", 0, false};
     std::string target;
     const codec::NetbiosName name = codec::MakeName(Padded("TARGET"));
 };
