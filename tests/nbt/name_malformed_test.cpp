@@ -3,6 +3,8 @@
 // the well-formed requests it should answer, and keep working.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <random>
 #include <set>
 
@@ -89,10 +91,15 @@ TEST_F(MalformedInput, CountsBeyondTheDataPointersAndLabels) {
     registration[61] = 0xFF;
     datagrams.push_back(registration);
     // Names made of pointers: to itself, forwards, two pointing at each other.
-    auto with_name = [&](std::vector<std::uint8_t> name_bytes) {
-        std::vector<std::uint8_t> d(query.begin(), query.begin() + 12);
-        d.insert(d.end(), name_bytes.begin(), name_bytes.end());
-        d.insert(d.end(), {0x00, 0x20, 0x00, 0x01});
+    // The query's header, then the name's bytes, type NB and class IN. Sized
+    // once and filled in place: growing a 12-byte vector by inserts trips
+    // GCC's bounds analysis at -O3.
+    auto with_name = [&](const std::vector<std::uint8_t> &name_bytes) {
+        const std::uint8_t type_and_class[] = {0x00, 0x20, 0x00, 0x01};
+        std::vector<std::uint8_t> d(12 + name_bytes.size() + sizeof type_and_class);
+        auto at = std::copy_n(query.begin(), 12, d.begin());
+        at = std::copy(name_bytes.begin(), name_bytes.end(), at);
+        std::copy(std::begin(type_and_class), std::end(type_and_class), at);
         return d;
     };
     datagrams.push_back(with_name({0xC0, 0x0C}));
