@@ -4,10 +4,7 @@
 #include <cstdlib>
 
 #include "name_status.h"
-
-// The mapping is pure and small; compiled in here so the fuzzer needs only
-// the codec, not the whole provider.
-#include "../nbt/name/name_status_records.cpp"
+#include "name_status_records.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     auto status = nbt::codec::DecodeNodeStatusRdata({data, size});

@@ -20,8 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "lab_guard.h"
-#include "netlab.h"
+#include "lab_suite.h"
 
 using namespace std::chrono_literals;
 
@@ -29,18 +28,10 @@ extern char **environ;
 
 namespace {
 
-#ifndef CONSOLE_E2E_DRIVER
-TEST(ConsoleEndToEnd, NeedsTheConsole) {
-    GTEST_SKIP() << "the console is not part of this build";
-}
-#else
 constexpr int kListenerHost = 1;
 constexpr int kCallerHost = 2;
 constexpr auto kStartWait = 15s;  // for an X server and the console to come up
 constexpr auto kRunWait = 50s;    // for both consoles to finish, counted from the caller's start
-
-netlab::Lab *lab = nullptr;
-std::string lab_problem;
 
 std::string ReadFile(const std::filesystem::path &path) {
     return netlab::ReadFile(path.string());
@@ -185,21 +176,13 @@ private:
     std::filesystem::path path_;
 };
 
-class ConsoleEndToEnd : public ::testing::Test {
+class ConsoleEndToEnd : public LabSuite {
 protected:
     static void SetUpTestSuite() {
-        lab = new netlab::Lab(std::string(KORVEL_SOURCE_DIR) + "/tools/netlab", "kc");
-        lab->Start(2, &lab_problem);
-    }
-    static void TearDownTestSuite() {
-        delete lab;
-        lab = nullptr;
-    }
-    void SetUp() override {
-        if (!lab_problem.empty()) KORVEL_SKIP_WITHOUT_LAB(lab_problem);
+        if (!StartLab("kc", 2)) return;
         int status = 0;
         netlab::Shell("command -v xvfb-run", &status);
-        if (status != 0) KORVEL_SKIP_WITHOUT_LAB("xvfb-run is not installed");
+        if (status != 0) SkipAll("xvfb-run is not installed");
     }
 };
 
@@ -214,9 +197,9 @@ void ListenCallAndSend(const std::string &listenerName, const std::string &calle
     Console listener(dir.path(), "listener");
     Console caller(dir.path(), "caller");
     // One after the other, so the two never pick the same display.
-    ASSERT_TRUE(Start(listener, lab->Namespace(kListenerHost), {listenerName, contact}))
+    ASSERT_TRUE(Start(listener, LabSuite::lab().Namespace(kListenerHost), {listenerName, contact}))
         << listener.Describe();
-    ASSERT_TRUE(Start(caller, lab->Namespace(kCallerHost), {callerName, listenerName, text}))
+    ASSERT_TRUE(Start(caller, LabSuite::lab().Namespace(kCallerHost), {callerName, listenerName, text}))
         << caller.Describe();
 
     const auto deadline = std::chrono::steady_clock::now() + kRunWait;
@@ -267,6 +250,4 @@ TEST_F(ConsoleEndToEnd, ListenForAnyCallerReceivesTheCallersText) {
 TEST_F(ConsoleEndToEnd, ListenForTheCallerByNameReceivesItsText) {
     ListenCallAndSend("KORVELC", "KORVELD", "KORVELD");
 }
-#endif
-
 }  // namespace

@@ -10,8 +10,8 @@
 #include <sstream>
 #include <thread>
 
-#include "lab_guard.h"
-#include "netlab.h"
+#include "lab_capture.h"
+#include "lab_suite.h"
 
 using namespace std::chrono_literals;
 
@@ -22,9 +22,6 @@ constexpr int kSambaHost = 1;
 constexpr int kKorvelHost = 2;
 constexpr int kToolHost = 3;
 
-netlab::Lab *lab = nullptr;
-std::string lab_problem;
-
 using netlab::Contains;
 using netlab::ReadFile;
 
@@ -32,11 +29,11 @@ using netlab::ReadFile;
 class BackgroundNode {
 public:
     BackgroundNode(const std::string &commands) {
-        output_ = lab->state() + "/node-" + std::to_string(++counter_) + ".out";
+        output_ = LabSuite::lab().state() + "/node-" + std::to_string(++counter_) + ".out";
         stop_ = output_ + ".stop";
         std::remove(stop_.c_str());
-        lab->Exec(kKorvelHost, std::string(KORVEL_NODE_TOOL) + " " + commands + " ready hold-until " + stop_ +
-                                   " >" + output_ + " 2>&1 &");
+        LabSuite::lab().Exec(kKorvelHost, std::string(KORVEL_NODE_TOOL) + " " + commands +
+                                              " ready hold-until " + stop_ + " >" + output_ + " 2>&1 &");
         for (int i = 0; i < 100 && !Contains(Output(), "ready") && !Contains(Output(), "done"); ++i)
             std::this_thread::sleep_for(100ms);
     }
@@ -55,26 +52,13 @@ private:
 };
 
 std::string RunNode(const std::string &commands) {
-    return lab->Exec(kKorvelHost, std::string(KORVEL_NODE_TOOL) + " " + commands);
+    return LabSuite::lab().Exec(kKorvelHost, std::string(KORVEL_NODE_TOOL) + " " + commands);
 }
 
-std::string Nmblookup(const std::string &args) {
-    return lab->Exec(kToolHost, "nmblookup -s " + lab->ClientConf() + " " + args);
-}
-
-class NameInterop : public ::testing::Test {
+class NameInterop : public LabSuite {
 protected:
     static void SetUpTestSuite() {
-        lab = new netlab::Lab(std::string(KORVEL_SOURCE_DIR) + "/tools/netlab", "kn");
-        if (!lab->Start(3, &lab_problem)) return;
-        lab->StartSamba(kSambaHost, "SAMBA1", &lab_problem);
-    }
-    static void TearDownTestSuite() {
-        delete lab;
-        lab = nullptr;
-    }
-    void SetUp() override {
-        if (!lab_problem.empty()) KORVEL_SKIP_WITHOUT_LAB(lab_problem);
+        if (StartLab("kn", 3)) StartSamba(kSambaHost, "SAMBA1", kToolHost);
     }
 };
 
@@ -83,19 +67,19 @@ TEST_F(NameInterop, NmblookupSeesTheKorvelNode) {
     ASSERT_TRUE(node.ready()) << node.Output();
     ASSERT_TRUE(Contains(node.Output(), "add KORVEL1 0x00")) << node.Output();
 
-    std::string status = Nmblookup("-A " + netlab::Lab::Address(kKorvelHost));
+    std::string status = Nmblookup(kToolHost, "-A " + netlab::Lab::Address(kKorvelHost));
     EXPECT_TRUE(Contains(status, "KORVEL1         <20> -         B <ACTIVE>")) << status;
     EXPECT_TRUE(Contains(status, "MAC Address = 02-4E-42-00-00-02")) << status;
 
-    std::string query = Nmblookup("-B " + netlab::Lab::Broadcast() + " 'KORVEL1#20'");
+    std::string query = Nmblookup(kToolHost, "-B " + netlab::Lab::Broadcast() + " 'KORVEL1#20'");
     EXPECT_TRUE(Contains(query, netlab::Lab::Address(kKorvelHost) + " KORVEL1<20>")) << query;
-    std::string missing = Nmblookup("-B " + netlab::Lab::Broadcast() + " 'NOTKORVEL#20'");
+    std::string missing = Nmblookup(kToolHost, "-B " + netlab::Lab::Broadcast() + " 'NOTKORVEL#20'");
     EXPECT_TRUE(Contains(missing, "name_query failed")) << missing;
 }
 
 TEST_F(NameInterop, StatusOfSambaByNameAddressAndAdapterAddress) {
     // No neighbour entry yet: the adapter address is found by asking around.
-    lab->Exec(kKorvelHost, "ip neigh flush all");
+    lab().Exec(kKorvelHost, "ip neigh flush all");
     std::string mac = netlab::Lab::Mac(kSambaHost);
     mac.erase(std::remove(mac.begin(), mac.end(), ':'), mac.end());
     std::string out = RunNode("astat-mac " + mac + " astat SAMBA1 astat " + netlab::Lab::Address(kSambaHost));
@@ -132,63 +116,51 @@ TEST_F(NameInterop, SambaDefendsItsNameAndKorvelDefendsItsOwn) {
     BackgroundNode node("add SAMBA2");
     ASSERT_TRUE(node.ready()) << node.Output();
     std::string started =
-        lab->Run("samba " + std::to_string(kToolHost) + " SAMBA2", nullptr, "NETLAB_SMB_LOGLEVEL=3");
-    std::string log_file = lab->state() + "/samba-h" + std::to_string(kToolHost) + "/log/log.nmbd";
+        lab().Run("samba " + std::to_string(kToolHost) + " SAMBA2", nullptr, "NETLAB_SMB_LOGLEVEL=3");
+    std::string log_file = lab().state() + "/samba-h" + std::to_string(kToolHost) + "/log/log.nmbd";
     bool refused = false;
     for (int i = 0; i < 60 && !refused; ++i) {
         std::this_thread::sleep_for(200ms);
         refused =
             Contains(ReadFile(log_file), "my_name_register_failed: Failed to register my name SAMBA2<20>");
     }
-    lab->Run("samba-stop " + std::to_string(kToolHost));
+    lab().Run("samba-stop " + std::to_string(kToolHost));
     EXPECT_TRUE(refused) << started << ReadFile(log_file);
 }
 
 TEST_F(NameInterop, EveryPacketKorvelSendsDecodesInTshark) {
-    const std::string capture = lab->state() + "/names.pcapng";
-    int status = 0;
-    std::string started = lab->Run("capture-start " + capture + " udp port 137", &status);
-    ASSERT_EQ(status, 0) << started;
+    LabCapture capture(lab(), "names.pcapng", "udp port 137");
+    ASSERT_EQ(capture.problem(), "");
     {
         BackgroundNode node("add KORVEL3 add SAMBA1 astat SAMBA1 astat " + netlab::Lab::Address(kSambaHost) +
                             " astat-mac 024e42000003 astat NOBODY del KORVEL3 add KORVEL4");
         ASSERT_TRUE(node.ready()) << node.Output();
-        Nmblookup("-A " + netlab::Lab::Address(kKorvelHost));
-        Nmblookup("-B " + netlab::Lab::Broadcast() + " 'KORVEL4#20'");
-        Nmblookup("-U " + netlab::Lab::Address(kKorvelHost) + " 'NOBODY#20'");
-        Nmblookup("-B " + netlab::Lab::Broadcast() + " 'KORVEL4#20' -T");
+        Nmblookup(kToolHost, "-A " + netlab::Lab::Address(kKorvelHost));
+        Nmblookup(kToolHost, "-B " + netlab::Lab::Broadcast() + " 'KORVEL4#20'");
+        Nmblookup(kToolHost, "-U " + netlab::Lab::Address(kKorvelHost) + " 'NOBODY#20'");
+        Nmblookup(kToolHost, "-B " + netlab::Lab::Broadcast() + " 'KORVEL4#20' -T");
     }  // the node stops: reset releases KORVEL4
-    std::this_thread::sleep_for(500ms);
-    lab->Run("capture-stop");
+    capture.Stop();
 
     const std::string korvel = "ip.src==" + netlab::Lab::Address(kKorvelHost);
-    // Matching packets, or -1 when tshark refuses the filter (so no check passes vacuously).
-    auto count = [&](const std::string &filter) {
-        int status = 0;
-        std::string out = netlab::Shell("tshark -n -r " + capture + " -Y " + netlab::Quote(filter), &status);
-        if (status != 0) return -1;
-        std::istringstream lines(out);
-        std::string line;
-        int n = 0;
-        while (std::getline(lines, line))
-            if (!line.empty() && !Contains(line, "Running as user")) ++n;
-        return n;
-    };
-    std::string listing = netlab::Shell("tshark -n -r " + capture + " -Y " + netlab::Quote(korvel) + " 2>&1");
-    EXPECT_EQ(count(korvel + " && _ws.malformed"), 0) << listing;
-    EXPECT_EQ(count(korvel + " && _ws.expert.severity >= warning"), 0) << listing;
-    EXPECT_EQ(count(korvel + " && !nbns"), 0) << listing;
+    const std::string listing = capture.Tshark(korvel);
+    EXPECT_EQ(capture.Count(korvel + " && _ws.malformed"), 0) << listing;
+    EXPECT_EQ(capture.Count(korvel + " && _ws.expert.severity >= warning"), 0) << listing;
+    EXPECT_EQ(capture.Count(korvel + " && !nbns"), 0) << listing;
     // Each kind of packet was there to be judged.
-    EXPECT_GE(count(korvel + " && nbns.flags.opcode == 5 && nbns.flags.response == 0"), 3) << listing;
-    EXPECT_GE(count(korvel + " && nbns.flags.opcode == 6"), 3) << listing;
-    EXPECT_GE(count(korvel + " && nbns.type == 0x21 && nbns.flags.response == 0"), 2) << listing;
-    EXPECT_GE(count(korvel + " && nbns.type == 0x21 && nbns.flags.response == 1"), 1) << listing;
-    EXPECT_GE(count(korvel + " && nbns.flags.opcode == 0 && nbns.type == 0x20 && nbns.flags.response == 0"),
-              1)
+    EXPECT_GE(capture.Count(korvel + " && nbns.flags.opcode == 5 && nbns.flags.response == 0"), 3) << listing;
+    EXPECT_GE(capture.Count(korvel + " && nbns.flags.opcode == 6"), 3) << listing;
+    EXPECT_GE(capture.Count(korvel + " && nbns.type == 0x21 && nbns.flags.response == 0"), 2) << listing;
+    EXPECT_GE(capture.Count(korvel + " && nbns.type == 0x21 && nbns.flags.response == 1"), 1) << listing;
+    EXPECT_GE(
+        capture.Count(korvel + " && nbns.flags.opcode == 0 && nbns.type == 0x20 && nbns.flags.response == 0"),
+        1)
         << listing;
-    EXPECT_GE(count(korvel + " && nbns.flags.response == 1 && nbns.flags.rcode == 0 && nbns.type == 0x20"), 1)
+    EXPECT_GE(
+        capture.Count(korvel + " && nbns.flags.response == 1 && nbns.flags.rcode == 0 && nbns.type == 0x20"),
+        1)
         << listing;
-    EXPECT_GE(count(korvel + " && nbns.flags.rcode == 3"), 1) << listing;
+    EXPECT_GE(capture.Count(korvel + " && nbns.flags.rcode == 3"), 1) << listing;
 }
 
 }  // namespace

@@ -10,8 +10,8 @@
 #include <sstream>
 #include <thread>
 
-#include "lab_guard.h"
-#include "netlab.h"
+#include "lab_capture.h"
+#include "lab_suite.h"
 
 using namespace std::chrono_literals;
 
@@ -21,9 +21,6 @@ namespace {
 constexpr int kSambaHost = 1;
 constexpr int kKorvelHost = 2;
 constexpr int kToolHost = 3;
-
-netlab::Lab *lab = nullptr;
-std::string lab_problem;
 
 using netlab::Contains;
 using netlab::ReadFile;
@@ -37,63 +34,18 @@ std::vector<std::string> Lines(const std::string &text, const std::string &prefi
     return lines;
 }
 
-// Captures on the lab's bridge for the life of the object.
-class Capture {
-public:
-    Capture() : file_(lab->state() + "/session-" + std::to_string(++counter_) + ".pcapng") {
-        lab->Run("capture-start " + file_ + " 'tcp port 139'");
-        std::this_thread::sleep_for(500ms);  // dumpcap needs a moment before it sees packets
-    }
-    ~Capture() { Stop(); }
-    void Stop() {
-        if (stopped_) return;
-        std::this_thread::sleep_for(300ms);
-        lab->Run("capture-stop");
-        stopped_ = true;
-    }
-    std::string Tshark(const std::string &filter, const std::string &fields = "") {
-        Stop();
-        std::string out = netlab::Shell("tshark -r " + file_ + " -Y " + netlab::Quote(filter) + fields);
-        // tshark's warning about running as root is not a packet.
-        const std::string noise = "Running as user \"root\" and group \"root\". This could be dangerous.\n";
-        if (out.rfind(noise, 0) == 0) out.erase(0, noise.size());
-        return out;
-    }
-
-private:
-    static inline int counter_ = 0;
-    std::string file_;
-    bool stopped_ = false;
-};
-
-class SessionInterop : public ::testing::Test {
+class SessionInterop : public LabSuite {
 protected:
     static void SetUpTestSuite() {
-        lab = new netlab::Lab(std::string(KORVEL_SOURCE_DIR) + "/tools/netlab", "ks");
-        if (!lab->Start(3, &lab_problem)) return;
-        if (!lab->StartSamba(kSambaHost, "SAMBA1", &lab_problem)) return;
-        // And it answers queries for it: ask the way a client would.
-        for (int i = 0; i < 40; ++i) {
-            const std::string query = lab->Exec(kToolHost, "nmblookup -s " + lab->ClientConf() + " -B " +
-                                                               netlab::Lab::Broadcast() + " 'SAMBA1#20'");
-            if (Contains(query, netlab::Lab::Address(kSambaHost) + " SAMBA1<20>")) return;
-            std::this_thread::sleep_for(250ms);
-        }
-        lab_problem = "nmbd never answered for SAMBA1";
-    }
-    static void TearDownTestSuite() {
-        delete lab;
-        lab = nullptr;
-    }
-    void SetUp() override {
-        if (!lab_problem.empty()) KORVEL_SKIP_WITHOUT_LAB(lab_problem);
+        if (StartLab("ks", 3)) StartSamba(kSambaHost, "SAMBA1", kToolHost);
     }
 };
 
 TEST_F(SessionInterop, CallSmbdAndReadItsNegotiateReplyIn64BytePieces) {
-    Capture capture;
+    LabCapture capture(lab(), "call.pcapng", "tcp port 139");
+    ASSERT_EQ(capture.problem(), "");
     const std::string out =
-        lab->Exec(kKorvelHost, std::string(SESSION_LAB_NODE) + " add KORVEL2 call-smb KORVEL2 SAMBA1");
+        lab().Exec(kKorvelHost, std::string(SESSION_LAB_NODE) + " add KORVEL2 call-smb KORVEL2 SAMBA1");
     ASSERT_TRUE(Contains(out, "add KORVEL2 0x00")) << out;
     ASSERT_TRUE(Contains(out, "call 0x00")) << out;
     EXPECT_TRUE(Contains(out, "send 0x00")) << out;
@@ -119,16 +71,17 @@ TEST_F(SessionInterop, CallSmbdAndReadItsNegotiateReplyIn64BytePieces) {
 }
 
 TEST_F(SessionInterop, SmbclientCompletesAListenOnAnyCaller) {
-    Capture capture;
-    const std::string output = lab->state() + "/listen.out";
-    lab->Exec(kKorvelHost,
-              std::string(SESSION_LAB_NODE) + " add KORVEL listen KORVEL >" + output + " 2>&1 &");
+    LabCapture capture(lab(), "listen.pcapng", "tcp port 139");
+    ASSERT_EQ(capture.problem(), "");
+    const std::string output = lab().state() + "/listen.out";
+    lab().Exec(kKorvelHost,
+               std::string(SESSION_LAB_NODE) + " add KORVEL listen KORVEL >" + output + " 2>&1 &");
     for (int i = 0; i < 100 && !Contains(ReadFile(output), "listening"); ++i)
         std::this_thread::sleep_for(100ms);
     ASSERT_TRUE(Contains(ReadFile(output), "add KORVEL 0x00")) << ReadFile(output);
 
     const std::string client =
-        lab->Exec(kToolHost, "timeout 30 smbclient -s " + lab->ClientConf() + " -L KORVEL -p 139 -N");
+        lab().Exec(kToolHost, "timeout 30 smbclient -s " + lab().ClientConf() + " -L KORVEL -p 139 -N");
     for (int i = 0; i < 100 && !Contains(ReadFile(output), "done"); ++i) std::this_thread::sleep_for(100ms);
     const std::string out = ReadFile(output);
     ASSERT_TRUE(Contains(out, "listen 0x00")) << out << client;

@@ -4,17 +4,18 @@
 
 #include <set>
 
+#include "loopback_node.h"
 #include "name_encoding.h"
 #include "name_status.h"
-#include "name_test_support.h"
+#include "udp_peer.h"
 
-using namespace name_test;
+using namespace nbt::testing;
 using namespace std::chrono_literals;
 namespace codec = nbt::codec;
 
 namespace {
 
-const std::uint16_t kPort = ProcessPort(22000);
+const std::uint16_t kPort = ProcessPorts().name;
 const std::string kBroadcast = "127.255.255.255";
 
 codec::NetbiosName WireName(const std::string &text) {
@@ -25,58 +26,57 @@ codec::NetbiosName WireName(const std::string &text) {
 class NameServiceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(a.Reset(), NRC_GOODRET);
-        ASSERT_EQ(b.Reset(), NRC_GOODRET);
+        ASSERT_TRUE(a.provider.LanaAddress(0) && b.provider.LanaAddress(0));
         ASSERT_NE(a.address(), b.address());
     }
-    TestNode a{kPort};
-    TestNode b{kPort};
+    LoopbackNode a{NameServiceSettings()};
+    LoopbackNode b{NameServiceSettings()};
 };
 
 TEST_F(NameServiceTest, LocalChecksAndRoundRobinNumbers) {
-    EXPECT_EQ(a.Add("*"), NRC_NOWILD);
-    EXPECT_EQ(a.Add(Padded("", 0)), NRC_NOWILD);
+    EXPECT_EQ(a.AddName("*"), NRC_NOWILD);
+    EXPECT_EQ(a.AddName(std::array<UCHAR, 16>{}), NRC_NOWILD);
     UCHAR first = 0, second = 0, third = 0;
-    ASSERT_EQ(a.Add("ALPHA", &first), NRC_GOODRET);
+    ASSERT_EQ(a.AddName("ALPHA", &first), NRC_GOODRET);
     EXPECT_GE(first, 2);
-    EXPECT_EQ(a.Add("ALPHA"), NRC_DUPNAME);
-    EXPECT_EQ(a.Delete("ALPHA"), NRC_GOODRET);
-    EXPECT_EQ(a.Delete("ALPHA"), NRC_NOWILD);
-    ASSERT_EQ(a.Add("BRAVO", &second), NRC_GOODRET);
-    ASSERT_EQ(a.Add("ALPHA", &third), NRC_GOODRET);
+    EXPECT_EQ(a.AddName("ALPHA"), NRC_DUPNAME);
+    EXPECT_EQ(a.DeleteName("ALPHA"), NRC_GOODRET);
+    EXPECT_EQ(a.DeleteName("ALPHA"), NRC_NOWILD);
+    ASSERT_EQ(a.AddName("BRAVO", &second), NRC_GOODRET);
+    ASSERT_EQ(a.AddName("ALPHA", &third), NRC_GOODRET);
     // The freed number is not handed out again at once.
     EXPECT_NE(second, first);
     EXPECT_NE(third, first);
     EXPECT_NE(third, second);
     // Names are the 16 bytes given: another case is another name.
-    EXPECT_EQ(a.Add("alpha"), NRC_GOODRET);
+    EXPECT_EQ(a.AddName("alpha"), NRC_GOODRET);
 }
 
 TEST_F(NameServiceTest, TableFullAtTheResetLimit) {
-    ASSERT_EQ(a.Reset(2), NRC_GOODRET);
-    EXPECT_EQ(a.Add("ONE"), NRC_GOODRET);
-    EXPECT_EQ(a.Add("TWO"), NRC_GOODRET);
-    EXPECT_EQ(a.Add("THREE"), NRC_NAMTFUL);
-    EXPECT_EQ(a.Delete("ONE"), NRC_GOODRET);
-    EXPECT_EQ(a.Add("THREE"), NRC_GOODRET);
+    ASSERT_EQ(ResetLana(a.provider, 0, 0, 0, 0, /*names=*/2), NRC_GOODRET);
+    EXPECT_EQ(a.AddName("ONE"), NRC_GOODRET);
+    EXPECT_EQ(a.AddName("TWO"), NRC_GOODRET);
+    EXPECT_EQ(a.AddName("THREE"), NRC_NAMTFUL);
+    EXPECT_EQ(a.DeleteName("ONE"), NRC_GOODRET);
+    EXPECT_EQ(a.AddName("THREE"), NRC_GOODRET);
 }
 
 TEST_F(NameServiceTest, SecondNodeIsRefusedUntilTheFirstReleases) {
-    ASSERT_EQ(a.Add("SHARED"), NRC_GOODRET);
-    EXPECT_EQ(b.Add("SHARED"), NRC_INUSE);
+    ASSERT_EQ(a.AddName("SHARED"), NRC_GOODRET);
+    EXPECT_EQ(b.AddName("SHARED"), NRC_INUSE);
     std::vector<UCHAR> buffer;
     ASSERT_EQ(b.Status("*", buffer), NRC_GOODRET);
     EXPECT_EQ(FindName(ViewStatus(buffer), Padded("SHARED")), nullptr)
         << "a refused name stays out of the table";
 
-    ASSERT_EQ(a.Delete("SHARED"), NRC_GOODRET);
-    EXPECT_EQ(b.Add("SHARED"), NRC_GOODRET);
-    EXPECT_EQ(a.Add("SHARED"), NRC_INUSE);
+    ASSERT_EQ(a.DeleteName("SHARED"), NRC_GOODRET);
+    EXPECT_EQ(b.AddName("SHARED"), NRC_GOODRET);
+    EXPECT_EQ(a.AddName("SHARED"), NRC_INUSE);
 }
 
 TEST_F(NameServiceTest, LocalStatusListsNamesAndCounters) {
     UCHAR num = 0;
-    ASSERT_EQ(a.Add("LOCAL", &num), NRC_GOODRET);
+    ASSERT_EQ(a.AddName("LOCAL", &num), NRC_GOODRET);
     std::vector<UCHAR> buffer;
     WORD returned = 0;
     ASSERT_EQ(a.Status(Padded("*"), buffer, 4000, &returned), NRC_GOODRET);
@@ -101,8 +101,8 @@ TEST_F(NameServiceTest, LocalStatusListsNamesAndCounters) {
 }
 
 TEST_F(NameServiceTest, BufferLengthRules) {
-    ASSERT_EQ(a.Add("N1"), NRC_GOODRET);
-    ASSERT_EQ(a.Add("N2"), NRC_GOODRET);
+    ASSERT_EQ(a.AddName("N1"), NRC_GOODRET);
+    ASSERT_EQ(a.AddName("N2"), NRC_GOODRET);
     std::vector<UCHAR> buffer;
     EXPECT_EQ(a.Status(Padded("*"), buffer, 59), NRC_BUFLEN);
     EXPECT_EQ(a.Status(Padded("*"), buffer, 0), NRC_BUFLEN);
@@ -122,12 +122,12 @@ TEST_F(NameServiceTest, BufferLengthRules) {
     ncb.ncb_command = NCBASTAT;
     ncb.ncb_callname[0] = '*';
     ncb.ncb_length = 4000;
-    EXPECT_EQ(a.provider().Netbios(&ncb), NRC_BUFLEN);
+    EXPECT_EQ(a.provider.Netbios(&ncb), NRC_BUFLEN);
 }
 
 TEST_F(NameServiceTest, RemoteStatusByNameAddressAndAdapterAddress) {
-    ASSERT_EQ(a.Add("REMOTE"), NRC_GOODRET);
-    ASSERT_EQ(a.Add("OTHER"), NRC_GOODRET);
+    ASSERT_EQ(a.AddName("REMOTE"), NRC_GOODRET);
+    ASSERT_EQ(a.AddName("OTHER"), NRC_GOODRET);
     for (auto callname : {Padded("REMOTE"), a.AddressName(), a.AdapterName()}) {
         std::vector<UCHAR> buffer;
         ASSERT_EQ(b.Status(callname, buffer), NRC_GOODRET);
@@ -162,8 +162,8 @@ TEST_F(NameServiceTest, NoAnswerIsCommandTimeout) {
 }
 
 TEST_F(NameServiceTest, ConflictDemandMarksTheNameInEveryView) {
-    ASSERT_EQ(a.Add("CONTESTED"), NRC_GOODRET);
-    RawPeer peer("127.0.0.201", 0, false);
+    ASSERT_EQ(a.AddName("CONTESTED"), NRC_GOODRET);
+    UdpPeer peer("127.0.0.201", 0, false);
     ASSERT_TRUE(peer.bound());
     // Aimed at someone else: ignored.
     peer.SendTo(codec::BuildRegistrationRefusal(0x1234, WireName("CONTESTED"), {0, 0x7F0000FE},
@@ -182,13 +182,13 @@ TEST_F(NameServiceTest, ConflictDemandMarksTheNameInEveryView) {
     ASSERT_EQ(b.Status(a.AddressName(), buffer), NRC_GOODRET);
     EXPECT_EQ(FindName(ViewStatus(buffer), Padded("CONTESTED"))->name_flags, DUPLICATE);
     // A name in conflict is no longer defended, and can still be deleted.
-    EXPECT_EQ(b.Add("CONTESTED"), NRC_GOODRET);
-    EXPECT_EQ(a.Delete("CONTESTED"), NRC_GOODRET);
+    EXPECT_EQ(b.AddName("CONTESTED"), NRC_GOODRET);
+    EXPECT_EQ(a.DeleteName("CONTESTED"), NRC_GOODRET);
 }
 
 TEST_F(NameServiceTest, EveryNameStateLocallyAndRemotely) {
-    ASSERT_EQ(a.Add("SERVER"), NRC_GOODRET);
-    ASSERT_EQ(b.Add("CLIENT"), NRC_GOODRET);
+    ASSERT_EQ(a.AddName("SERVER"), NRC_GOODRET);
+    ASSERT_EQ(b.AddName("CLIENT"), NRC_GOODRET);
     auto session_ncb = [](UCHAR command, const char *name, const char *callname) {
         NCB ncb{};
         ncb.ncb_command = command;
@@ -197,23 +197,23 @@ TEST_F(NameServiceTest, EveryNameStateLocallyAndRemotely) {
         return ncb;
     };
     NCB listen = session_ncb(NCBLISTEN, "SERVER", "*");
-    std::thread listener([&] { a.provider().Netbios(&listen); });
+    std::thread listener([&] { a.provider.Netbios(&listen); });
     std::this_thread::sleep_for(100ms);
     NCB call = session_ncb(NCBCALL, "CLIENT", "SERVER");
-    ASSERT_EQ(b.provider().Netbios(&call), NRC_GOODRET);
+    ASSERT_EQ(b.provider.Netbios(&call), NRC_GOODRET);
     listener.join();
     ASSERT_EQ(listen.ncb_retcode, NRC_GOODRET);
 
     // A second listen is pending when the name is deleted: it ends, the session stays.
     NCB waiting = session_ncb(NCBLISTEN, "SERVER", "*");
-    std::thread second([&] { a.provider().Netbios(&waiting); });
+    std::thread second([&] { a.provider.Netbios(&waiting); });
     std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(a.Delete("SERVER"), NRC_ACTSES);
+    EXPECT_EQ(a.DeleteName("SERVER"), NRC_ACTSES);
     second.join();
     EXPECT_EQ(waiting.ncb_retcode, NRC_NAMERR);
-    EXPECT_EQ(a.Delete("SERVER"), NRC_ACTSES);
+    EXPECT_EQ(a.DeleteName("SERVER"), NRC_ACTSES);
 
-    auto flags_of = [](TestNode &asker, const std::array<UCHAR, 16> &callname, const char *name) -> int {
+    auto flags_of = [](LoopbackNode &asker, const std::array<UCHAR, 16> &callname, const char *name) -> int {
         std::vector<UCHAR> buffer;
         if (asker.Status(callname, buffer) != NRC_GOODRET) return -1;
         const auto view = ViewStatus(buffer);
@@ -223,12 +223,12 @@ TEST_F(NameServiceTest, EveryNameStateLocallyAndRemotely) {
     EXPECT_EQ(flags_of(a, Padded("*"), "SERVER"), DEREGISTERED);
     EXPECT_EQ(flags_of(b, a.AddressName(), "SERVER"), DEREGISTERED);
     // Still ours until the session ends: defended against a third node.
-    TestNode c{kPort};
-    ASSERT_EQ(c.Reset(), NRC_GOODRET);
-    EXPECT_EQ(c.Add("SERVER"), NRC_INUSE);
+    LoopbackNode c{NameServiceSettings()};
+    ASSERT_TRUE(c.provider.LanaAddress(0));
+    EXPECT_EQ(c.AddName("SERVER"), NRC_INUSE);
 
     // A conflict on top of the pending delete.
-    RawPeer peer("127.0.0.205", 0, false);
+    UdpPeer peer("127.0.0.205", 0, false);
     peer.SendTo(codec::BuildRegistrationRefusal(0x1236, WireName("SERVER"), {0, a.address().to_uint()},
                                                 codec::NameRcode::kConflict),
                 a.address().to_string(), kPort);
@@ -237,7 +237,7 @@ TEST_F(NameServiceTest, EveryNameStateLocallyAndRemotely) {
     EXPECT_EQ(flags_of(b, a.AddressName(), "SERVER"), DUPLICATE_DEREG);
 
     // A name still registering is listed locally with state 0 but not on the wire.
-    std::thread adder([&] { EXPECT_EQ(a.Add("PENDING"), NRC_GOODRET); });
+    std::thread adder([&] { EXPECT_EQ(a.AddName("PENDING"), NRC_GOODRET); });
     std::this_thread::sleep_for(40ms);
     EXPECT_EQ(flags_of(a, Padded("*"), "PENDING"), REGISTERING);
     EXPECT_EQ(flags_of(b, a.AddressName(), "PENDING"), -2);
@@ -248,37 +248,37 @@ TEST_F(NameServiceTest, EveryNameStateLocallyAndRemotely) {
     NCB hangup{};
     hangup.ncb_command = NCBHANGUP;
     hangup.ncb_lsn = listen.ncb_lsn;
-    EXPECT_EQ(a.provider().Netbios(&hangup), NRC_GOODRET);
+    EXPECT_EQ(a.provider.Netbios(&hangup), NRC_GOODRET);
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(flags_of(a, Padded("*"), "SERVER"), -2);
-    EXPECT_EQ(a.Delete("SERVER"), NRC_NOWILD);
-    EXPECT_EQ(c.Add("SERVER"), NRC_GOODRET);
+    EXPECT_EQ(a.DeleteName("SERVER"), NRC_NOWILD);
+    EXPECT_EQ(c.AddName("SERVER"), NRC_GOODRET);
 }
 
 TEST_F(NameServiceTest, DeleteWhileTheAddIsStillRegistering) {
     UCHAR add_rc = 0xEE;
-    std::thread adder([&] { add_rc = a.Add("RACE"); });
+    std::thread adder([&] { add_rc = a.AddName("RACE"); });
     std::this_thread::sleep_for(40ms);
-    EXPECT_EQ(a.Delete("RACE"), NRC_GOODRET);
+    EXPECT_EQ(a.DeleteName("RACE"), NRC_GOODRET);
     adder.join();
     EXPECT_EQ(add_rc, NRC_NAMERR) << "the add must end, not hang";
     std::vector<UCHAR> buffer;
     ASSERT_EQ(a.Status("*", buffer), NRC_GOODRET);
     EXPECT_EQ(ViewStatus(buffer).names.size(), 0u);
-    EXPECT_EQ(a.Add("RACE"), NRC_GOODRET);
+    EXPECT_EQ(a.AddName("RACE"), NRC_GOODRET);
 }
 
 TEST_F(NameServiceTest, SecondOwnerAnsweringAQueryGetsAConflictDemand) {
-    RawPeer first("127.0.0.206", kPort), second("127.0.0.207", kPort);
+    UdpPeer first("127.0.0.206", kPort), second("127.0.0.207", kPort);
     ASSERT_TRUE(first.bound());
     ASSERT_TRUE(second.bound());
-    RawPeer listener(kBroadcast, kPort);
+    UdpPeer listener(kBroadcast, kPort);
     listener.Drain();
     std::thread asker([&] {
         std::vector<UCHAR> buffer;
         EXPECT_EQ(b.Status("TWICE", buffer), NRC_CMDTMO) << "neither raw peer answers the status request";
     });
-    RawPeer::Datagram raw;
+    UdpPeer::Datagram raw;
     auto query = listener.ReceiveMatching(
         2s, [](const codec::NamePacket &p) { return p.questions.size() == 1 && p.questions[0].type == 0x20; },
         &raw);
@@ -301,10 +301,10 @@ TEST_F(NameServiceTest, SecondOwnerAnsweringAQueryGetsAConflictDemand) {
 }
 
 TEST_F(NameServiceTest, RegistrationOnTheWire) {
-    RawPeer listener(kBroadcast, kPort);
+    UdpPeer listener(kBroadcast, kPort);
     ASSERT_TRUE(listener.bound());
     listener.Drain();
-    ASSERT_EQ(a.Add("WIRE"), NRC_GOODRET);
+    ASSERT_EQ(a.AddName("WIRE"), NRC_GOODRET);
     std::vector<codec::NamePacket> seen;
     while (auto p = listener.ReceiveMatching(100ms, [](const codec::NamePacket &p) {
         return p.header.Opcode() == codec::NameOpcode::kRegistration && !p.header.IsResponse();
@@ -320,27 +320,27 @@ TEST_F(NameServiceTest, RegistrationOnTheWire) {
         EXPECT_EQ((*rdata)[0].ipv4, a.address().to_uint());
     }
     // Release on delete, three times, and on reset.
-    ASSERT_EQ(a.Delete("WIRE"), NRC_GOODRET);
+    ASSERT_EQ(a.DeleteName("WIRE"), NRC_GOODRET);
     int releases = 0;
     while (listener.ReceiveMatching(150ms, [](const codec::NamePacket &p) {
         return p.header.Opcode() == codec::NameOpcode::kRelease && p.questions[0].name == WireName("WIRE");
     }))
         ++releases;
     EXPECT_EQ(releases, 3);
-    ASSERT_EQ(a.Add("KEPT"), NRC_GOODRET);
+    ASSERT_EQ(a.AddName("KEPT"), NRC_GOODRET);
     listener.Drain();
-    ASSERT_EQ(a.Reset(), NRC_GOODRET);
+    ASSERT_EQ(ResetLana(a.provider), NRC_GOODRET);
     EXPECT_TRUE(listener.ReceiveMatching(300ms, [](const codec::NamePacket &p) {
         return p.header.Opcode() == codec::NameOpcode::kRelease && p.questions[0].name == WireName("KEPT");
     }));
 }
 
 TEST_F(NameServiceTest, TransactionIdsDifferBetweenRequests) {
-    RawPeer listener(kBroadcast, kPort);
+    UdpPeer listener(kBroadcast, kPort);
     listener.Drain();
     std::set<std::uint16_t> ids;
     for (auto name : {"ID1", "ID2", "ID3", "ID4"}) {
-        ASSERT_EQ(a.Add(name), NRC_GOODRET);
+        ASSERT_EQ(a.AddName(name), NRC_GOODRET);
         auto p = listener.ReceiveMatching(300ms, [&](const codec::NamePacket &p) {
             return p.header.Opcode() == codec::NameOpcode::kRegistration &&
                    p.questions[0].name == WireName(name);
@@ -352,8 +352,8 @@ TEST_F(NameServiceTest, TransactionIdsDifferBetweenRequests) {
 }
 
 TEST_F(NameServiceTest, DefenceQueriesAndStatusAsAPeerSeesThem) {
-    ASSERT_EQ(a.Add("DEFENDED"), NRC_GOODRET);
-    RawPeer peer("127.0.0.202", kPort);
+    ASSERT_EQ(a.AddName("DEFENDED"), NRC_GOODRET);
+    UdpPeer peer("127.0.0.202", kPort);
     ASSERT_TRUE(peer.bound());
     const std::string target = a.address().to_string();
     auto reply_to = [&](std::uint16_t id) {
@@ -417,8 +417,8 @@ TEST_F(NameServiceTest, DefenceQueriesAndStatusAsAPeerSeesThem) {
 
 TEST_F(NameServiceTest, RepliesMatchedOnIdSourceAndOpcodeAndDuplicatesDropped) {
     // b asks a raw peer for its status; the peer answers wrongly first.
-    RawPeer peer("127.0.0.203", kPort);
-    RawPeer impostor("127.0.0.204", 0, false);
+    UdpPeer peer("127.0.0.203", kPort);
+    UdpPeer impostor("127.0.0.204", 0, false);
     ASSERT_TRUE(peer.bound());
     ASSERT_TRUE(impostor.bound());
     std::thread asker([&] {
@@ -428,7 +428,7 @@ TEST_F(NameServiceTest, RepliesMatchedOnIdSourceAndOpcodeAndDuplicatesDropped) {
         ASSERT_EQ(view.names.size(), 1u);
         EXPECT_EQ(view.names[0].name[0], 'R');
     });
-    RawPeer::Datagram raw;
+    UdpPeer::Datagram raw;
     auto request = peer.ReceiveMatching(
         2s, [](const codec::NamePacket &p) { return p.questions.size() == 1 && p.questions[0].type == 0x21; },
         &raw);

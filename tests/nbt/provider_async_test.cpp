@@ -9,10 +9,10 @@
 #include <memory>
 #include <thread>
 
+#include "loopback_settings.h"
 #include "nbt_event.h"
+#include "ncb_helpers.h"
 #include "provider.h"
-#include "support/loopback_settings.h"
-#include "support/ncb_helpers.h"
 
 namespace nbt {
 namespace {

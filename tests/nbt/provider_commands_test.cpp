@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "lana_table.h"
+#include "loopback_settings.h"
 #include "nbt_event.h"
+#include "ncb_helpers.h"
 #include "node.h"
 #include "provider.h"
-#include "support/loopback_settings.h"
-#include "support/ncb_helpers.h"
 
 namespace nbt {
 namespace {

@@ -6,16 +6,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <asio.hpp>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <string>
 #include <thread>
 
+#include "loopback_settings.h"
+#include "ncb_helpers.h"
 #include "node.h"
 #include "provider.h"
-#include "support/loopback_settings.h"
-#include "support/ncb_helpers.h"
 
 extern char **environ;
 

@@ -3,14 +3,15 @@
 // sends (0x83, 0x8F), and a peer that hangs up instead of answering.
 #include <gtest/gtest.h>
 
+#include <asio.hpp>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
 
+#include "loopback_node.h"
 #include "name_packet.h"
 #include "session_packet.h"
-#include "support/session_helpers.h"
 
 namespace nbt {
 namespace {

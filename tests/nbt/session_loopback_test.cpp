@@ -4,7 +4,7 @@
 
 #include <numeric>
 
-#include "support/session_helpers.h"
+#include "loopback_node.h"
 
 namespace nbt {
 namespace {

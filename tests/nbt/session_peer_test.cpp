@@ -3,11 +3,13 @@
 // time-outs and flow control.
 #include <gtest/gtest.h>
 
+#include <asio.hpp>
 #include <numeric>
 #include <thread>
 
+#include "loopback_node.h"
 #include "session_packet.h"
-#include "support/session_helpers.h"
+#include "tcp_peer.h"
 
 namespace nbt {
 namespace {
@@ -15,7 +17,7 @@ namespace {
 using testing::AsyncNcb;
 using testing::LoopbackNode;
 using testing::Padded;
-using testing::RawPeer;
+using testing::TcpPeer;
 
 std::vector<std::uint8_t> Message(std::uint32_t length, std::uint8_t seed = 0) {
     std::vector<std::uint8_t> bytes(4 + length);
@@ -31,7 +33,7 @@ protected:
     void Open(UCHAR rto = 0, UCHAR sto = 0) {
         ASSERT_EQ(node.AddName("SERVER"), NRC_GOODRET);
         auto listen = node.Listen("SERVER", "*", rto, sto);
-        peer = std::make_unique<RawPeer>(node.SessionEndpoint());
+        peer = std::make_unique<TcpPeer>(node.SessionEndpoint());
         peer->Write(*codec::EncodeSessionRequest(Padded("SERVER"), Padded("RAWPEER")));
         ASSERT_EQ(peer->Read(4), (std::vector<std::uint8_t>{0x82, 0, 0, 0}));
         ASSERT_EQ(listen->Wait(), NRC_GOODRET);
@@ -48,7 +50,7 @@ protected:
     }
 
     LoopbackNode node;
-    std::unique_ptr<RawPeer> peer;
+    std::unique_ptr<TcpPeer> peer;
     UCHAR lsn = 0;
 };
 
@@ -186,7 +188,7 @@ TEST(SessionKeepAlive, SentOnlyAfterDataAndOnlyWhenQuiet) {
     LoopbackNode node(settings);
     ASSERT_EQ(node.AddName("SERVER"), NRC_GOODRET);
     auto listen = node.Listen("SERVER", "*");
-    RawPeer peer(node.SessionEndpoint());
+    TcpPeer peer(node.SessionEndpoint());
     peer.Write(*codec::EncodeSessionRequest(Padded("SERVER"), Padded("RAWPEER")));
     ASSERT_EQ(peer.Read(4), (std::vector<std::uint8_t>{0x82, 0, 0, 0}));
     ASSERT_EQ(listen->Wait(), NRC_GOODRET);

@@ -5,8 +5,9 @@
 
 #include <thread>
 
+#include "loopback_node.h"
 #include "session_packet.h"
-#include "support/session_helpers.h"
+#include "tcp_peer.h"
 
 namespace nbt {
 namespace {
@@ -14,12 +15,12 @@ namespace {
 using testing::AsyncNcb;
 using testing::LoopbackNode;
 using testing::Padded;
-using testing::RawPeer;
+using testing::TcpPeer;
 
 // Sends a SESSION REQUEST by hand and returns the reply's bytes.
 std::vector<std::uint8_t> RawRequest(const LoopbackNode &node, const std::string &called,
                                      const std::string &calling) {
-    RawPeer peer(node.SessionEndpoint());
+    TcpPeer peer(node.SessionEndpoint());
     peer.Write(*codec::EncodeSessionRequest(Padded(called), Padded(calling)));
     std::vector<std::uint8_t> reply = peer.Read(4);
     if (reply[0] != 0x83) return reply;

@@ -1,40 +1,34 @@
-// Provider settings for tests on the loopback LANA: ports of their own, so a
-// test does not meet a console or another test running on this machine, and
-// no host interfaces enumerated.
+// Provider settings for tests on the loopback LANA: ports the kernel chose
+// for this process, so a test never meets a console or another test running
+// on this machine, and no host interfaces enumerated.
 #pragma once
 
-#include <asio.hpp>
 #include <cstdint>
 
 #include "settings.h"
 
 namespace nbt::testing {
 
-// A port the kernel just handed out for both udp and tcp on loopback.
-inline std::uint16_t FreeLoopbackPort() {
-    asio::io_context io;
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        asio::ip::udp::socket udp(io, asio::ip::udp::endpoint(asio::ip::address_v4::loopback(), 0));
-        const std::uint16_t port = udp.local_endpoint().port();
-        asio::error_code ec;
-        asio::ip::tcp::acceptor tcp(io);
-        tcp.open(asio::ip::tcp::v4());
-        tcp.bind({asio::ip::address_v4::loopback(), port}, ec);
-        if (!ec) return port;
-    }
-    return 0;
-}
+struct LoopbackPorts {
+    std::uint16_t name = 0;     // udp
+    std::uint16_t session = 0;  // tcp
+};
 
-// Name and session ports chosen once per test process, shared by every
-// Provider of that process so that they are peers on one segment.
-inline Settings LoopbackSettings() {
-    static const std::uint16_t name_port = FreeLoopbackPort();
-    static const std::uint16_t session_port = FreeLoopbackPort();
-    Settings settings;
-    settings.loopback_name_port = name_port;
-    settings.loopback_session_port = session_port;
-    settings.host_interfaces = false;
-    return settings;
-}
+// Chosen once per process (ctest runs each test case as a process of its
+// own), shared by every Provider of that process so that they are peers on
+// one segment. The two differ, so a port mixed up shows.
+LoopbackPorts ProcessPorts();
+
+// LANA 0 only, on this process's ports, at 127.0.0.1 to .199: 127.0.0.200
+// and up are left for the peers a test plays by hand.
+Settings LoopbackSettings();
+
+// Short name-service timers (two broadcasts 30 ms apart): for tests that
+// only need a name registered.
+Settings FastSettings();
+
+// The default retry counts on short timers: for tests that count what the
+// name service puts on the wire.
+Settings NameServiceSettings();
 
 }  // namespace nbt::testing

@@ -1,9 +1,14 @@
-// Small builders for the control blocks the provider tests submit.
+// Small builders for the control blocks and names the provider tests submit.
 #pragma once
 
+#include <algorithm>
+#include <array>
+#include <chrono>
 #include <cstring>
+#include <string>
 
 #include "nb30.h"
+#include "nbt_event.h"
 #include "provider.h"
 
 namespace nbt::testing {
@@ -26,5 +31,32 @@ inline UCHAR ResetLana(Provider &provider, UCHAR lana = 0, UCHAR lsn = 0, UCHAR 
     ncb.ncb_callname[2] = names;
     return provider.Netbios(&ncb);
 }
+
+// 16 bytes: the text (at most 15 bytes of it), spaces, and the suffix last.
+inline std::array<UCHAR, 16> Padded(const std::string &text, UCHAR suffix = 0x20) {
+    std::array<UCHAR, 16> name;
+    name.fill(' ');
+    std::memcpy(name.data(), text.data(), std::min<std::size_t>(text.size(), 15));
+    name[15] = suffix;
+    return name;
+}
+
+inline void SetName(UCHAR *field, const std::string &text, UCHAR suffix = 0x20) {
+    const auto name = Padded(text, suffix);
+    std::memcpy(field, name.data(), 16);
+}
+
+// An NCB submitted with an event, so a test never blocks without a bound.
+struct AsyncNcb {
+    NCB ncb;
+    NbtEvent event;
+
+    explicit AsyncNcb(UCHAR command) : ncb(MakeNcb(command | ASYNCH)) { ncb.ncb_event = &event; }
+    UCHAR Submit(Provider &provider) { return provider.Netbios(&ncb); }
+    // The final return code, or NRC_PENDING if it did not complete in time.
+    UCHAR Wait(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        return event.WaitFor(timeout) ? ncb.ncb_retcode : NRC_PENDING;
+    }
+};
 
 }  // namespace nbt::testing

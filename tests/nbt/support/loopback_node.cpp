@@ -1,0 +1,131 @@
+#include "loopback_node.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace nbt::testing {
+
+LoopbackNode::LoopbackNode(Settings settings, UCHAR sessions) : provider(std::move(settings)) {
+    EXPECT_EQ(ResetLana(provider, 0, 0, sessions), NRC_GOODRET);
+}
+
+UCHAR LoopbackNode::AddName(const std::array<UCHAR, 16> &name, UCHAR *num) {
+    NCB ncb = MakeNcb(NCBADDNAME);
+    std::memcpy(ncb.ncb_name, name.data(), 16);
+    const UCHAR rc = provider.Netbios(&ncb);
+    if (num) *num = ncb.ncb_num;
+    return rc;
+}
+
+UCHAR LoopbackNode::DeleteName(const std::string &text) {
+    NCB ncb = MakeNcb(NCBDELNAME);
+    SetName(ncb.ncb_name, text);
+    return provider.Netbios(&ncb);
+}
+
+UCHAR LoopbackNode::Status(const std::array<UCHAR, 16> &callname, std::vector<UCHAR> &buffer, WORD length,
+                           WORD *returned) {
+    buffer.assign(std::max<std::size_t>(length, 1), 0xEE);
+    NCB ncb = MakeNcb(NCBASTAT);
+    std::memcpy(ncb.ncb_callname, callname.data(), 16);
+    ncb.ncb_buffer = buffer.data();
+    ncb.ncb_length = length;
+    const UCHAR rc = provider.Netbios(&ncb);
+    if (returned) *returned = ncb.ncb_length;
+    return rc;
+}
+
+std::unique_ptr<AsyncNcb> LoopbackNode::Listen(const std::string &local, const std::string &remote, UCHAR rto,
+                                               UCHAR sto) {
+    auto listen = std::make_unique<AsyncNcb>(NCBLISTEN);
+    SetName(listen->ncb.ncb_name, local);
+    SetName(listen->ncb.ncb_callname, remote);
+    listen->ncb.ncb_rto = rto;
+    listen->ncb.ncb_sto = sto;
+    EXPECT_EQ(listen->Submit(provider), NRC_GOODRET);
+    return listen;
+}
+
+UCHAR LoopbackNode::Call(const std::string &local, const std::string &remote, UCHAR *lsn, UCHAR rto,
+                         UCHAR sto) {
+    AsyncNcb call(NCBCALL);
+    SetName(call.ncb.ncb_name, local);
+    SetName(call.ncb.ncb_callname, remote);
+    call.ncb.ncb_rto = rto;
+    call.ncb.ncb_sto = sto;
+    EXPECT_EQ(call.Submit(provider), NRC_GOODRET);
+    const UCHAR rc = call.Wait();
+    if (lsn) *lsn = call.ncb.ncb_lsn;
+    return rc;
+}
+
+UCHAR LoopbackNode::Send(UCHAR lsn, const void *data, WORD length) {
+    NCB ncb = MakeNcb(NCBSEND);
+    ncb.ncb_lsn = lsn;
+    ncb.ncb_buffer = static_cast<PUCHAR>(const_cast<void *>(data));
+    ncb.ncb_length = length;
+    return provider.Netbios(&ncb);
+}
+
+UCHAR LoopbackNode::Receive(UCHAR lsn, void *buffer, WORD length, WORD *got,
+                            std::chrono::milliseconds timeout) {
+    AsyncNcb recv(NCBRECV);
+    recv.ncb.ncb_lsn = lsn;
+    recv.ncb.ncb_buffer = static_cast<PUCHAR>(buffer);
+    recv.ncb.ncb_length = length;
+    EXPECT_EQ(recv.Submit(provider), NRC_GOODRET);
+    const UCHAR rc = recv.Wait(timeout);
+    EXPECT_NE(rc, NRC_PENDING) << "receive did not complete";
+    if (rc == NRC_PENDING) ResetLana(provider);  // never leave the buffer in the provider's hands
+    if (got) *got = recv.ncb.ncb_length;
+    return rc;
+}
+
+UCHAR LoopbackNode::Hangup(UCHAR lsn) {
+    NCB ncb = MakeNcb(NCBHANGUP);
+    ncb.ncb_lsn = lsn;
+    return provider.Netbios(&ncb);
+}
+
+asio::ip::address_v4 LoopbackNode::address() const {
+    return provider.LanaAddress(0).value_or(asio::ip::address_v4::any());
+}
+
+std::array<UCHAR, 16> LoopbackNode::AddressName() const {
+    const std::string text = address().to_string();
+    std::array<UCHAR, 16> name;
+    name.fill(' ');
+    std::memcpy(name.data(), text.data(), std::min<std::size_t>(text.size(), 16));
+    return name;
+}
+
+std::array<UCHAR, 16> LoopbackNode::AdapterName() const {
+    std::array<UCHAR, 16> name{};
+    const UCHAR mac[6] = {0x02, 0x00, 0x7F, 0x00, 0x00, static_cast<UCHAR>(address().to_uint() & 0xFF)};
+    std::memcpy(name.data() + 10, mac, 6);
+    return name;
+}
+
+asio::ip::tcp::endpoint LoopbackNode::SessionEndpoint() const {
+    return {address(), provider.settings().loopback_session_port};
+}
+
+StatusView ViewStatus(const std::vector<UCHAR> &buffer) {
+    StatusView view;
+    std::memcpy(&view.status, buffer.data(), sizeof view.status);
+    for (WORD i = 0; i < view.status.name_count; ++i) {
+        NAME_BUFFER name;
+        std::memcpy(&name, buffer.data() + sizeof(ADAPTER_STATUS) + i * sizeof(NAME_BUFFER), sizeof name);
+        view.names.push_back(name);
+    }
+    return view;
+}
+
+const NAME_BUFFER *FindName(const StatusView &view, const std::array<UCHAR, 16> &name) {
+    for (const auto &entry : view.names)
+        if (std::memcmp(entry.name, name.data(), 16) == 0) return &entry;
+    return nullptr;
+}
+
+}  // namespace nbt::testing
