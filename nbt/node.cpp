@@ -21,6 +21,10 @@ bool BindToDevice(int fd, const std::string &interface_name) {
                       static_cast<socklen_t>(interface_name.size())) == 0;
 }
 
+std::size_t Slot(Service service) {
+    return static_cast<std::size_t>(service);
+}
+
 bool Transient(const asio::error_code &ec) {
     return ec != asio::error::operation_aborted && ec != asio::error::bad_descriptor;
 }
@@ -128,8 +132,11 @@ bool Node::BindAt(const asio::ip::address_v4 &address) {
 void Node::StartServices() {
     open_ = true;
     counters_ = NodeCounters{};
-    name_service_ = std::make_shared<NameService>(shared_from_this());
-    session_service_ = std::make_shared<SessionService>(shared_from_this());
+    name_service_ = std::make_shared<NameService>(shared_from_this(), links_);
+    session_service_ = std::make_shared<SessionService>(shared_from_this(), links_);
+    links_ = {name_service_.get(), session_service_.get()};
+    targets_[Slot(Service::kName)] = name_service_.get();
+    targets_[Slot(Service::kSession)] = session_service_.get();
     ReceiveOn(unicast_, unicast_buffer_, unicast_from_, false);
     ReceiveOn(broadcast_, broadcast_buffer_, broadcast_from_, true);
     Accept();
@@ -225,24 +232,7 @@ void Node::Submit(NCB *ncb, SyncWaiter *waiter) {
     }
     if (settings_.hold_for_test && settings_.hold_for_test(*ncb)) return;
     try {
-        switch (ncb->ncb_command & ~ASYNCH) {
-            case NCBADDNAME:
-            case NCBDELNAME:
-            case NCBASTAT:
-                name_service_->Submit(ncb);
-                break;
-            case NCBCALL:
-            case NCBLISTEN:
-            case NCBHANGUP:
-            case NCBSEND:
-            case NCBRECV:
-            case NCBSSTAT:
-                session_service_->Submit(ncb);
-                break;
-            default:
-                Complete(ncb, NRC_ILLCMD);
-                break;
-        }
+        targets_[Slot(CommandOf(ncb->ncb_command).service)]->Submit(ncb);
     } catch (const std::bad_alloc &) {
         Complete(ncb, NRC_NORES);
     } catch (...) {
@@ -269,6 +259,8 @@ void Node::Shutdown() {
     unicast_.close(ignored);
     broadcast_.close(ignored);
     listener_.close(ignored);
+    targets_ = {};
+    links_ = {};
     name_service_.reset();
     session_service_.reset();
 }

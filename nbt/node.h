@@ -9,7 +9,9 @@
 // its Node alive (it is constructed with a shared_ptr to it); the Node drops
 // its services in Shutdown(), which breaks that cycle. Async handlers must
 // capture shared_from_this() of their service (never a bare `this`), so a
-// handler cancelled by Shutdown() still finds its object when it runs.
+// handler cancelled by Shutdown() still finds its object when it runs. The
+// services reach each other only through the ServiceLinks the node hands
+// them (service_links.h).
 #pragma once
 
 #include <array>
@@ -20,10 +22,12 @@
 #include <span>
 #include <vector>
 
+#include "command_table.h"
 #include "completion.h"
 #include "lana_table.h"
 #include "nb30.h"
 #include "pending_table.h"
+#include "service_links.h"
 #include "settings.h"
 
 namespace nbt {
@@ -89,11 +93,6 @@ public:
     NodeCounters &counters() { return counters_; }
     asio::io_context &io() { return io_; }
 
-    // Valid from Open() until Shutdown(). A handler that may run after a
-    // reset checks is_open() before reaching the other service.
-    NameService &name_service() { return *name_service_; }
-    SessionService &session_service() { return *session_service_; }
-
     // ---- sending ----------------------------------------------------------
     // Sends one datagram from our unicast socket (so its source port is the
     // name port, where defences come back to). The bytes are copied; it never
@@ -112,8 +111,8 @@ public:
 
     // ---- used by the Provider --------------------------------------------
     bool is_open() const { return open_; }
-    // Takes an accepted NCB (any command but RESET and ENUM): counts it
-    // against the NCB limit and routes it to its service.
+    // Takes an accepted NCB of a command the table gives the name or the
+    // session service: counts it against the NCB limit and routes it there.
     void Submit(NCB *ncb, SyncWaiter *waiter);
     // Reset or provider teardown: every pending NCB ends with NRC_CMDCAN,
     // then the services shut down (names released, sessions aborted), then
@@ -153,6 +152,9 @@ private:
     NodeCounters counters_;
     std::shared_ptr<NameService> name_service_;
     std::shared_ptr<SessionService> session_service_;
+    ServiceLinks links_;
+    // The service of each Service value that reaches the node.
+    std::array<CommandTarget *, kServiceCount> targets_{};
 };
 
 }  // namespace nbt

@@ -2,37 +2,12 @@
 
 #include <algorithm>
 
+#include "command_table.h"
 #include "io_thread.h"
 #include "nbt_event.h"
 #include "node.h"
 
 namespace nbt {
-namespace {
-
-bool IsKnownCommand(UCHAR command) {
-    switch (command) {
-        case NCBRESET:
-        case NCBENUM:
-        case NCBADDNAME:
-        case NCBDELNAME:
-        case NCBASTAT:
-        case NCBCALL:
-        case NCBLISTEN:
-        case NCBHANGUP:
-        case NCBSEND:
-        case NCBRECV:
-        case NCBSSTAT:
-            return true;
-        default:
-            return false;
-    }
-}
-
-UCHAR Command(const NCB *ncb) {
-    return ncb->ncb_command & static_cast<UCHAR>(~ASYNCH);
-}
-
-}  // namespace
 
 Limits LimitsFromReset(const NCB &ncb, const Settings &settings) {
     auto pick = [](UCHAR asked, std::uint8_t fallback) -> std::uint8_t {
@@ -77,17 +52,18 @@ bool Provider::IsReset(UCHAR lana) const {
 }
 
 UCHAR Provider::Validate(const NCB *ncb) {
-    const UCHAR command = Command(ncb);
+    const Command &command = CommandOf(ncb->ncb_command);
     if ((ncb->ncb_command & ASYNCH) && ncb->ncb_post && ncb->ncb_event) return NRC_ILLCMD;
-    if (!IsKnownCommand(command)) return NRC_ILLCMD;
-    if (command == NCBENUM) return NRC_GOODRET;
+    if (command.service == Service::kNone) return NRC_ILLCMD;
+    if (command.lana == LanaNeed::kNone) return NRC_GOODRET;
     if (!IsEnumerated(ncb->ncb_lana_num)) {
-        // An interface may have come up since the table was last read.
-        if (command != NCBRESET) return NRC_BRIDGE;
+        // An interface may have come up since the table was last read; only
+        // a command that may reset it looks again.
+        if (command.lana != LanaNeed::kEnumerated) return NRC_BRIDGE;
         RefreshLanas();
         if (!IsEnumerated(ncb->ncb_lana_num)) return NRC_BRIDGE;
     }
-    if (command != NCBRESET && !IsReset(ncb->ncb_lana_num)) return NRC_ENVNOTDEF;
+    if (command.lana == LanaNeed::kReset && !IsReset(ncb->ncb_lana_num)) return NRC_ENVNOTDEF;
     return NRC_GOODRET;
 }
 
@@ -130,15 +106,15 @@ UCHAR Provider::Netbios(NCB *ncb) {
 }
 
 void Provider::Dispatch(NCB *ncb, SyncWaiter *waiter) {
-    const UCHAR command = Command(ncb);
-    if (command == NCBENUM) {
-        Deliver(ncb, waiter, Enumerate(ncb));
-        return;
-    }
-    if (command == NCBRESET) {
+    if (CommandOf(ncb->ncb_command).service == Service::kProvider) {
+        static constexpr HandlerRow<Handler> kRows[] = {
+            {NCBENUM, &Provider::Enumerate},
+            {NCBRESET, &Provider::Reset},
+        };
+        static constexpr auto kHandlers = HandlersFor(Service::kProvider, kRows);
         UCHAR rc;
         try {
-            rc = Reset(ncb);
+            rc = (this->*kHandlers[CommandCode(ncb->ncb_command)])(ncb);
         } catch (const std::bad_alloc &) {
             rc = NRC_NORES;
         } catch (...) {

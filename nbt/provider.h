@@ -33,12 +33,13 @@ public:
     Provider(const Provider &) = delete;
     Provider &operator=(const Provider &) = delete;
 
-    // What Netbios() does. Validates at once (NULL block, unknown command,
-    // event and post both given, LANA not enumerated, LANA not reset), then
-    // hands the block to the network thread. The synchronous form waits for
-    // completion; the asynchronous form returns NRC_GOODRET with
-    // ncb_retcode = ncb_cmd_cplt = NRC_PENDING and completes later through
-    // ncb_post or ncb_event, on the network thread.
+    // What Netbios() does. Validates at once (NULL block, event and post both
+    // given, and what the command table asks: a known command, its LANA
+    // enumerated, its LANA reset), then hands the block to the network
+    // thread. The synchronous form waits for completion; the asynchronous
+    // form returns NRC_GOODRET with ncb_retcode = ncb_cmd_cplt = NRC_PENDING
+    // and completes later through ncb_post or ncb_event, on the network
+    // thread.
     UCHAR Netbios(NCB *ncb);
 
     static Provider &Default();
@@ -52,6 +53,8 @@ public:
 
 private:
     struct Alive {};
+    // The commands the provider carries itself; they return the NCB's code.
+    using Handler = UCHAR (Provider::*)(NCB *);
 
     void Dispatch(NCB *ncb, SyncWaiter *waiter);  // network thread
     UCHAR Reset(NCB *ncb);                        // network thread

@@ -1,12 +1,12 @@
 #include "name_service.h"
 
 #include "node.h"
-#include "session_service.h"
 
 namespace nbt {
 
-NameService::NameService(std::shared_ptr<Node> node)
+NameService::NameService(std::shared_ptr<Node> node, const ServiceLinks &links)
     : node_(std::move(node)),
+      links_(links),
       table_(node_->limits().names),
       exchanges_(node_->io(), [this](std::span<const std::uint8_t> bytes, const asio::ip::udp::endpoint &to) {
           Send(bytes, to);
@@ -32,36 +32,27 @@ NameEntry *NameService::Held(const codec::NetbiosName &name) {
 // ---- commands -----------------------------------------------------------
 
 void NameService::Submit(NCB *ncb) {
-    switch (ncb->ncb_command & ~ASYNCH) {
-        case NCBADDNAME:
-        case NCBADDGRNAME:
-            AddName(ncb);
-            break;
-        case NCBDELNAME:
-            DeleteName(ncb);
-            break;
-        case NCBASTAT:
-            AdapterStatus(ncb);
-            break;
-        default:
-            node_->Complete(ncb, NRC_ILLCMD);
-            break;
-    }
+    static constexpr HandlerRow<Handler> kRows[] = {
+        {NCBADDNAME, &NameService::AddName},
+        {NCBDELNAME, &NameService::DeleteName},
+        {NCBASTAT, &NameService::AdapterStatus},
+    };
+    static constexpr auto kHandlers = HandlersFor(Service::kName, kRows);
+    (this->*kHandlers[CommandCode(ncb->ncb_command)])(ncb);
 }
 
 void NameService::AddName(NCB *ncb) {
     const NetbiosName name = NameFromField(ncb->ncb_name);
-    const bool group = (ncb->ncb_command & ~ASYNCH) == NCBADDGRNAME;
     if (IsWildcardOrEmpty(name)) return void(node_->Complete(ncb, NRC_NOWILD));
     if (table_.Find(name)) return void(node_->Complete(ncb, NRC_DUPNAME));
     if (!codec::IsValidScope(node_->settings().scope)) return void(node_->Complete(ncb, NRC_SYSTEM));
-    NameEntry *entry = table_.Add(name, group);
+    NameEntry *entry = table_.Add(name, /*group=*/false);
     if (!entry) return void(node_->Complete(ncb, NRC_NAMTFUL));
     const UCHAR number = entry->number;
 
     const std::uint16_t id = exchanges_.NewId();
     NameExchanges::Request request;
-    request.bytes = codec::BuildRegistrationRequest(id, WireName(name), group, OwnAddress());
+    request.bytes = codec::BuildRegistrationRequest(id, WireName(name), /*group=*/false, OwnAddress());
     request.to = node_->broadcast_endpoint();
     request.opcode = codec::NameOpcode::kRegistration;
     request.count = node_->settings().bcast_retry_count;
@@ -104,7 +95,7 @@ void NameService::DeleteName(NCB *ncb) {
         if (adding) node_->Complete(adding, NRC_NAMERR);
         return void(node_->Complete(ncb, NRC_GOODRET));
     }
-    auto &sessions = node_->session_service();
+    OpenSessions &sessions = *links_.sessions;
     if (sessions.HasSessions(name)) {
         entry->state = entry->in_conflict() ? DUPLICATE_DEREG : DEREGISTERED;
         sessions.OnNameDeleted(name);  // pending listens end; open sessions stay
@@ -120,7 +111,7 @@ void NameService::DeleteNow(const NetbiosName &name) {
     NameEntry copy = *entry;
     table_.Remove(name);
     ReleaseNow(copy, node_->settings().bcast_retry_count);
-    if (!shut_down_) node_->session_service().OnNameDeleted(name);
+    if (!shut_down_) links_.sessions->OnNameDeleted(name);
 }
 
 void NameService::ReleaseNow(const NameEntry &entry, int count) {

@@ -1,11 +1,12 @@
-// The name service of one node (RFC 1001/1002 B-node, UDP): NCBADDNAME,
-// NCBDELNAME, NCBASTAT, defending our names, answering queries and node
-// status requests, and resolving names for the session service.
+// The name service of one node (RFC 1001/1002 B-node, UDP): the commands
+// the command table gives it, defending our names, answering queries and
+// node status requests, and resolving names for the session service.
 //
 // One NameService per Node, created at reset, after the node's sockets are
 // bound. It runs on the network thread. See node.h for what the node offers
 // (address, broadcast endpoint, SendDatagram, settings, limits, counters,
-// Complete) and for the lifetime rules of async handlers.
+// Complete) and for the lifetime rules of async handlers; it sees the
+// sessions only through OpenSessions (service_links.h).
 #pragma once
 
 #include <asio.hpp>
@@ -16,6 +17,7 @@
 #include <optional>
 #include <span>
 
+#include "command_table.h"
 #include "lana_table.h"
 #include "name_adapter_status.h"
 #include "name_exchanges.h"
@@ -24,18 +26,20 @@
 #include "name_table.h"
 #include "nb30.h"
 #include "netbios_name.h"
+#include "service_links.h"
 
 namespace nbt {
 
 class Node;
 
-class NameService : public std::enable_shared_from_this<NameService> {
+class NameService final : public std::enable_shared_from_this<NameService>,
+                          public CommandTarget,
+                          public HeldNames {
 public:
-    explicit NameService(std::shared_ptr<Node> node);
+    // links.sessions is followed only while this service is open.
+    NameService(std::shared_ptr<Node> node, const ServiceLinks &links);
 
-    // NCBADDNAME, NCBDELNAME and NCBASTAT. The NCB is pending in the node;
-    // finish it with node.Complete(ncb, rc) exactly once.
-    void Submit(NCB *ncb);
+    void Submit(NCB *ncb) override;
 
     // Every datagram received on the node's unicast or broadcast socket,
     // except our own broadcasts coming back.
@@ -46,28 +50,19 @@ public:
     // after this returns.
     void Shutdown();
 
-    // ---- for the session service --------------------------------------
-    struct HeldName {
-        UCHAR number = 0;  // ncb_num
-        UCHAR flags = 0;   // name_flags: GROUP_NAME | REGISTERED, DEREGISTERED, ...
-    };
-    // A name in our table, in any state.
-    std::optional<HeldName> Find(const NetbiosName &name) const;
-    // Our own table first (a held name resolves to our own address), then a
-    // broadcast NAME QUERY (B-nodes keep no cache, so every call asks). The
-    // handler runs once, on the network thread (never inside this call),
-    // with the address or nullopt when nobody answered. After Shutdown() it
-    // never runs.
-    using ResolveHandler = std::function<void(std::optional<asio::ip::address_v4>)>;
-    void Resolve(const NetbiosName &name, ResolveHandler handler);
-    // The last session on a DEREGISTERED name has closed: delete it now.
-    void OnSessionsClosed(const NetbiosName &name);
+    // ---- HeldNames, for the session service ----------------------------
+    std::optional<HeldName> Find(const NetbiosName &name) const override;
+    // A name we do not hold is asked for with a broadcast NAME QUERY (B-nodes
+    // keep no cache, so every call asks).
+    void Resolve(const NetbiosName &name, ResolveHandler handler) override;
+    void OnSessionsClosed(const NetbiosName &name) override;
 
     // The adapter status of this node, as NCBASTAT for "*" reports it.
     AdapterStatusReply LocalStatus() const;
 
 private:
     using StatusHandler = std::function<void(std::optional<codec::NodeStatus>)>;
+    using Handler = void (NameService::*)(NCB *);
 
     void AddName(NCB *ncb);
     void DeleteName(NCB *ncb);
@@ -97,6 +92,7 @@ private:
     void Send(std::span<const std::uint8_t> bytes, const asio::ip::udp::endpoint &to);
 
     std::shared_ptr<Node> node_;
+    const ServiceLinks &links_;
     NameTable table_;
     NameExchanges exchanges_;
     // Queries answered in the last conflict_timer: their first answer.

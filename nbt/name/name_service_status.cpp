@@ -8,7 +8,6 @@
 #include "name_service.h"
 #include "name_status_records.h"
 #include "node.h"
-#include "session_service.h"
 
 namespace nbt {
 
@@ -70,7 +69,7 @@ AdapterStatusReply NameService::LocalStatus() const {
     a.free_ncbs = static_cast<WORD>(limits.ncbs - std::min<std::size_t>(node_->pending_count(), limits.ncbs));
     a.xmit_buf_unavail = counters.xmit_buf_unavail;
     a.max_dgram_size = kMaxDatagramSize;
-    if (!shut_down_) a.pending_sess = static_cast<WORD>(node_->session_service().SessionCount());
+    if (!shut_down_) a.pending_sess = static_cast<WORD>(links_.sessions->SessionCount());
     a.max_cfg_sess = limits.sessions;
     a.max_sess = kMaxSupported;
     a.max_sess_pkt_size = kMaxSessionPacket;

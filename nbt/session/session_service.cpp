@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "name_service.h"
 #include "node.h"
 #include "session.h"
 #include "session_answer.h"
@@ -21,37 +20,32 @@ constexpr std::size_t kMaxUnansweredConnections = 64;
 
 }  // namespace
 
-SessionService::SessionService(std::shared_ptr<Node> node)
-    : node_(std::move(node)), numbers_(node_->limits().sessions) {}
+SessionService::SessionService(std::shared_ptr<Node> node, const ServiceLinks &links)
+    : node_(std::move(node)), links_(links), numbers_(node_->limits().sessions) {}
 
 SessionService::~SessionService() {
     Shutdown();
 }
 
 void SessionService::Submit(NCB *ncb) {
-    if (!open_) return void(node_->Complete(ncb, NRC_ENVNOTDEF));
-    switch (ncb->ncb_command & ~ASYNCH) {
-        case NCBLISTEN:
-            return Listen(ncb);
-        case NCBCALL:
-            return Call(ncb);
-        case NCBHANGUP:
-            return Hangup(ncb);
-        case NCBSEND:
-            return Send(ncb);
-        case NCBRECV:
-            return Receive(ncb);
-        case NCBSSTAT:
-            return Status(ncb);
-        default:
-            node_->Complete(ncb, NRC_ILLCMD);
-    }
+    // clang-format off
+    static constexpr HandlerRow<Handler> kRows[] = {
+        {NCBCALL, &SessionService::Call},
+        {NCBLISTEN, &SessionService::Listen},
+        {NCBHANGUP, &SessionService::Hangup},
+        {NCBSEND, &SessionService::Send},
+        {NCBRECV, &SessionService::Receive},
+        {NCBSSTAT, &SessionService::Status},
+    };
+    // clang-format on
+    static constexpr auto kHandlers = HandlersFor(Service::kSession, kRows);
+    (this->*kHandlers[CommandCode(ncb->ncb_command)])(ncb);
 }
 
 UCHAR SessionService::CheckLocalName(const NCB *ncb) const {
     const NetbiosName name = NameFromField(ncb->ncb_name);
     if (IsWildcardOrEmpty(name)) return NRC_NOWILD;
-    const auto held = node_->name_service().Find(name);
+    const auto held = links_.names->Find(name);
     if (!held) return NRC_NOWILD;
     switch (NameState(held->flags)) {
         case REGISTERED:
@@ -89,7 +83,7 @@ void SessionService::Call(NCB *ncb) {
     auto session = Open(ncb);
     if (!session) return;
     const std::uint16_t port = node_->session_port();
-    node_->name_service().Resolve(callname, [session, port](std::optional<asio::ip::address_v4> address) {
+    links_.names->Resolve(callname, [session, port](std::optional<asio::ip::address_v4> address) {
         if (session->phase() != SessionPhase::kCalling) return;  // hung up or reset meanwhile
         if (!address) return session->EndOpener(NRC_NOCALL);
         session->Connect({asio::ip::tcp::endpoint(*address, port)});
@@ -124,7 +118,7 @@ void SessionService::Status(NCB *ncb) {
     const bool all = name[0] == '*';
     UCHAR sess_name = 0xFF;
     if (!all) {
-        const auto held = node_->name_service().Find(name);
+        const auto held = links_.names->Find(name);
         if (!held || name[0] == 0) return void(node_->Complete(ncb, NRC_NOWILD));
         sess_name = held->number;
     }
@@ -168,7 +162,7 @@ std::shared_ptr<Session> SessionService::MatchListen(const NetbiosName &called, 
                                                      const std::string &scope, std::uint8_t *refusal) {
     std::erase_if(listens_,
                   [](const PendingListen &l) { return l.session->phase() != SessionPhase::kListening; });
-    const auto held = node_->name_service().Find(called);
+    const auto held = links_.names->Find(called);
     const bool usable = held && NameState(held->flags) == REGISTERED && scope == node_->settings().scope;
 
     std::vector<ListenView> views;
@@ -210,9 +204,9 @@ void SessionService::Ended(const Session &session) {
 
 void SessionService::DeleteIfUnused(const NetbiosName &name) {
     if (!open_ || HasSessions(name)) return;
-    const auto held = node_->name_service().Find(name);
+    const auto held = links_.names->Find(name);
     if (held && (NameState(held->flags) == DEREGISTERED || NameState(held->flags) == DUPLICATE_DEREG))
-        node_->name_service().OnSessionsClosed(name);
+        links_.names->OnSessionsClosed(name);
 }
 
 void SessionService::Draining(const std::shared_ptr<Session> &session) {

@@ -1,6 +1,7 @@
 // The session service of one reset LANA: the NCBs that open, use and close
-// sessions (CALL, LISTEN, HANGUP, SEND, RECV, SSTAT) and the connections the
-// node's session listener accepts. Network thread only.
+// sessions (the commands the command table gives it) and the connections the
+// node's session listener accepts. It sees the node's names only through
+// HeldNames (service_links.h). Network thread only.
 #pragma once
 
 #include <asio.hpp>
@@ -9,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "command_table.h"
 #include "nb30.h"
 #include "netbios_name.h"
+#include "service_links.h"
 #include "session_numbers.h"
 
 namespace nbt {
@@ -19,29 +22,28 @@ class Node;
 class Session;
 class SessionAnswer;
 
-class SessionService : public std::enable_shared_from_this<SessionService> {
+class SessionService final : public std::enable_shared_from_this<SessionService>,
+                             public CommandTarget,
+                             public OpenSessions {
 public:
-    explicit SessionService(std::shared_ptr<Node> node);
+    // links.names is followed only while this service is open.
+    SessionService(std::shared_ptr<Node> node, const ServiceLinks &links);
     ~SessionService();
     SessionService(const SessionService &) = delete;
     SessionService &operator=(const SessionService &) = delete;
 
-    // NCBCALL, NCBLISTEN, NCBHANGUP, NCBSEND, NCBRECV, NCBSSTAT (either form).
-    void Submit(NCB *ncb);
+    void Submit(NCB *ncb) override;
     // A connection on the node's session port.
     void OnAccept(asio::ip::tcp::socket socket);
     // Reset: every session ends with an RST, half-open connections close.
     // The node has already ended the pending NCBs.
     void Shutdown();
 
-    // True while `name` has a session up or a call in progress (pending
-    // LISTENs do not count): a DELNAME then only marks it deregistered.
-    bool HasSessions(const NetbiosName &name) const;
-    // Sessions in the table (pending LISTENs and CALLs included), for the
-    // adapter status.
-    std::size_t SessionCount() const;
-    // The name left our table: its pending LISTENs end with NRC_NAMERR.
-    void OnNameDeleted(const NetbiosName &name);
+    // ---- OpenSessions, for the name service -----------------------------
+    bool HasSessions(const NetbiosName &name) const override;
+    std::size_t SessionCount() const override;
+    // Its pending LISTENs end with NRC_NAMERR.
+    void OnNameDeleted(const NetbiosName &name) override;
 
     // ---- for Session and SessionAnswer ------------------------------------
     // The session's number is free again; ends the name's last session if so.
@@ -60,6 +62,8 @@ public:
     void AnswerDone(SessionAnswer *answer);
 
 private:
+    using Handler = void (SessionService::*)(NCB *);
+
     void Listen(NCB *ncb);
     void Call(NCB *ncb);
     void Hangup(NCB *ncb);
@@ -75,6 +79,7 @@ private:
     void DeleteIfUnused(const NetbiosName &name);
 
     std::shared_ptr<Node> node_;
+    const ServiceLinks &links_;
     bool open_ = true;
     SessionNumbers numbers_;
     std::map<UCHAR, std::shared_ptr<Session>> sessions_;

@@ -1,0 +1,64 @@
+// How the name service and the session service of one node reach each
+// other: each sees the other only through the small interface below, handed
+// to it in ServiceLinks when the node constructs it. The node fills the links
+// once both services exist and clears them when it shuts them down; a
+// handler that may run after a reset checks its own service is still open
+// before it follows a link.
+#pragma once
+
+#include <asio/ip/address_v4.hpp>
+#include <cstddef>
+#include <functional>
+#include <optional>
+
+#include "nb30.h"
+#include "netbios_name.h"
+
+namespace nbt {
+
+// What the session service needs of the node's name table.
+class HeldNames {
+public:
+    struct HeldName {
+        UCHAR number = 0;  // ncb_num
+        UCHAR flags = 0;   // name_flags: GROUP_NAME | REGISTERED, DEREGISTERED, ...
+    };
+    // A name in our table, in any state.
+    virtual std::optional<HeldName> Find(const NetbiosName &name) const = 0;
+
+    // Our own table first (a held name resolves to our own address), then the
+    // network. The handler runs once, on the network thread (never inside
+    // this call), with the address or nullopt when nobody answered. After a
+    // reset it never runs.
+    using ResolveHandler = std::function<void(std::optional<asio::ip::address_v4>)>;
+    virtual void Resolve(const NetbiosName &name, ResolveHandler handler) = 0;
+
+    // The last session on a deregistered name has closed: delete it now.
+    virtual void OnSessionsClosed(const NetbiosName &name) = 0;
+
+protected:
+    ~HeldNames() = default;
+};
+
+// What the name service needs of the node's sessions.
+class OpenSessions {
+public:
+    // True while `name` has a session up or a call in progress (pending
+    // LISTENs do not count): deleting it then only marks it deregistered.
+    virtual bool HasSessions(const NetbiosName &name) const = 0;
+    // Sessions in the table (pending LISTENs and CALLs included), for the
+    // adapter status.
+    virtual std::size_t SessionCount() const = 0;
+    // The name left our table (or is on its way out): its pending LISTENs end.
+    virtual void OnNameDeleted(const NetbiosName &name) = 0;
+
+protected:
+    ~OpenSessions() = default;
+};
+
+struct ServiceLinks {
+    HeldNames *names = nullptr;
+    OpenSessions *sessions = nullptr;
+};
+
+}  // namespace nbt
