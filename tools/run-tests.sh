@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test: the debug build, the
-# same tests under AddressSanitizer and UndefinedBehaviorSanitizer, and a
-# bounded run of each fuzzer over the wire parsers.
-#   tools/run-tests.sh [default|sanitize|fuzz]...   (all three when none given)
+# same tests under AddressSanitizer and UndefinedBehaviorSanitizer, a
+# bounded run of each fuzzer over the wire parsers, and the Debian packages
+# built and checked (tools/check-packages.sh).
+#   tools/run-tests.sh [default|sanitize|fuzz|package]...   (all when none given)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(default sanitize fuzz)
+[ ${#presets[@]} -gt 0 ] || presets=(default sanitize fuzz package)
 jobs=$(nproc)
 for preset in "${presets[@]}"; do
   echo "=== $preset ==="
+  if [ "$preset" = package ]; then
+    tools/check-packages.sh
+    continue
+  fi
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   if [ "$preset" = fuzz ]; then
