@@ -1,111 +1,164 @@
 // NetBIOS 3.0 records, command codes and return codes, with the published
-// layouts kept byte for byte. Callers fill an NCB and hand it to Netbios().
-#pragma once
+// layouts kept byte for byte, and the Netbios() entry point of Korvel's
+// NetBIOS-over-TCP/IP provider (libkorvel-netbios). Callers fill an NCB and
+// hand it to Netbios(). Valid C (C99 and later) and C++.
+//
+// Build against the installed library with
+//     cc prog.c $(pkg-config --cflags --libs korvel-netbios)
+//
+// Adapters: LANA 0 is the loopback adapter (each process its own node at a
+// free 127.0.0.N, ports 10137/udp and 10139/tcp, no privilege needed). LANAs
+// 1 and up are the host's IPv4 broadcast interfaces on ports 137/udp and
+// 139/tcp: resetting one needs root or the capability CAP_NET_BIND_SERVICE
+// on the program (setcap cap_net_bind_service+ep PROGRAM). When a reset
+// cannot bind, it returns NRC_OPENERR and writes the reason (address, port,
+// permission or already in use, and by which program) to standard error and
+// to syslog.
+//
+// Threads: Netbios() may be called from any thread. The provider runs one
+// network thread of its own, started on first use.
+//
+// How the asynchronous forms (ncb_command | ASYNCH) complete. Netbios()
+// returns NRC_GOODRET once the block is accepted, with ncb_retcode and
+// ncb_cmd_cplt both NRC_PENDING, or the error found at once (then nothing
+// more happens, except that ncb_event is set if one was given). The block and
+// its buffer belong to the provider until the command completes; then
+// ncb_retcode and ncb_cmd_cplt hold the result and exactly one of these
+// happens:
+//   - ncb_post set: the provider calls ncb_post(ncb) on its network thread.
+//     The routine must return quickly and must not block; it may submit
+//     asynchronous commands (a synchronous one returns NRC_IFBUSY there).
+//   - ncb_event set: the provider sets the event (see NbtEventCreate below).
+//     Giving both ncb_post and ncb_event is refused with NRC_ILLCMD.
+//   - neither: poll ncb_cmd_cplt until it is no longer NRC_PENDING. The
+//     provider writes it last, with release ordering; read it with an
+//     acquire load (C11/C++20 atomics, or __atomic_load_n(&ncb.ncb_cmd_cplt,
+//     __ATOMIC_ACQUIRE)), then every other field of the block is valid.
+// A reset of the LANA (or the end of the process) completes every pending
+// command of it with NRC_CMDCAN.
+#ifndef KORVEL_NB30_H
+#define KORVEL_NB30_H
 
+#ifdef __cplusplus
 #include <cstddef>
 #include <cstdint>
+#else
+#include <stddef.h>
+#include <stdint.h>
+#endif
 
-using UCHAR = unsigned char;
-using PUCHAR = unsigned char *;
-using WORD = std::uint16_t;
-using DWORD = std::uint32_t;  // never `unsigned long`: that is 8 bytes on LP64
+#if defined(__GNUC__)
+#define NB30_API __attribute__((visibility("default")))
+#else
+#define NB30_API
+#endif
 
-// Completion event of the asynchronous forms. Linux has no event handle, so
-// the field holds a pointer to one of ours (see nbt/nbt_event.h).
-struct NbtEvent;
-using HANDLE = NbtEvent *;
+#ifdef __cplusplus
+extern "C" {
+#endif
 
-constexpr int NCBNAMSZ = 16;
-constexpr int MAX_LANA = 254;
+typedef unsigned char UCHAR;
+typedef unsigned char *PUCHAR;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;  // never `unsigned long`: that is 8 bytes on LP64
+
+// The completion event of the asynchronous forms (ncb_event): opaque, made
+// by NbtEventCreate().
+typedef struct NbtEvent NbtEvent;
+typedef NbtEvent *HANDLE;
+
+#define NCBNAMSZ 16
+#define MAX_LANA 254
 
 // Command codes; ASYNCH is or-ed in for the asynchronous forms.
-constexpr UCHAR NCBCALL = 0x10;
-constexpr UCHAR NCBLISTEN = 0x11;
-constexpr UCHAR NCBHANGUP = 0x12;
-constexpr UCHAR NCBSEND = 0x14;
-constexpr UCHAR NCBRECV = 0x15;
-constexpr UCHAR NCBRECVANY = 0x16;
-constexpr UCHAR NCBCHAINSEND = 0x17;
-constexpr UCHAR NCBDGSEND = 0x20;
-constexpr UCHAR NCBDGRECV = 0x21;
-constexpr UCHAR NCBDGSENDBC = 0x22;
-constexpr UCHAR NCBDGRECVBC = 0x23;
-constexpr UCHAR NCBADDNAME = 0x30;
-constexpr UCHAR NCBDELNAME = 0x31;
-constexpr UCHAR NCBRESET = 0x32;
-constexpr UCHAR NCBASTAT = 0x33;
-constexpr UCHAR NCBSSTAT = 0x34;
-constexpr UCHAR NCBCANCEL = 0x35;
-constexpr UCHAR NCBADDGRNAME = 0x36;
-constexpr UCHAR NCBENUM = 0x37;
-constexpr UCHAR NCBUNLINK = 0x70;
-constexpr UCHAR NCBSENDNA = 0x71;
-constexpr UCHAR NCBCHAINSENDNA = 0x72;
-constexpr UCHAR NCBLANSTALERT = 0x73;
-constexpr UCHAR NCBACTION = 0x77;
-constexpr UCHAR NCBFINDNAME = 0x78;
-constexpr UCHAR NCBTRACE = 0x79;
-constexpr UCHAR ASYNCH = 0x80;
+#define NCBCALL ((UCHAR)0x10)
+#define NCBLISTEN ((UCHAR)0x11)
+#define NCBHANGUP ((UCHAR)0x12)
+#define NCBSEND ((UCHAR)0x14)
+#define NCBRECV ((UCHAR)0x15)
+#define NCBRECVANY ((UCHAR)0x16)
+#define NCBCHAINSEND ((UCHAR)0x17)
+#define NCBDGSEND ((UCHAR)0x20)
+#define NCBDGRECV ((UCHAR)0x21)
+#define NCBDGSENDBC ((UCHAR)0x22)
+#define NCBDGRECVBC ((UCHAR)0x23)
+#define NCBADDNAME ((UCHAR)0x30)
+#define NCBDELNAME ((UCHAR)0x31)
+#define NCBRESET ((UCHAR)0x32)
+#define NCBASTAT ((UCHAR)0x33)
+#define NCBSSTAT ((UCHAR)0x34)
+#define NCBCANCEL ((UCHAR)0x35)
+#define NCBADDGRNAME ((UCHAR)0x36)
+#define NCBENUM ((UCHAR)0x37)
+#define NCBUNLINK ((UCHAR)0x70)
+#define NCBSENDNA ((UCHAR)0x71)
+#define NCBCHAINSENDNA ((UCHAR)0x72)
+#define NCBLANSTALERT ((UCHAR)0x73)
+#define NCBACTION ((UCHAR)0x77)
+#define NCBFINDNAME ((UCHAR)0x78)
+#define NCBTRACE ((UCHAR)0x79)
+#define ASYNCH ((UCHAR)0x80)
 
 // Return codes.
-constexpr UCHAR NRC_GOODRET = 0x00;
-constexpr UCHAR NRC_BUFLEN = 0x01;
-constexpr UCHAR NRC_ILLCMD = 0x03;
-constexpr UCHAR NRC_CMDTMO = 0x05;
-constexpr UCHAR NRC_INCOMP = 0x06;
-constexpr UCHAR NRC_BADDR = 0x07;
-constexpr UCHAR NRC_SNUMOUT = 0x08;
-constexpr UCHAR NRC_NORES = 0x09;
-constexpr UCHAR NRC_SCLOSED = 0x0A;
-constexpr UCHAR NRC_CMDCAN = 0x0B;
-constexpr UCHAR NRC_DUPNAME = 0x0D;
-constexpr UCHAR NRC_NAMTFUL = 0x0E;
-constexpr UCHAR NRC_ACTSES = 0x0F;
-constexpr UCHAR NRC_LOCTFUL = 0x11;
-constexpr UCHAR NRC_REMTFUL = 0x12;
-constexpr UCHAR NRC_ILLNN = 0x13;
-constexpr UCHAR NRC_NOCALL = 0x14;
-constexpr UCHAR NRC_NOWILD = 0x15;
-constexpr UCHAR NRC_INUSE = 0x16;
-constexpr UCHAR NRC_NAMERR = 0x17;
-constexpr UCHAR NRC_SABORT = 0x18;
-constexpr UCHAR NRC_NAMCONF = 0x19;
-constexpr UCHAR NRC_IFBUSY = 0x21;
-constexpr UCHAR NRC_TOOMANY = 0x22;
-constexpr UCHAR NRC_BRIDGE = 0x23;
-constexpr UCHAR NRC_CANOCCR = 0x24;
-constexpr UCHAR NRC_CANCEL = 0x26;
-constexpr UCHAR NRC_DUPENV = 0x30;
-constexpr UCHAR NRC_ENVNOTDEF = 0x34;
-constexpr UCHAR NRC_OSRESNOTAV = 0x35;
-constexpr UCHAR NRC_MAXAPPS = 0x36;
-constexpr UCHAR NRC_NOSAPS = 0x37;
-constexpr UCHAR NRC_NORESOURCES = 0x38;
-constexpr UCHAR NRC_INVADDRESS = 0x39;
-constexpr UCHAR NRC_INVDDID = 0x3B;
-constexpr UCHAR NRC_LOCKFAIL = 0x3C;
-constexpr UCHAR NRC_OPENERR = 0x3F;
-constexpr UCHAR NRC_SYSTEM = 0x40;
-constexpr UCHAR NRC_PENDING = 0xFF;
+#define NRC_GOODRET ((UCHAR)0x00)
+#define NRC_BUFLEN ((UCHAR)0x01)
+#define NRC_ILLCMD ((UCHAR)0x03)
+#define NRC_CMDTMO ((UCHAR)0x05)
+#define NRC_INCOMP ((UCHAR)0x06)
+#define NRC_BADDR ((UCHAR)0x07)
+#define NRC_SNUMOUT ((UCHAR)0x08)
+#define NRC_NORES ((UCHAR)0x09)
+#define NRC_SCLOSED ((UCHAR)0x0A)
+#define NRC_CMDCAN ((UCHAR)0x0B)
+#define NRC_DUPNAME ((UCHAR)0x0D)
+#define NRC_NAMTFUL ((UCHAR)0x0E)
+#define NRC_ACTSES ((UCHAR)0x0F)
+#define NRC_LOCTFUL ((UCHAR)0x11)
+#define NRC_REMTFUL ((UCHAR)0x12)
+#define NRC_ILLNN ((UCHAR)0x13)
+#define NRC_NOCALL ((UCHAR)0x14)
+#define NRC_NOWILD ((UCHAR)0x15)
+#define NRC_INUSE ((UCHAR)0x16)
+#define NRC_NAMERR ((UCHAR)0x17)
+#define NRC_SABORT ((UCHAR)0x18)
+#define NRC_NAMCONF ((UCHAR)0x19)
+#define NRC_IFBUSY ((UCHAR)0x21)
+#define NRC_TOOMANY ((UCHAR)0x22)
+#define NRC_BRIDGE ((UCHAR)0x23)
+#define NRC_CANOCCR ((UCHAR)0x24)
+#define NRC_CANCEL ((UCHAR)0x26)
+#define NRC_DUPENV ((UCHAR)0x30)
+#define NRC_ENVNOTDEF ((UCHAR)0x34)
+#define NRC_OSRESNOTAV ((UCHAR)0x35)
+#define NRC_MAXAPPS ((UCHAR)0x36)
+#define NRC_NOSAPS ((UCHAR)0x37)
+#define NRC_NORESOURCES ((UCHAR)0x38)
+#define NRC_INVADDRESS ((UCHAR)0x39)
+#define NRC_INVDDID ((UCHAR)0x3B)
+#define NRC_LOCKFAIL ((UCHAR)0x3C)
+#define NRC_OPENERR ((UCHAR)0x3F)
+#define NRC_SYSTEM ((UCHAR)0x40)
+#define NRC_PENDING ((UCHAR)0xFF)
 
 // Name flags of NAME_BUFFER.
-constexpr UCHAR UNIQUE_NAME = 0x00;
-constexpr UCHAR GROUP_NAME = 0x80;
-constexpr UCHAR NAME_FLAGS_MASK = 0x87;
-constexpr UCHAR REGISTERING = 0;
-constexpr UCHAR REGISTERED = 4;
-constexpr UCHAR DEREGISTERED = 5;
-constexpr UCHAR DUPLICATE = 6;
-constexpr UCHAR DUPLICATE_DEREG = 7;
+#define UNIQUE_NAME ((UCHAR)0x00)
+#define GROUP_NAME ((UCHAR)0x80)
+#define NAME_FLAGS_MASK ((UCHAR)0x87)
+#define REGISTERING ((UCHAR)0)
+#define REGISTERED ((UCHAR)4)
+#define DEREGISTERED ((UCHAR)5)
+#define DUPLICATE ((UCHAR)6)
+#define DUPLICATE_DEREG ((UCHAR)7)
 
 // Session states of SESSION_BUFFER.
-constexpr UCHAR LISTEN_OUTSTANDING = 1;
-constexpr UCHAR CALL_PENDING = 2;
-constexpr UCHAR SESSION_ESTABLISHED = 3;
-constexpr UCHAR HANGUP_PENDING = 4;
-constexpr UCHAR HANGUP_COMPLETE = 5;
-constexpr UCHAR SESSION_ABORTED = 6;
+#define LISTEN_OUTSTANDING ((UCHAR)1)
+#define CALL_PENDING ((UCHAR)2)
+#define SESSION_ESTABLISHED ((UCHAR)3)
+#define HANGUP_PENDING ((UCHAR)4)
+#define HANGUP_COMPLETE ((UCHAR)5)
+#define SESSION_ABORTED ((UCHAR)6)
 
+typedef struct NCB NCB;
 struct NCB {
     UCHAR ncb_command;
     UCHAR ncb_retcode;
@@ -123,9 +176,9 @@ struct NCB {
     UCHAR ncb_reserve[18];
     HANDLE ncb_event;
 };
-using PNCB = NCB *;
+typedef NCB *PNCB;
 
-struct ADAPTER_STATUS {
+typedef struct ADAPTER_STATUS {
     UCHAR adapter_address[6];
     UCHAR rev_major;
     UCHAR reserved0;
@@ -153,89 +206,116 @@ struct ADAPTER_STATUS {
     WORD max_sess;
     WORD max_sess_pkt_size;
     WORD name_count;
-};
+} ADAPTER_STATUS;
 
-struct NAME_BUFFER {
+typedef struct NAME_BUFFER {
     UCHAR name[NCBNAMSZ];
     UCHAR name_num;
     UCHAR name_flags;
-};
+} NAME_BUFFER;
 
-struct SESSION_HEADER {
+typedef struct SESSION_HEADER {
     UCHAR sess_name;
     UCHAR num_sess;
     UCHAR rcv_dg_outstanding;
     UCHAR rcv_any_outstanding;
-};
+} SESSION_HEADER;
 
-struct SESSION_BUFFER {
+typedef struct SESSION_BUFFER {
     UCHAR lsn;
     UCHAR state;
     UCHAR local_name[NCBNAMSZ];
     UCHAR remote_name[NCBNAMSZ];
     UCHAR rcvs_outstanding;
     UCHAR sends_outstanding;
-};
+} SESSION_BUFFER;
 
-struct LANA_ENUM {
+typedef struct LANA_ENUM {
     UCHAR length;
     UCHAR lana[MAX_LANA + 1];
-};
+} LANA_ENUM;
 
 // Executes one control block. The synchronous forms return when the command
 // has completed; the return value equals ncb_retcode. The asynchronous forms
-// return NRC_GOODRET once accepted (or the error found at once) and complete
-// later on the provider's thread through ncb_post or ncb_event.
-UCHAR Netbios(PNCB pncb);
+// complete as described at the top of this file.
+NB30_API UCHAR Netbios(PNCB pncb);
 
-static_assert(sizeof(void *) != 8 || sizeof(NCB) == 96);
-static_assert(offsetof(NCB, ncb_retcode) == 1);
-static_assert(offsetof(NCB, ncb_lsn) == 2);
-static_assert(offsetof(NCB, ncb_num) == 3);
-static_assert(sizeof(void *) != 8 || offsetof(NCB, ncb_buffer) == 8);
-static_assert(sizeof(void *) != 8 || offsetof(NCB, ncb_length) == 16);
-static_assert(sizeof(void *) != 8 || offsetof(NCB, ncb_callname) == 18);
-static_assert(sizeof(void *) != 8 || offsetof(NCB, ncb_name) == 34);
-static_assert(sizeof(void *) != 8 || offsetof(NCB, ncb_rto) == 50);
-static_assert(sizeof(void *) != 8 || offsetof(NCB, ncb_sto) == 51);
-static_assert(sizeof(void *) != 8 || offsetof(NCB, ncb_post) == 56);
-static_assert(sizeof(void *) != 8 || offsetof(NCB, ncb_lana_num) == 64);
-static_assert(sizeof(void *) != 8 || offsetof(NCB, ncb_cmd_cplt) == 65);
-static_assert(sizeof(void *) != 8 || offsetof(NCB, ncb_reserve) == 66);
-static_assert(sizeof(void *) != 8 || offsetof(NCB, ncb_event) == 88);
+// Completion events for ncb_event. An event starts cleared; Netbios() clears
+// it when it accepts an asynchronous block and sets it when that block
+// completes. It stays set until cleared again.
+#define NBT_WAIT_FOREVER ((DWORD)0xFFFFFFFF)
+// A new event, or NULL when out of memory.
+NB30_API HANDLE NbtEventCreate(void);
+// Frees an event no pending block refers to any more. NULL is ignored.
+NB30_API void NbtEventClose(HANDLE event);
+// Waits until the event is set or timeout_ms milliseconds have passed
+// (NBT_WAIT_FOREVER: no limit). Returns 1 if it is set, 0 on time-out.
+NB30_API int NbtEventWait(HANDLE event, DWORD timeout_ms);
+NB30_API void NbtEventReset(HANDLE event);
 
-static_assert(sizeof(ADAPTER_STATUS) == 60);
-static_assert(offsetof(ADAPTER_STATUS, rev_major) == 6);
-static_assert(offsetof(ADAPTER_STATUS, adapter_type) == 8);
-static_assert(offsetof(ADAPTER_STATUS, rev_minor) == 9);
-static_assert(offsetof(ADAPTER_STATUS, duration) == 10);
-static_assert(offsetof(ADAPTER_STATUS, frmr_recv) == 12);
-static_assert(offsetof(ADAPTER_STATUS, frmr_xmit) == 14);
-static_assert(offsetof(ADAPTER_STATUS, iframe_recv_err) == 16);
-static_assert(offsetof(ADAPTER_STATUS, xmit_aborts) == 18);
-static_assert(offsetof(ADAPTER_STATUS, xmit_success) == 20);
-static_assert(offsetof(ADAPTER_STATUS, recv_success) == 24);
-static_assert(offsetof(ADAPTER_STATUS, iframe_xmit_err) == 28);
-static_assert(offsetof(ADAPTER_STATUS, recv_buff_unavail) == 30);
-static_assert(offsetof(ADAPTER_STATUS, t1_timeouts) == 32);
-static_assert(offsetof(ADAPTER_STATUS, ti_timeouts) == 34);
-static_assert(offsetof(ADAPTER_STATUS, reserved1) == 36);
-static_assert(offsetof(ADAPTER_STATUS, free_ncbs) == 40);
-static_assert(offsetof(ADAPTER_STATUS, max_cfg_ncbs) == 42);
-static_assert(offsetof(ADAPTER_STATUS, max_ncbs) == 44);
-static_assert(offsetof(ADAPTER_STATUS, xmit_buf_unavail) == 46);
-static_assert(offsetof(ADAPTER_STATUS, max_dgram_size) == 48);
-static_assert(offsetof(ADAPTER_STATUS, pending_sess) == 50);
-static_assert(offsetof(ADAPTER_STATUS, max_cfg_sess) == 52);
-static_assert(offsetof(ADAPTER_STATUS, max_sess) == 54);
-static_assert(offsetof(ADAPTER_STATUS, max_sess_pkt_size) == 56);
-static_assert(offsetof(ADAPTER_STATUS, name_count) == 58);
-static_assert(sizeof(NAME_BUFFER) == 18);
-static_assert(offsetof(NAME_BUFFER, name_num) == 16);
-static_assert(offsetof(NAME_BUFFER, name_flags) == 17);
-static_assert(sizeof(SESSION_HEADER) == 4);
-static_assert(sizeof(SESSION_BUFFER) == 36);
-static_assert(offsetof(SESSION_BUFFER, local_name) == 2);
-static_assert(offsetof(SESSION_BUFFER, remote_name) == 18);
-static_assert(offsetof(SESSION_BUFFER, rcvs_outstanding) == 34);
-static_assert(sizeof(LANA_ENUM) == 256);
+#ifdef __cplusplus
+}  // extern "C"
+#endif
+
+// The layouts, checked where the compiler can: C11 and later, and C++.
+#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L)
+#ifdef __cplusplus
+#define NB30_LAYOUT(condition) static_assert(condition, #condition)
+#else
+#define NB30_LAYOUT(condition) _Static_assert(condition, #condition)
+#endif
+NB30_LAYOUT(sizeof(void *) != 8 || sizeof(NCB) == 96);
+NB30_LAYOUT(offsetof(NCB, ncb_retcode) == 1);
+NB30_LAYOUT(offsetof(NCB, ncb_lsn) == 2);
+NB30_LAYOUT(offsetof(NCB, ncb_num) == 3);
+NB30_LAYOUT(sizeof(void *) != 8 || offsetof(NCB, ncb_buffer) == 8);
+NB30_LAYOUT(sizeof(void *) != 8 || offsetof(NCB, ncb_length) == 16);
+NB30_LAYOUT(sizeof(void *) != 8 || offsetof(NCB, ncb_callname) == 18);
+NB30_LAYOUT(sizeof(void *) != 8 || offsetof(NCB, ncb_name) == 34);
+NB30_LAYOUT(sizeof(void *) != 8 || offsetof(NCB, ncb_rto) == 50);
+NB30_LAYOUT(sizeof(void *) != 8 || offsetof(NCB, ncb_sto) == 51);
+NB30_LAYOUT(sizeof(void *) != 8 || offsetof(NCB, ncb_post) == 56);
+NB30_LAYOUT(sizeof(void *) != 8 || offsetof(NCB, ncb_lana_num) == 64);
+NB30_LAYOUT(sizeof(void *) != 8 || offsetof(NCB, ncb_cmd_cplt) == 65);
+NB30_LAYOUT(sizeof(void *) != 8 || offsetof(NCB, ncb_reserve) == 66);
+NB30_LAYOUT(sizeof(void *) != 8 || offsetof(NCB, ncb_event) == 88);
+
+NB30_LAYOUT(sizeof(ADAPTER_STATUS) == 60);
+NB30_LAYOUT(offsetof(ADAPTER_STATUS, rev_major) == 6);
+NB30_LAYOUT(offsetof(ADAPTER_STATUS, adapter_type) == 8);
+NB30_LAYOUT(offsetof(ADAPTER_STATUS, rev_minor) == 9);
+NB30_LAYOUT(offsetof(ADAPTER_STATUS, duration) == 10);
+NB30_LAYOUT(offsetof(ADAPTER_STATUS, frmr_recv) == 12);
+NB30_LAYOUT(offsetof(ADAPTER_STATUS, frmr_xmit) == 14);
+NB30_LAYOUT(offsetof(ADAPTER_STATUS, iframe_recv_err) == 16);
+NB30_LAYOUT(offsetof(ADAPTER_STATUS, xmit_aborts) == 18);
+NB30_LAYOUT(offsetof(ADAPTER_STATUS, xmit_success) == 20);
+NB30_LAYOUT(offsetof(ADAPTER_STATUS, recv_success) == 24);
+NB30_LAYOUT(offsetof(ADAPTER_STATUS, iframe_xmit_err) == 28);
+NB30_LAYOUT(offsetof(ADAPTER_STATUS, recv_buff_unavail) == 30);
+NB30_LAYOUT(offsetof(ADAPTER_STATUS, t1_timeouts) == 32);
+NB30_LAYOUT(offsetof(ADAPTER_STATUS, ti_timeouts) == 34);
+NB30_LAYOUT(offsetof(ADAPTER_STATUS, reserved1) == 36);
+NB30_LAYOUT(offsetof(ADAPTER_STATUS, free_ncbs) == 40);
+NB30_LAYOUT(offsetof(ADAPTER_STATUS, max_cfg_ncbs) == 42);
+NB30_LAYOUT(offsetof(ADAPTER_STATUS, max_ncbs) == 44);
+NB30_LAYOUT(offsetof(ADAPTER_STATUS, xmit_buf_unavail) == 46);
+NB30_LAYOUT(offsetof(ADAPTER_STATUS, max_dgram_size) == 48);
+NB30_LAYOUT(offsetof(ADAPTER_STATUS, pending_sess) == 50);
+NB30_LAYOUT(offsetof(ADAPTER_STATUS, max_cfg_sess) == 52);
+NB30_LAYOUT(offsetof(ADAPTER_STATUS, max_sess) == 54);
+NB30_LAYOUT(offsetof(ADAPTER_STATUS, max_sess_pkt_size) == 56);
+NB30_LAYOUT(offsetof(ADAPTER_STATUS, name_count) == 58);
+NB30_LAYOUT(sizeof(NAME_BUFFER) == 18);
+NB30_LAYOUT(offsetof(NAME_BUFFER, name_num) == 16);
+NB30_LAYOUT(offsetof(NAME_BUFFER, name_flags) == 17);
+NB30_LAYOUT(sizeof(SESSION_HEADER) == 4);
+NB30_LAYOUT(sizeof(SESSION_BUFFER) == 36);
+NB30_LAYOUT(offsetof(SESSION_BUFFER, local_name) == 2);
+NB30_LAYOUT(offsetof(SESSION_BUFFER, remote_name) == 18);
+NB30_LAYOUT(offsetof(SESSION_BUFFER, rcvs_outstanding) == 34);
+NB30_LAYOUT(sizeof(LANA_ENUM) == 256);
+#undef NB30_LAYOUT
+#endif
+
+#endif  // KORVEL_NB30_H

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "bind_report.h"
 #include "io_thread.h"
 #include "name_service.h"
 #include "session_service.h"
@@ -16,9 +17,11 @@ constexpr auto kRetryDelay = std::chrono::milliseconds(100);
 
 // Ties a socket to the LANA's interface so broadcasts of other interfaces
 // with the same broadcast address stay out.
-bool BindToDevice(int fd, const std::string &interface_name) {
-    return setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, interface_name.c_str(),
-                      static_cast<socklen_t>(interface_name.size())) == 0;
+asio::error_code BindToDevice(int fd, const std::string &interface_name) {
+    if (setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, interface_name.c_str(),
+                   static_cast<socklen_t>(interface_name.size())) == 0)
+        return {};
+    return {errno, asio::error::get_system_category()};
 }
 
 std::size_t Slot(Service service) {
@@ -62,19 +65,37 @@ UCHAR Node::Bind(std::uint8_t preferred_host) {
     asio::error_code ec;
     name_port_ = lana_.loopback ? settings_.loopback_name_port : settings_.name_port;
     session_port_ = lana_.loopback ? settings_.loopback_session_port : settings_.session_port;
+    BindFailure why{.lana = lana_.number,
+                    .interface_name = lana_.loopback ? std::string() : lana_.interface_name,
+                    .step = "bind",
+                    .address = lana_.broadcast,
+                    .port = name_port_,
+                    .tcp = false,
+                    .error = {}};
+    // The operator learns why a reset fails; the caller only sees the code.
+    auto refused = [&why](const char *step, asio::error_code error, UCHAR rc) {
+        why.step = step;
+        why.error = error;
+        ReportBindFailure(why);
+        return rc;
+    };
 
     // Every node on the segment shares the broadcast address's port.
     broadcast_.open(asio::ip::udp::v4(), ec);
-    if (ec) return NRC_OSRESNOTAV;
+    if (ec) return refused("open a socket for", ec, NRC_OSRESNOTAV);
     broadcast_.set_option(asio::socket_base::reuse_address(true), ec);
-    if (!lana_.loopback && !BindToDevice(broadcast_.native_handle(), lana_.interface_name))
-        return NRC_OPENERR;
+    if (!lana_.loopback) {
+        ec = BindToDevice(broadcast_.native_handle(), lana_.interface_name);
+        if (ec) return refused(kTieStep, ec, NRC_OPENERR);
+    }
     broadcast_.bind({lana_.broadcast, name_port_}, ec);
-    if (ec) return NRC_OPENERR;
+    if (ec) return refused("bind", ec, NRC_OPENERR);
 
     if (!lana_.loopback) {
         mac_ = lana_.mac;
-        return BindAt(lana_.address) ? NRC_GOODRET : NRC_OPENERR;
+        if (BindAt(lana_.address, &why)) return NRC_GOODRET;
+        ReportBindFailure(why);
+        return NRC_OPENERR;
     }
 
     // LANA 0: the first 127.0.0.N whose unicast ports are free. The unicast
@@ -86,18 +107,26 @@ UCHAR Node::Bind(std::uint8_t preferred_host) {
     for (int n = settings_.loopback_first; n <= settings_.loopback_last && n >= 1 && n <= 254; ++n)
         if (n != preferred_host) candidates.push_back(static_cast<std::uint8_t>(n));
     for (std::uint8_t n : candidates) {
-        if (BindAt(asio::ip::address_v4((127u << 24) | n))) {
+        if (BindAt(asio::ip::address_v4((127u << 24) | n), &why)) {
             host_number_ = n;
             mac_ = {0x02, 0x00, 0x7F, 0x00, 0x00, n};
             return NRC_GOODRET;
         }
     }
+    // Every address refused: the last one's reason stands for all.
+    if (!candidates.empty()) ReportBindFailure(why);
     return NRC_OPENERR;
 }
 
-bool Node::BindAt(const asio::ip::address_v4 &address) {
+bool Node::BindAt(const asio::ip::address_v4 &address, BindFailure *why) {
     asio::error_code ec;
-    auto give_up = [this] {
+    auto give_up = [this, why, &address](const char *step, std::uint16_t port, bool tcp,
+                                         asio::error_code error) {
+        why->step = step;
+        why->address = address;
+        why->port = port;
+        why->tcp = tcp;
+        why->error = error;
         asio::error_code ignored;
         unicast_.close(ignored);
         listener_.close(ignored);
@@ -105,25 +134,31 @@ bool Node::BindAt(const asio::ip::address_v4 &address) {
     };
 
     unicast_.open(asio::ip::udp::v4(), ec);
-    if (ec) return give_up();
+    if (ec) return give_up("open a socket for", name_port_, false, ec);
     unicast_.set_option(asio::socket_base::broadcast(true), ec);
-    if (ec) return give_up();
-    if (!lana_.loopback && !BindToDevice(unicast_.native_handle(), lana_.interface_name)) return give_up();
+    if (ec) return give_up("open a socket for", name_port_, false, ec);
+    if (!lana_.loopback) {
+        ec = BindToDevice(unicast_.native_handle(), lana_.interface_name);
+        if (ec) return give_up(kTieStep, name_port_, false, ec);
+    }
     unicast_.bind({address, name_port_}, ec);
-    if (ec) return give_up();
+    if (ec) return give_up("bind", name_port_, false, ec);
     unicast_.non_blocking(true, ec);
-    if (ec) return give_up();
+    if (ec) return give_up("open a socket for", name_port_, false, ec);
 
     listener_.open(asio::ip::tcp::v4(), ec);
-    if (ec) return give_up();
+    if (ec) return give_up("open a socket for", session_port_, true, ec);
     // Lets a reset rebind while old connections sit in TIME_WAIT; a second
     // listener on the same address and port is still refused.
     listener_.set_option(asio::socket_base::reuse_address(true), ec);
-    if (!lana_.loopback && !BindToDevice(listener_.native_handle(), lana_.interface_name)) return give_up();
+    if (!lana_.loopback) {
+        ec = BindToDevice(listener_.native_handle(), lana_.interface_name);
+        if (ec) return give_up(kTieStep, session_port_, true, ec);
+    }
     listener_.bind({address, session_port_}, ec);
-    if (ec) return give_up();
+    if (ec) return give_up("bind", session_port_, true, ec);
     listener_.listen(asio::socket_base::max_listen_connections, ec);
-    if (ec) return give_up();
+    if (ec) return give_up("listen on", session_port_, true, ec);
 
     address_ = address;
     return true;

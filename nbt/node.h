@@ -34,6 +34,7 @@ namespace nbt {
 
 class NameService;
 class SessionService;
+struct BindFailure;
 
 // What NCBRESET asked for (callname bytes 0..3); 0 became the default and
 // values above 254 were clamped to 254.
@@ -123,7 +124,9 @@ public:
 
 private:
     UCHAR Bind(std::uint8_t preferred_host);
-    bool BindAt(const asio::ip::address_v4 &address);
+    // Binds the unicast and session sockets at address; on failure closes
+    // them and says in *why which step failed.
+    bool BindAt(const asio::ip::address_v4 &address, BindFailure *why);
     void StartServices();
     void ReceiveOn(asio::ip::udp::socket &socket, std::vector<std::uint8_t> &buffer,
                    asio::ip::udp::endpoint &from, bool broadcast_socket);

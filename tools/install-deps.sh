@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth adwaita-icon-theme fonts-dejavu-core x11-utils desktop-file-utils
   iproute2 samba smbclient tshark procps
+  build-essential dpkg-dev debhelper lintian appstream libcap2-bin
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -2,16 +2,21 @@
 # Installs what is missing, builds and runs every test: the debug build, the
 # same tests under AddressSanitizer and UndefinedBehaviorSanitizer, a bounded
 # run of each fuzzer over the wire parsers, and the optimised build of every
-# target (built only: it holds the benchmarks, and -O3 finds its own warnings).
-#   tools/run-tests.sh [default|sanitize|release|fuzz]...   (all four when none given)
+# target (built only: it holds the benchmarks, and -O3 finds its own warnings),
+# and the Debian packages built and checked (tools/check-packages.sh).
+#   tools/run-tests.sh [default|sanitize|release|package|fuzz]...   (all when none given)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(default sanitize release fuzz)
+[ ${#presets[@]} -gt 0 ] || presets=(default sanitize release package fuzz)
 jobs=$(nproc)
 for preset in "${presets[@]}"; do
   echo "=== $preset ==="
+  if [ "$preset" = package ]; then
+    tools/check-packages.sh
+    continue
+  fi
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   case "$preset" in

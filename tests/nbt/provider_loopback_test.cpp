@@ -1,6 +1,7 @@
 // The loopback LANA as a node per provider and per process: each takes its
 // own 127.0.0.N, and ports it cannot bind make the reset fail cleanly.
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -154,17 +155,33 @@ TEST(ProviderLoopback, TakenPortsFailTheResetWithOpenError) {
     asio::io_context io;
     const asio::ip::address_v4 only((127u << 24) | 200);
 
+    // The operator reads why on standard error: the address, the port, and
+    // who holds it (this process).
+    const std::string holder = "already in use by ";
+    const std::string pid = "(pid " + std::to_string(getpid()) + ")";
     {  // the unicast name port is taken
         asio::ip::udp::socket taken(io, asio::ip::udp::endpoint(only, settings.loopback_name_port));
         Provider provider(settings);
+        ::testing::internal::CaptureStderr();
         EXPECT_EQ(ResetLana(provider), NRC_OPENERR);
+        const std::string why = ::testing::internal::GetCapturedStderr();
+        EXPECT_THAT(why,
+                    ::testing::HasSubstr("cannot bind 127.0.0.200 port " +
+                                         std::to_string(settings.loopback_name_port) + "/udp: " + holder));
+        EXPECT_THAT(why, ::testing::HasSubstr(pid));
         NCB after = testing::MakeNcb(NCBADDNAME);
         EXPECT_EQ(provider.Netbios(&after), NRC_ENVNOTDEF);
     }
     {  // the session port is taken by a listener
         asio::ip::tcp::acceptor taken(io, asio::ip::tcp::endpoint(only, settings.loopback_session_port));
         Provider provider(settings);
+        ::testing::internal::CaptureStderr();
         EXPECT_EQ(ResetLana(provider), NRC_OPENERR);
+        const std::string why = ::testing::internal::GetCapturedStderr();
+        EXPECT_THAT(why,
+                    ::testing::HasSubstr("cannot bind 127.0.0.200 port " +
+                                         std::to_string(settings.loopback_session_port) + "/tcp: " + holder));
+        EXPECT_THAT(why, ::testing::HasSubstr(pid));
     }
     {  // the broadcast port is held without address sharing
         asio::ip::udp::socket taken(io, asio::ip::udp::endpoint(asio::ip::make_address_v4("127.255.255.255"),

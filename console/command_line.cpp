@@ -1,0 +1,42 @@
+#include "command_line.h"
+
+#include <cstring>
+
+#include "version_info.h"
+
+namespace command_line {
+namespace {
+
+constexpr const char kUsage[] =
+    "Usage: korvel [OPTION]\n"
+    "Test console for NetBIOS over TCP/IP: reset a LAN adapter, add and delete names,\n"
+    "listen, call, send and receive, and read the session and adapter status reports.\n"
+    "\n"
+    "      --help     display this help and exit\n"
+    "      --version  output version information and exit\n"
+    "\n"
+    "LANA 0 is the loopback adapter and needs no privilege. LANAs 1 and up are the\n"
+    "IPv4 interfaces; they use ports 137/udp and 139/tcp, for which korvel needs\n"
+    "root or the capability CAP_NET_BIND_SERVICE (the Debian package grants it).\n"
+    "When a reset cannot bind, the reason goes to standard error and the journal.\n"
+    "\n"
+    "See korvel(1).\n";
+
+}  // namespace
+
+std::optional<int> Answer(int argc, const char *const *argv, std::ostream &out) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0) {
+            out << kUsage;
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            out << "korvel " << version_info::kProductVersion << "\n"
+                << version_info::kLegalCopyright << "\n";
+            return 0;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace command_line

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# The packaging stage of the test run: builds the three Debian packages into a
+# scratch folder (never into the tree), and checks them as a user of the
+# packages would meet them: lintian at its default level, no error and no
+# warning; the desktop entry and the AppStream entry through their
+# validators; the capability grant in the console's postinst; and a C program
+# built with pkg-config against the unpacked library packages, run on LANA 0.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+debs=$scratch/debs root=$scratch/root
+
+tools/build-packages.sh "$debs" >"$scratch/build.log" 2>&1 || { tail -50 "$scratch/build.log"; exit 1; }
+ls -1 "$debs"
+for package in korvel libkorvel-netbios1 libkorvel-netbios-dev; do
+  ls "$debs/${package}"_*.deb >/dev/null || { echo "package $package was not built" >&2; exit 1; }
+done
+
+echo "--- lintian"
+lintian --fail-on error,warning "$debs"/*.deb
+echo "lintian: no errors, no warnings"
+
+mkdir -p "$root"
+for deb in "$debs"/*.deb; do dpkg-deb -x "$deb" "$root"; done
+echo "--- desktop-file-validate"
+desktop-file-validate "$root/usr/share/applications/korvel.desktop"
+echo "--- appstreamcli validate"
+appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml
+
+echo "--- postinst"
+dpkg-deb -e "$debs"/korvel_*.deb "$scratch/control"
+grep -q 'setcap cap_net_bind_service+ep /usr/bin/korvel' "$scratch/control/postinst"
+echo "the console's postinst grants cap_net_bind_service"
+
+echo "--- C program on the packages"
+tests/package/build_client.sh "$root" "${CC:-cc}"
+"$root/netbios_client" 0 async
+# The plain closing line a test run ends with: the six checks above.
+echo "packages: 6 passed, 0 failed"
