@@ -127,7 +127,8 @@ int RunScan(Context &context, const ParsedArgs &args) {
             ++asked;
             ++waiting;
         }
-        progress.Show(done, range->size(), std::to_string(hosts.size()) + " answered");
+        progress.Show(done, range->size(),
+                      std::to_string(asked) + " asked, " + std::to_string(hosts.size()) + " answered");
         if (next == range->size() && waiting == 0) break;
 
         // Wake for the next request, or for the first address to run out of time.
