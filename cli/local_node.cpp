@@ -2,8 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 namespace cli {
+namespace {
+
+constexpr std::chrono::milliseconds kReleaseRepeats{550};
+
+}  // namespace
 
 UCHAR LocalNode::Reset(UCHAR sessions, UCHAR pending_ncbs, UCHAR names, bool name_number_1) {
     NCB ncb{};
@@ -63,11 +69,15 @@ std::vector<UCHAR> &LocalNode::NewBuffer(std::size_t size) {
 void LocalNode::Cleanup() {
     if (!reset_) return;
     while (!sessions_.empty()) Hangup(sessions_.back());
+    const bool releasing = !names_.empty();
     while (!names_.empty()) {
         const NameField name = names_.back();
         DeleteName(name);
         std::erase(names_, name);
     }
+    // The provider broadcasts each release three times, 250 ms apart; the
+    // reset below would cut that short.
+    if (releasing) std::this_thread::sleep_for(kReleaseRepeats);
     NCB ncb{};
     ncb.ncb_command = NCBRESET;
     ncb.ncb_lana_num = lana_;

@@ -1,7 +1,8 @@
 // This process's node on one LANA: the reset, the names it adds and the
 // sessions it opens, all undone on the way out (Cleanup, or the
-// destructor): sessions hung up, names deleted (released on the wire), and
-// a final free-only reset that ends whatever is still pending.
+// destructor): sessions hung up, names deleted (released on the wire, all
+// three broadcasts), and a final free-only reset that ends whatever is
+// still pending.
 #pragma once
 
 #include <deque>

@@ -1,6 +1,7 @@
 // korvel-nb: the Korvel NetBIOS provider from the command line.
 //   korvel-nb [--lana N] [--timeout SECONDS] [--json] COMMAND [ARGS...]
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -61,6 +62,9 @@ int UsageError(const std::string &message) {
 
 int main(int argc, char **argv) {
     cli::InstallInterruptHandling();
+    // A reader that goes away (korvel-nb ... | head) must not stop the
+    // cleanup: names would stay registered.
+    std::signal(SIGPIPE, SIG_IGN);
     std::vector<std::string> words(argv + 1, argv + argc);
 
     // The command is the first word that is neither a global option nor its value.
