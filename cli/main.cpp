@@ -70,6 +70,11 @@ int main(int argc, char **argv) {
     // The command is the first word that is neither a global option nor its value.
     std::size_t at = 0;
     while (at < words.size() && words[at].rfind("--", 0) == 0 && words[at] != "--") {
+        const std::string option = words[at].substr(2, words[at].find('=') - 2);
+        const bool global = std::any_of(kGlobalOptions.begin(), kGlobalOptions.end(),
+                                        [&](const cli::OptionSpec &spec) { return spec.name == option; });
+        if (!global)
+            return UsageError("unknown option '--" + option + "' (a command's options come after it)");
         if ((words[at] == "--lana" || words[at] == "--timeout") && at + 1 < words.size()) ++at;
         ++at;
     }
