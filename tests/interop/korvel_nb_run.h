@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -48,7 +49,8 @@ inline NbRun RunNb(const Lab &lab, int host, const std::string &args) {
 class NbBackground {
 public:
     NbBackground(const Lab &lab, int host, const std::string &args) : files_(NbFiles(lab)) {
-        pid_ = std::stoi("0" + lab.Exec(host, NbCommand(args, files_) + " & echo $!"));
+        const std::string pid = lab.Exec(host, NbCommand(args, files_) + " & echo $!");
+        pid_ = std::atoi(pid.c_str());
     }
     ~NbBackground() {
         if (Running()) ::kill(pid_, SIGKILL);

@@ -53,9 +53,9 @@ TEST_F(SessionInterop, CallSmbdAndReadItsNegotiateReplyIn64BytePieces) {
     const NbRun run = netlab::RunNb(
         lab(), kKorvelHost, "--json call SAMBA1 --as KORVEL2 --file " + request + " --receive --buffer 64");
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(
-        run.Jq("[.sent, .received.hex[0:8], .hangup]"),
-        "[" + std::to_string(SmbNegotiate().size()) + ",\"fe534d42\",\"NRC_GOODRET\"]")  // an SMB2 header
+    EXPECT_EQ(run.Jq("[.sent, .received.hex[0:8], .hangup]"),
+              std::string("[") + std::to_string(SmbNegotiate().size()) +
+                  ",\"fe534d42\",\"NRC_GOODRET\"]")  // an SMB2 header
         << run.out;
     // NRC_INCOMP for every full piece, then NRC_GOODRET with what is left.
     EXPECT_EQ(run.Jq("[.received.pieces[:-1][] | select(.rc != \"NRC_INCOMP\" or .length != 64)] | length"),
