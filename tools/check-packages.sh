@@ -30,8 +30,11 @@ appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml
 
 echo "--- postinst"
 dpkg-deb -e "$debs"/korvel_*.deb "$scratch/control"
-grep -q 'setcap cap_net_bind_service+ep /usr/bin/korvel' "$scratch/control/postinst"
-echo "the console's postinst grants cap_net_bind_service"
+grep -q 'setcap cap_net_bind_service+ep' "$scratch/control/postinst"
+for program in /usr/bin/korvel /usr/bin/korvel-nb; do
+    [ -x "$root$program" ] && grep -q "$program" "$scratch/control/postinst"
+done
+echo "the console package's postinst grants cap_net_bind_service to korvel and korvel-nb"
 
 echo "--- C program on the packages"
 tests/package/build_client.sh "$root" "${CC:-cc}"

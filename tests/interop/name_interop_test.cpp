@@ -1,15 +1,14 @@
 // The name service against real peers in a lab of network namespaces:
-// Samba's nmbd and nmblookup on one side, a Korvel node (korvel_node_tool
-// run inside a lab host) on the other, and tshark judging every packet the
-// Korvel node puts on the wire.
+// Samba's nmbd and nmblookup on one side, Korvel nodes (korvel-nb runs
+// inside a lab host) on the other, and tshark judging every packet the
+// Korvel nodes put on the wire. Adapter status three ways is in
+// korvel_nb_interop_test.cpp.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
+#include "korvel_nb_run.h"
 #include "lab_capture.h"
 #include "lab_suite.h"
 
@@ -25,35 +24,11 @@ constexpr int kToolHost = 3;
 using netlab::Contains;
 using netlab::ReadFile;
 
-// A Korvel node kept running in the background while peers talk to it.
-class BackgroundNode {
-public:
-    BackgroundNode(const std::string &commands) {
-        output_ = LabSuite::lab().state() + "/node-" + std::to_string(++counter_) + ".out";
-        stop_ = output_ + ".stop";
-        std::remove(stop_.c_str());
-        LabSuite::lab().Exec(kKorvelHost, std::string(KORVEL_NODE_TOOL) + " " + commands +
-                                              " ready hold-until " + stop_ + " >" + output_ + " 2>&1 &");
-        for (int i = 0; i < 100 && !Contains(Output(), "ready") && !Contains(Output(), "done"); ++i)
-            std::this_thread::sleep_for(100ms);
-    }
-    ~BackgroundNode() { Stop(); }
-    std::string Stop() {
-        std::ofstream(stop_.c_str()) << "stop";
-        for (int i = 0; i < 100 && !Contains(Output(), "done"); ++i) std::this_thread::sleep_for(50ms);
-        return Output();
-    }
-    std::string Output() const { return ReadFile(output_); }
-    bool ready() const { return Contains(Output(), "ready"); }
-
-private:
-    static inline int counter_ = 0;
-    std::string output_, stop_;
+// A node holding `names` (korvel-nb hold) while peers talk to it.
+struct HeldNames : netlab::NbBackground {
+    explicit HeldNames(const std::string &names)
+        : NbBackground(LabSuite::lab(), kKorvelHost, "hold " + names) {}
 };
-
-std::string RunNode(const std::string &commands) {
-    return LabSuite::lab().Exec(kKorvelHost, std::string(KORVEL_NODE_TOOL) + " " + commands);
-}
 
 class NameInterop : public LabSuite {
 protected:
@@ -63,9 +38,8 @@ protected:
 };
 
 TEST_F(NameInterop, NmblookupSeesTheKorvelNode) {
-    BackgroundNode node("add KORVEL1");
-    ASSERT_TRUE(node.ready()) << node.Output();
-    ASSERT_TRUE(Contains(node.Output(), "add KORVEL1 0x00")) << node.Output();
+    HeldNames node("KORVEL1");
+    ASSERT_TRUE(node.WaitFor("holding KORVEL1<20>")) << node.Err();
 
     std::string status = Nmblookup(kToolHost, "-A " + netlab::Lab::Address(kKorvelHost));
     EXPECT_TRUE(Contains(status, "KORVEL1         <20> -         B <ACTIVE>")) << status;
@@ -77,69 +51,45 @@ TEST_F(NameInterop, NmblookupSeesTheKorvelNode) {
     EXPECT_TRUE(Contains(missing, "name_query failed")) << missing;
 }
 
-TEST_F(NameInterop, StatusOfSambaByNameAddressAndAdapterAddress) {
-    // No neighbour entry yet: the adapter address is found by asking around.
-    lab().Exec(kKorvelHost, "ip neigh flush all");
-    std::string mac = netlab::Lab::Mac(kSambaHost);
-    mac.erase(std::remove(mac.begin(), mac.end(), ':'), mac.end());
-    std::string out = RunNode("astat-mac " + mac + " astat SAMBA1 astat " + netlab::Lab::Address(kSambaHost));
-    std::istringstream lines(out);
-    std::string line;
-    int answers = 0;
-    bool in_answer = false;
-    bool saw_server_name = false;
-    while (std::getline(lines, line)) {
-        if (line.rfind("astat ", 0) == 0) {
-            if (in_answer) {
-                EXPECT_TRUE(saw_server_name) << out;
-            }
-            in_answer = Contains(line, "astat 0x00");
-            EXPECT_TRUE(in_answer) << line;
-            answers += in_answer;
-            saw_server_name = false;
-        }
-        if (Contains(line, "name SAMBA1         <20> num=0 flags=0x04")) saw_server_name = true;
-        if (Contains(line, "LAB            <00>")) {
-            EXPECT_TRUE(Contains(line, "flags=0x84")) << line;
-        }
-    }
-    EXPECT_TRUE(saw_server_name) << out;
-    EXPECT_EQ(answers, 3) << out;
-}
-
 TEST_F(NameInterop, SambaDefendsItsNameAndKorvelDefendsItsOwn) {
-    std::string out = RunNode("add SAMBA1 astat '*'");
-    EXPECT_TRUE(Contains(out, "add SAMBA1 0x16")) << out;
-    EXPECT_FALSE(Contains(out, "name SAMBA1")) << "a refused name is not in our table\n" << out;
+    const netlab::NbRun refused = netlab::RunNb(lab(), kKorvelHost, "hold SAMBA1");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(Contains(refused.err, "add SAMBA1<20>: NRC_INUSE (0x16)")) << refused.err;
 
     // Korvel holds SAMBA2<20> first; an nmbd starting with that name is refused.
-    BackgroundNode node("add SAMBA2");
-    ASSERT_TRUE(node.ready()) << node.Output();
+    HeldNames node("SAMBA2");
+    ASSERT_TRUE(node.WaitFor("holding SAMBA2<20>")) << node.Err();
     std::string started =
         lab().Run("samba " + std::to_string(kToolHost) + " SAMBA2", nullptr, "NETLAB_SMB_LOGLEVEL=3");
     std::string log_file = lab().state() + "/samba-h" + std::to_string(kToolHost) + "/log/log.nmbd";
-    bool refused = false;
-    for (int i = 0; i < 60 && !refused; ++i) {
+    bool refused_nmbd = false;
+    for (int i = 0; i < 60 && !refused_nmbd; ++i) {
         std::this_thread::sleep_for(200ms);
-        refused =
+        refused_nmbd =
             Contains(ReadFile(log_file), "my_name_register_failed: Failed to register my name SAMBA2<20>");
     }
     lab().Run("samba-stop " + std::to_string(kToolHost));
-    EXPECT_TRUE(refused) << started << ReadFile(log_file);
+    EXPECT_TRUE(refused_nmbd) << started << ReadFile(log_file);
 }
 
 TEST_F(NameInterop, EveryPacketKorvelSendsDecodesInTshark) {
     LabCapture capture(lab(), "names.pcapng", "udp port 137");
     ASSERT_EQ(capture.problem(), "");
+    // Registrations, a defended one, releases and adapter status three ways.
+    for (const std::string &args :
+         {std::string("--timeout 0 hold KORVEL3"), std::string("hold SAMBA1"), std::string("status SAMBA1"),
+          "status " + netlab::Lab::Address(kSambaHost), std::string("status 024e42000003"),
+          std::string("status NOBODY")})
+        netlab::RunNb(lab(), kKorvelHost, args);
     {
-        BackgroundNode node("add KORVEL3 add SAMBA1 astat SAMBA1 astat " + netlab::Lab::Address(kSambaHost) +
-                            " astat-mac 024e42000003 astat NOBODY del KORVEL3 add KORVEL4");
-        ASSERT_TRUE(node.ready()) << node.Output();
+        HeldNames node("KORVEL4");
+        ASSERT_TRUE(node.WaitFor("holding KORVEL4<20>")) << node.Err();
         Nmblookup(kToolHost, "-A " + netlab::Lab::Address(kKorvelHost));
         Nmblookup(kToolHost, "-B " + netlab::Lab::Broadcast() + " 'KORVEL4#20'");
         Nmblookup(kToolHost, "-U " + netlab::Lab::Address(kKorvelHost) + " 'NOBODY#20'");
         Nmblookup(kToolHost, "-B " + netlab::Lab::Broadcast() + " 'KORVEL4#20' -T");
-    }  // the node stops: reset releases KORVEL4
+        ASSERT_TRUE(node.Interrupt());  // Ctrl-C releases KORVEL4
+    }
     capture.Stop();
 
     const std::string korvel = "ip.src==" + netlab::Lab::Address(kKorvelHost);

@@ -1,19 +1,16 @@
-// The session service against Samba in a lab of network namespaces: a
-// Korvel node (session_lab_node, run inside a lab host) calls smbd and reads
-// its SMB2 NEGOTIATE reply in 64-byte pieces, and smbclient's call completes
-// a Korvel LISTEN on '*'. tshark, capturing on the lab's bridge, must find
-// every session packet well formed.
+// The session service against Samba in a lab of network namespaces: korvel-nb,
+// run inside a lab host, calls smbd and reads its SMB2 NEGOTIATE reply in
+// 64-byte pieces, and smbclient's call completes a korvel-nb listen on '*'.
+// tshark, capturing on the lab's bridge, must find every session packet well
+// formed.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <fstream>
-#include <sstream>
-#include <thread>
+#include <string>
 
+#include "korvel_nb_run.h"
 #include "lab_capture.h"
 #include "lab_suite.h"
-
-using namespace std::chrono_literals;
 
 namespace {
 
@@ -23,15 +20,22 @@ constexpr int kKorvelHost = 2;
 constexpr int kToolHost = 3;
 
 using netlab::Contains;
-using netlab::ReadFile;
+using netlab::NbRun;
 
-std::vector<std::string> Lines(const std::string &text, const std::string &prefix) {
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    std::string line;
-    while (std::getline(stream, line))
-        if (line.rfind(prefix, 0) == 0) lines.push_back(line);
-    return lines;
+// SMB1 NEGOTIATE offering NT LM 0.12 and the SMB2 dialects, so that smbd
+// answers with an SMB2 NEGOTIATE response.
+std::string SmbNegotiate() {
+    std::string packet = {'\xFF', 'S', 'M', 'B', 0x72, 0, 0, 0, 0, 0x18, 0x01, '\xC8'};
+    packet.resize(32, '\0');
+    packet[26] = '\xFF';  // PID
+    packet[27] = '\xFE';
+    std::string dialects;
+    for (const char *dialect : {"NT LM 0.12", "SMB 2.002", "SMB 2.???"})
+        dialects += '\x02' + std::string(dialect) + '\0';
+    packet += '\0';  // word count
+    packet += static_cast<char>(dialects.size());
+    packet += '\0';
+    return packet + dialects;
 }
 
 class SessionInterop : public LabSuite {
@@ -44,23 +48,21 @@ protected:
 TEST_F(SessionInterop, CallSmbdAndReadItsNegotiateReplyIn64BytePieces) {
     LabCapture capture(lab(), "call.pcapng", "tcp port 139");
     ASSERT_EQ(capture.problem(), "");
-    const std::string out =
-        lab().Exec(kKorvelHost, std::string(SESSION_LAB_NODE) + " add KORVEL2 call-smb KORVEL2 SAMBA1");
-    ASSERT_TRUE(Contains(out, "add KORVEL2 0x00")) << out;
-    ASSERT_TRUE(Contains(out, "call 0x00")) << out;
-    EXPECT_TRUE(Contains(out, "send 0x00")) << out;
-
-    // INCOMP for every full piece, then GOODRET with what is left.
-    const auto receives = Lines(out, "recv ");
-    ASSERT_GE(receives.size(), 2u) << out;
-    for (std::size_t i = 0; i + 1 < receives.size(); ++i) EXPECT_EQ(receives[i], "recv 0x06 64") << out;
-    EXPECT_EQ(receives.back().rfind("recv 0x00 ", 0), 0u) << out;
-    const auto reply = Lines(out, "reply ");
-    ASSERT_EQ(reply.size(), 1u) << out;
-    EXPECT_TRUE(Contains(reply[0], " fe534d42")) << out;  // an SMB2 header
-    const std::size_t total = std::stoul(reply[0].substr(6));
-    EXPECT_EQ(total, 64 * (receives.size() - 1) + std::stoul(receives.back().substr(10))) << out;
-    EXPECT_TRUE(Contains(out, "hangup 0x00")) << out;
+    const std::string request = lab().state() + "/negotiate.bin";
+    std::ofstream(request, std::ios::binary) << SmbNegotiate();
+    const NbRun run = netlab::RunNb(
+        lab(), kKorvelHost, "--json call SAMBA1 --as KORVEL2 --file " + request + " --receive --buffer 64");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.Jq("[.sent, .received.hex[0:8], .hangup]"),
+              std::string("[") + std::to_string(SmbNegotiate().size()) +
+                  ",\"fe534d42\",\"NRC_GOODRET\"]")  // an SMB2 header
+        << run.out;
+    // NRC_INCOMP for every full piece, then NRC_GOODRET with what is left.
+    EXPECT_EQ(run.Jq("[.received.pieces[:-1][] | select(.rc != \"NRC_INCOMP\" or .length != 64)] | length"),
+              "0")
+        << run.out;
+    EXPECT_EQ(run.Jq(".received.pieces | [length > 1, .[-1].rc]"), "[true,\"NRC_GOODRET\"]") << run.out;
+    EXPECT_EQ(run.Jq("([.received.pieces[].length] | add) == .received.length"), "true");
 
     const std::string requests =
         capture.Tshark("nbss.type == 0x81", " -T fields -e nbss.called_name -e nbss.calling_name");
@@ -68,29 +70,32 @@ TEST_F(SessionInterop, CallSmbdAndReadItsNegotiateReplyIn64BytePieces) {
     EXPECT_TRUE(Contains(requests, "KORVEL2<20>")) << requests;
     EXPECT_EQ(capture.Tshark("nbss && _ws.malformed"), "");
     EXPECT_NE(capture.Tshark("nbss.type == 0x82"), "");
+
+    const NbRun nobody = netlab::RunNb(lab(), kKorvelHost, "call NOBODY --send hello");
+    EXPECT_EQ(nobody.status, 3);
+    EXPECT_TRUE(Contains(nobody.err, "call NOBODY<20>: NRC_NOCALL (0x14)")) << nobody.err;
 }
 
 TEST_F(SessionInterop, SmbclientCompletesAListenOnAnyCaller) {
     LabCapture capture(lab(), "listen.pcapng", "tcp port 139");
     ASSERT_EQ(capture.problem(), "");
-    const std::string output = lab().state() + "/listen.out";
-    lab().Exec(kKorvelHost,
-               std::string(SESSION_LAB_NODE) + " add KORVEL listen KORVEL >" + output + " 2>&1 &");
-    for (int i = 0; i < 100 && !Contains(ReadFile(output), "listening"); ++i)
-        std::this_thread::sleep_for(100ms);
-    ASSERT_TRUE(Contains(ReadFile(output), "add KORVEL 0x00")) << ReadFile(output);
+    netlab::NbBackground listen(lab(), kKorvelHost, "--json listen KORVEL --idle 2");
+    // The listen is posted as soon as the name is registered.
+    bool registered = false;
+    for (int i = 0; i < 40 && !registered && listen.Running(); ++i)
+        registered =
+            Contains(Nmblookup(kToolHost, "-B " + netlab::Lab::Broadcast() + " 'KORVEL#20'"), " KORVEL<20>");
+    ASSERT_TRUE(registered) << listen.Err();
 
     const std::string client =
         lab().Exec(kToolHost, "timeout 30 smbclient -s " + lab().ClientConf() + " -L KORVEL -p 139 -N");
-    for (int i = 0; i < 100 && !Contains(ReadFile(output), "done"); ++i) std::this_thread::sleep_for(100ms);
-    const std::string out = ReadFile(output);
-    ASSERT_TRUE(Contains(out, "listen 0x00")) << out << client;
-    // smbclient's first session message is its SMB1 NEGOTIATE.
-    const auto receives = Lines(out, "recv ");
-    ASSERT_EQ(receives.size(), 1u) << out;
-    EXPECT_EQ(receives[0].rfind("recv 0x00 ", 0), 0u) << out;
-    EXPECT_TRUE(Contains(receives[0], " ff534d4272")) << out;
-    EXPECT_TRUE(Contains(out, "hangup 0x00")) << out;
+    ASSERT_TRUE(listen.Wait()) << listen.Err();
+    const NbRun result = listen.Result();
+    EXPECT_EQ(result.Jq(".exit_status"), "0") << result.err << client;
+    // smbclient's first session message is its SMB1 NEGOTIATE; then it waits
+    // for an answer that never comes, and the listener hangs up.
+    EXPECT_EQ(result.Jq(".sessions[0].messages[0].hex[0:10]"), "\"ff534d4272\"") << result.out;
+    EXPECT_EQ(result.Jq(".sessions[0] | [.ended, .hangup]"), "[\"idle\",\"NRC_GOODRET\"]") << result.out;
 
     const std::string called = capture.Tshark("nbss.type == 0x81", " -T fields -e nbss.called_name");
     EXPECT_TRUE(Contains(called, "KORVEL<20>")) << called;

@@ -1,0 +1,153 @@
+// dgsend NAME TEXT and dgrecv [NAME]: datagrams through NCBDGSEND,
+// NCBDGSENDBC, NCBDGRECV and NCBDGRECVBC. A provider without datagrams
+// answers NRC_ILLCMD, which is reported like any other return code.
+#include <unistd.h>
+
+#include <cstring>
+
+#include "command.h"
+#include "local_node.h"
+#include "ncb_wait.h"
+#include "return_codes.h"
+#include "text_format.h"
+
+namespace cli {
+namespace {
+
+constexpr std::size_t kMaxDatagram = 512;  // what one NCB datagram carries
+constexpr UCHAR kAnyName = 0xFF;
+constexpr UCHAR kNameNumber1 = 1;  // the permanent node name, reserved at reset
+
+bool IsWildcard(const NameField &name) {
+    return name[0] == '*';
+}
+
+int RunDgsend(Context &context, const ParsedArgs &args) {
+    if (args.operands.size() != 2) return context.Usage("dgsend takes a NAME and a TEXT");
+    std::string error;
+    auto remote = ParseName(args.operands[0], &error);
+    if (!remote) return context.Usage(error);
+    const std::string &text = args.operands[1];
+    if (text.size() > kMaxDatagram) return context.Usage("a datagram carries at most 512 bytes");
+    auto local =
+        ParseName(args.Value("as").value_or("KORVELNB-" + std::to_string(::getpid() % 1000000)), &error);
+    if (!local) return context.Usage(error);
+
+    LocalNode node(context.lana());
+    if (UCHAR rc = node.Reset(); rc != NRC_GOODRET) return context.Fail("reset", rc);
+    UCHAR number = 0;
+    if (UCHAR rc = node.AddName(*local, false, &number); rc != NRC_GOODRET)
+        return context.Fail("add " + FormatName(*local), rc);
+    const bool broadcast = IsWildcard(*remote);
+    std::vector<UCHAR> &buffer = node.NewBuffer(text.size());
+    std::memcpy(buffer.data(), text.data(), text.size());
+    NCB &ncb = node.NewBlock(broadcast ? NCBDGSENDBC : NCBDGSEND);
+    ncb.ncb_num = number;
+    std::memcpy(ncb.ncb_callname, remote->data(), NCBNAMSZ);
+    ncb.ncb_buffer = buffer.data();
+    ncb.ncb_length = static_cast<WORD>(buffer.size());
+    const UCHAR rc = SubmitAndWait(ncb, std::nullopt);
+    context.doc().Set("name", FormatName(*remote));
+    context.doc().Set("local_name", FormatName(*local));
+    context.doc().Set("broadcast", broadcast);
+    context.doc().Set("rc", ReturnCodeName(rc));
+    if (rc == NRC_PENDING) return kExitInterrupted;
+    if (rc != NRC_GOODRET)
+        return context.Fail(broadcast ? "broadcast datagram" : "datagram to " + FormatName(*remote), rc);
+    context.doc().Set("sent", static_cast<std::uint64_t>(text.size()));
+    context.Print("sent a " + std::to_string(text.size()) + "-byte datagram to " +
+                  (broadcast ? std::string("every node") : FormatName(*remote)) + " from " +
+                  FormatName(*local) + "\n");
+    return kExitOk;
+}
+
+int RunDgrecv(Context &context, const ParsedArgs &args) {
+    if (args.operands.size() > 1) return context.Usage("dgrecv takes at most one NAME");
+    std::optional<NameField> name;
+    if (!args.operands.empty()) {
+        std::string error;
+        name = ParseName(args.operands[0], &error);
+        if (!name) return context.Usage(error);
+    }
+    long count = 1;
+    if (auto text = args.Value("count")) {
+        auto value = ParseCount(*text, 0, 1000000000);
+        if (!value) return context.Usage("--count takes a number of datagrams (0: no limit)");
+        count = *value;
+    }
+
+    LocalNode node(context.lana());
+    if (UCHAR rc = node.Reset(0, 0, 0, true); rc != NRC_GOODRET) return context.Fail("reset", rc);
+    UCHAR number = kNameNumber1;
+    if (name) {
+        if (UCHAR rc = node.AddName(*name, false, &number); rc != NRC_GOODRET)
+            return context.Fail("add " + FormatName(*name), rc);
+    }
+    context.doc().Set("name", name ? FormatName(*name) : "*");
+    context.Print(name ? "receiving datagrams for " + FormatName(*name) + "\n"
+                       : std::string("receiving broadcast datagrams\n"));
+
+    Json datagrams = Json::Array();
+    int status = kExitOk;
+    for (long received = 0; count == 0 || received < count; ++received) {
+        std::vector<UCHAR> &buffer = node.NewBuffer(kMaxDatagram);
+        NCB &ncb = node.NewBlock(name ? NCBDGRECV : NCBDGRECVBC);
+        ncb.ncb_num = name ? number : kNameNumber1;
+        ncb.ncb_buffer = buffer.data();
+        ncb.ncb_length = static_cast<WORD>(buffer.size());
+        const UCHAR rc = SubmitAndWait(ncb, After(context.timeout()));
+        if (rc == NRC_PENDING) {
+            if (!Interrupted() && received == 0)
+                status = context.Fail("no datagram within the timeout", kExitNothingAnswered);
+            break;
+        }
+        if (rc != NRC_GOODRET && rc != NRC_INCOMP) {
+            status = context.Fail("receive datagram", rc);
+            break;
+        }
+        Json datagram = Json::Object();
+        datagram.Set("from", FormatName(ncb.ncb_callname));
+        datagram.Set("length", static_cast<unsigned>(ncb.ncb_length));
+        datagram.Set("complete", rc == NRC_GOODRET);
+        if (IsText(buffer.data(), ncb.ncb_length))
+            datagram.Set("text", std::string(buffer.begin(), buffer.begin() + ncb.ncb_length));
+        else
+            datagram.Set("hex", Hex(buffer.data(), ncb.ncb_length));
+        datagrams.Push(std::move(datagram));
+        context.Print("datagram of " + std::to_string(ncb.ncb_length) + " bytes from " +
+                      FormatName(ncb.ncb_callname) + "\n" + ShowData(buffer.data(), ncb.ncb_length));
+    }
+    context.doc().Set("datagrams", std::move(datagrams));
+    return status;
+}
+
+}  // namespace
+
+const Command kDgsendCommand = {
+    "dgsend",
+    "dgsend NAME TEXT [--as LOCAL]",
+    "send a datagram to a name, or to every node with '*'",
+    "Registers a local name and sends TEXT (at most 512 bytes) as a datagram to NAME, or\n"
+    "as a broadcast datagram to every node when NAME is '*'.\n"
+    "\n"
+    "  --as LOCAL         the sending name (default KORVELNB-<process id>)\n",
+    {{"as", true}},
+    RunDgsend,
+};
+
+const Command kDgrecvCommand = {
+    "dgrecv",
+    "dgrecv [NAME] [--count N]",
+    "receive datagrams for a name, or broadcast datagrams",
+    "Registers NAME and prints the datagrams sent to it, or without NAME the broadcast\n"
+    "datagrams, with each sender's name.\n"
+    "\n"
+    "  --count N          datagrams to receive before ending (default 1; 0: until interrupted)\n"
+    "\n"
+    "--timeout SECONDS: how long to wait for the first datagram (default: for ever).\n"
+    "Exit status 3: no datagram within the timeout.\n",
+    {{"count", true}},
+    RunDgrecv,
+};
+
+}  // namespace cli

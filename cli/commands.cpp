@@ -1,0 +1,13 @@
+#include "command.h"
+
+namespace cli {
+
+const std::vector<const Command *> &Commands() {
+    static const std::vector<const Command *> commands = {
+        &kLanasCommand,  &kStatusCommand, &kSessionsCommand, &kQueryCommand,  &kHoldCommand,
+        &kListenCommand, &kCallCommand,   &kDgsendCommand,   &kDgrecvCommand, &kScanCommand,
+    };
+    return commands;
+}
+
+}  // namespace cli

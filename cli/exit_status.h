@@ -1,0 +1,13 @@
+// The exit statuses korvel-nb documents (see korvel-nb.1).
+#pragma once
+
+namespace cli {
+
+constexpr int kExitOk = 0;
+constexpr int kExitNetbiosFailure = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitNothingAnswered = 3;
+// Ctrl-C or SIGTERM ended a command that does not normally end that way.
+constexpr int kExitInterrupted = 130;
+
+}  // namespace cli

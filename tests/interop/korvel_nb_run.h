@@ -1,0 +1,92 @@
+// korvel-nb as the interop tests run it: a whole process inside a lab
+// host's namespace on LANA 1, its exit status, its standard output and
+// error kept apart, and its JSON document read with jq.
+#pragma once
+
+#include <signal.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "netlab.h"
+
+namespace netlab {
+
+struct NbRun {
+    int status = -1;
+    std::string out, err, out_file;
+    // jq's compact answer for a filter over the JSON document, no newline.
+    std::string Jq(const std::string &filter) const {
+        std::string answer = Shell("jq -c " + Quote(filter) + " " + out_file);
+        while (!answer.empty() && answer.back() == '\n') answer.pop_back();
+        return answer;
+    }
+};
+
+inline std::string NbFiles(const Lab &lab) {
+    static int counter = 0;
+    return lab.state() + "/korvel-nb-" + std::to_string(++counter);
+}
+
+inline std::string NbCommand(const std::string &args, const std::string &files) {
+    return std::string(KORVEL_NB) + " --lana 1 " + args + " >" + files + ".out 2>" + files + ".err";
+}
+
+// Runs korvel-nb ARGS in `host` to its end.
+inline NbRun RunNb(const Lab &lab, int host, const std::string &args) {
+    NbRun run;
+    const std::string files = NbFiles(lab);
+    lab.Exec(host, NbCommand(args, files), &run.status);
+    run.out_file = files + ".out";
+    run.out = ReadFile(files + ".out");
+    run.err = ReadFile(files + ".err");
+    return run;
+}
+
+// korvel-nb ARGS running in `host` while the test talks to it.
+class NbBackground {
+public:
+    NbBackground(const Lab &lab, int host, const std::string &args) : files_(NbFiles(lab)) {
+        const std::string pid = lab.Exec(host, NbCommand(args, files_) + " & echo $!");
+        pid_ = std::atoi(pid.c_str());
+    }
+    ~NbBackground() {
+        if (Running()) ::kill(pid_, SIGKILL);
+    }
+    NbBackground(const NbBackground &) = delete;
+    NbBackground &operator=(const NbBackground &) = delete;
+
+    bool Running() const {
+        return pid_ > 0 && ::kill(pid_, 0) == 0 &&
+               !Contains(ReadFile("/proc/" + std::to_string(pid_) + "/stat"), ") Z");
+    }
+    // True once standard output has `text` (at most 10 s).
+    bool WaitFor(const std::string &text) const {
+        for (int i = 0; i < 100 && !Contains(Out(), text) && Running(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return Contains(Out(), text);
+    }
+    // True once it has exited (at most 30 s).
+    bool Wait() const {
+        for (int i = 0; i < 300 && Running(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return !Running();
+    }
+    // Ctrl-C, then waits for it to end.
+    bool Interrupt() const {
+        ::kill(pid_, SIGINT);
+        return Wait();
+    }
+    std::string Out() const { return ReadFile(files_ + ".out"); }
+    std::string Err() const { return ReadFile(files_ + ".err"); }
+    // What it printed; the exit status is in the JSON document, if asked for.
+    NbRun Result() const { return {-1, Out(), Err(), files_ + ".out"}; }
+
+private:
+    std::string files_;
+    int pid_ = 0;
+};
+
+}  // namespace netlab
