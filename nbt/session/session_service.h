@@ -70,6 +70,7 @@ private:
     void Send(NCB *ncb);
     void Receive(NCB *ncb);
     void Status(NCB *ncb);
+    void Unlink(NCB *ncb);
     // The entry for ncb_lsn, or null after ending the NCB with NRC_SNUMOUT.
     std::shared_ptr<Session> Lookup(NCB *ncb);
     // Checks ncb_name for LISTEN and CALL; 0 when it may open a session.
