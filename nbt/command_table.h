@@ -69,6 +69,8 @@ inline constexpr CommandRow kCommandRows[] = {
     {NCBCHAINSEND, {Service::kSession,  LanaNeed::kReset}},
     {NCBCHAINSENDNA, {Service::kSession,  LanaNeed::kReset}},
     {NCBUNLINK,  {Service::kSession,  LanaNeed::kReset}},
+    {NCBRECVANY, {Service::kSession,  LanaNeed::kReset}},
+    {NCBCANCEL,  {Service::kProvider, LanaNeed::kReset}},
 };
 // clang-format on
 

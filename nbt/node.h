@@ -125,6 +125,10 @@ public:
     // Takes an accepted NCB of a command the table gives the name or the
     // session service: counts it against the NCB limit and routes it there.
     void Submit(NCB *ncb, SyncWaiter *waiter);
+    // NCBCANCEL of `target` (node_cancel.cpp): NRC_CANCEL for a command that
+    // cannot be cancelled, NRC_CANOCCR when it is not pending (any more),
+    // otherwise it ends with NRC_CMDCAN and the cancel succeeds.
+    UCHAR Cancel(NCB *target);
     // Reset or provider teardown: every pending NCB ends with NRC_CMDCAN,
     // then the services shut down (names released, sessions aborted), then
     // the sockets close. Idempotent.

@@ -145,7 +145,8 @@ void Session::OnBody(const asio::error_code &ec) {
 
 void Session::DeliverMessage() {
     auto self = shared_from_this();
-    while (message_ready_ && !receives_.empty() && phase_ == SessionPhase::kEstablished) {
+    while (message_ready_ && phase_ == SessionPhase::kEstablished) {
+        if (receives_.empty() && !TakeReceiveAny()) break;
         NCB *ncb = receives_.front().ncb;
         receives_.pop_front();
         if (!node_->IsPending(ncb)) continue;

@@ -42,6 +42,7 @@ void SessionService::Submit(NCB *ncb) {
         {NCBCHAINSEND, &SessionService::Send},
         {NCBCHAINSENDNA, &SessionService::Send},
         {NCBUNLINK, &SessionService::Unlink},
+        {NCBRECVANY, &SessionService::ReceiveAny},
     };
     // clang-format on
     static constexpr auto kHandlers = HandlersFor(Service::kSession, kRows);
@@ -151,6 +152,8 @@ void SessionService::Status(NCB *ncb) {
         auto *header = reinterpret_cast<SESSION_HEADER *>(ncb->ncb_buffer);
         header->rcv_dg_outstanding = static_cast<UCHAR>(
             std::min<std::size_t>(links_.datagrams->PendingDatagramReceives(sess_name), 255));
+        header->rcv_any_outstanding =
+            static_cast<UCHAR>(std::min<std::size_t>(PendingReceiveAny(sess_name), 255));
     }
     ncb->ncb_length = fill.length;
     node_->Complete(ncb, fill.rc);
