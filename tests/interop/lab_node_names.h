@@ -14,6 +14,15 @@ inline void Pad(UCHAR *field, const std::string &text) {
     std::memcpy(field, text.data(), std::min<std::size_t>(text.size(), NCBNAMSZ));
 }
 
+// NAME#XX: the name padded with spaces to 15 bytes and suffix XX (hex);
+// without '#', as Pad().
+inline void PadSuffixed(UCHAR *field, const std::string &text) {
+    const auto hash = text.find('#');
+    if (hash == std::string::npos) return Pad(field, text);
+    Pad(field, text.substr(0, std::min<std::size_t>(hash, 15)));
+    field[15] = static_cast<UCHAR>(std::stoi(text.substr(hash + 1), nullptr, 16));
+}
+
 // The 15 name characters (unprintable ones as '.') and the suffix, NAME<20>.
 inline std::string Printable(const UCHAR *name) {
     std::string out;

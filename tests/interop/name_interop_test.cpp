@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "background_node.h"
 #include "lab_capture.h"
 #include "lab_suite.h"
 
@@ -25,30 +26,10 @@ constexpr int kToolHost = 3;
 using netlab::Contains;
 using netlab::ReadFile;
 
-// A Korvel node kept running in the background while peers talk to it.
-class BackgroundNode {
+// The node under test runs in the Korvel host.
+class Node : public BackgroundNode {
 public:
-    BackgroundNode(const std::string &commands) {
-        output_ = LabSuite::lab().state() + "/node-" + std::to_string(++counter_) + ".out";
-        stop_ = output_ + ".stop";
-        std::remove(stop_.c_str());
-        LabSuite::lab().Exec(kKorvelHost, std::string(KORVEL_NODE_TOOL) + " " + commands +
-                                              " ready hold-until " + stop_ + " >" + output_ + " 2>&1 &");
-        for (int i = 0; i < 100 && !Contains(Output(), "ready") && !Contains(Output(), "done"); ++i)
-            std::this_thread::sleep_for(100ms);
-    }
-    ~BackgroundNode() { Stop(); }
-    std::string Stop() {
-        std::ofstream(stop_.c_str()) << "stop";
-        for (int i = 0; i < 100 && !Contains(Output(), "done"); ++i) std::this_thread::sleep_for(50ms);
-        return Output();
-    }
-    std::string Output() const { return ReadFile(output_); }
-    bool ready() const { return Contains(Output(), "ready"); }
-
-private:
-    static inline int counter_ = 0;
-    std::string output_, stop_;
+    explicit Node(const std::string &commands) : BackgroundNode(kKorvelHost, commands) {}
 };
 
 std::string RunNode(const std::string &commands) {
@@ -63,7 +44,7 @@ protected:
 };
 
 TEST_F(NameInterop, NmblookupSeesTheKorvelNode) {
-    BackgroundNode node("add KORVEL1");
+    Node node("add KORVEL1");
     ASSERT_TRUE(node.ready()) << node.Output();
     ASSERT_TRUE(Contains(node.Output(), "add KORVEL1 0x00")) << node.Output();
 
@@ -113,7 +94,7 @@ TEST_F(NameInterop, SambaDefendsItsNameAndKorvelDefendsItsOwn) {
     EXPECT_FALSE(Contains(out, "name SAMBA1")) << "a refused name is not in our table\n" << out;
 
     // Korvel holds SAMBA2<20> first; an nmbd starting with that name is refused.
-    BackgroundNode node("add SAMBA2");
+    Node node("add SAMBA2");
     ASSERT_TRUE(node.ready()) << node.Output();
     std::string started =
         lab().Run("samba " + std::to_string(kToolHost) + " SAMBA2", nullptr, "NETLAB_SMB_LOGLEVEL=3");
@@ -132,8 +113,8 @@ TEST_F(NameInterop, EveryPacketKorvelSendsDecodesInTshark) {
     LabCapture capture(lab(), "names.pcapng", "udp port 137");
     ASSERT_EQ(capture.problem(), "");
     {
-        BackgroundNode node("add KORVEL3 add SAMBA1 astat SAMBA1 astat " + netlab::Lab::Address(kSambaHost) +
-                            " astat-mac 024e42000003 astat NOBODY del KORVEL3 add KORVEL4");
+        Node node("add KORVEL3 add SAMBA1 astat SAMBA1 astat " + netlab::Lab::Address(kSambaHost) +
+                  " astat-mac 024e42000003 astat NOBODY del KORVEL3 add KORVEL4");
         ASSERT_TRUE(node.ready()) << node.Output();
         Nmblookup(kToolHost, "-A " + netlab::Lab::Address(kKorvelHost));
         Nmblookup(kToolHost, "-B " + netlab::Lab::Broadcast() + " 'KORVEL4#20'");
