@@ -18,8 +18,8 @@
 namespace nbt {
 
 // Who carries a command. kNone: not a command of this provider (NRC_ILLCMD).
-enum class Service : std::uint8_t { kNone, kProvider, kName, kSession };
-inline constexpr std::size_t kServiceCount = 4;
+enum class Service : std::uint8_t { kNone, kProvider, kName, kSession, kDatagram };
+inline constexpr std::size_t kServiceCount = 5;
 
 // What Netbios() checks of ncb_lana_num before it accepts a command.
 enum class LanaNeed : std::uint8_t {
@@ -60,6 +60,17 @@ inline constexpr CommandRow kCommandRows[] = {
     {NCBSEND,    {Service::kSession,  LanaNeed::kReset}},
     {NCBRECV,    {Service::kSession,  LanaNeed::kReset}},
     {NCBSSTAT,   {Service::kSession,  LanaNeed::kReset}},
+    {NCBADDGRNAME, {Service::kName,     LanaNeed::kReset}},
+    {NCBDGSEND,  {Service::kDatagram, LanaNeed::kReset}},
+    {NCBDGSENDBC, {Service::kDatagram, LanaNeed::kReset}},
+    {NCBDGRECV,  {Service::kDatagram, LanaNeed::kReset}},
+    {NCBDGRECVBC, {Service::kDatagram, LanaNeed::kReset}},
+    {NCBSENDNA,  {Service::kSession,  LanaNeed::kReset}},
+    {NCBCHAINSEND, {Service::kSession,  LanaNeed::kReset}},
+    {NCBCHAINSENDNA, {Service::kSession,  LanaNeed::kReset}},
+    {NCBUNLINK,  {Service::kSession,  LanaNeed::kReset}},
+    {NCBRECVANY, {Service::kSession,  LanaNeed::kReset}},
+    {NCBCANCEL,  {Service::kProvider, LanaNeed::kReset}},
 };
 // clang-format on
 

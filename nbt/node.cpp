@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "bind_report.h"
+#include "datagram_port.h"
+#include "datagram_service.h"
 #include "io_thread.h"
 #include "name_service.h"
 #include "session_service.h"
@@ -43,13 +45,15 @@ Node::Node(const Lana &lana, const Limits &limits, const Settings &settings)
       broadcast_(io_),
       listener_(io_),
       unicast_buffer_(kMaxDatagram),
-      broadcast_buffer_(kMaxDatagram) {}
+      broadcast_buffer_(kMaxDatagram),
+      datagram_socket_(std::make_shared<DatagramPort>(io_)) {}
 
 Node::~Node() {
     asio::error_code ignored;
     unicast_.close(ignored);
     broadcast_.close(ignored);
     listener_.close(ignored);
+    datagram_socket_->Close();
 }
 
 std::shared_ptr<Node> Node::Open(const Lana &lana, const Limits &limits, const Settings &settings,
@@ -65,6 +69,7 @@ UCHAR Node::Bind(std::uint8_t preferred_host) {
     asio::error_code ec;
     name_port_ = lana_.loopback ? settings_.loopback_name_port : settings_.name_port;
     session_port_ = lana_.loopback ? settings_.loopback_session_port : settings_.session_port;
+    datagram_port_number_ = lana_.loopback ? settings_.loopback_datagram_port : settings_.datagram_port;
     BindFailure why{.lana = lana_.number,
                     .interface_name = lana_.loopback ? std::string() : lana_.interface_name,
                     .step = "bind",
@@ -90,6 +95,12 @@ UCHAR Node::Bind(std::uint8_t preferred_host) {
     }
     broadcast_.bind({lana_.broadcast, name_port_}, ec);
     if (ec) return refused("bind", ec, NRC_OPENERR);
+    ec = datagram_socket_->BindBroadcast(lana_.broadcast, datagram_port_number_,
+                                         lana_.loopback ? std::string() : lana_.interface_name);
+    if (ec) {
+        why.port = datagram_port_number_;
+        return refused("bind", ec, NRC_OPENERR);
+    }
 
     if (!lana_.loopback) {
         mac_ = lana_.mac;
@@ -130,6 +141,7 @@ bool Node::BindAt(const asio::ip::address_v4 &address, BindFailure *why) {
         asio::error_code ignored;
         unicast_.close(ignored);
         listener_.close(ignored);
+        datagram_socket_->CloseUnicast();
         return false;
     };
 
@@ -159,6 +171,9 @@ bool Node::BindAt(const asio::ip::address_v4 &address, BindFailure *why) {
     if (ec) return give_up("bind", session_port_, true, ec);
     listener_.listen(asio::socket_base::max_listen_connections, ec);
     if (ec) return give_up("listen on", session_port_, true, ec);
+    ec = datagram_socket_->BindUnicast(address, datagram_port_number_,
+                                       lana_.loopback ? std::string() : lana_.interface_name);
+    if (ec) return give_up("bind", datagram_port_number_, false, ec);
 
     address_ = address;
     return true;
@@ -169,9 +184,14 @@ void Node::StartServices() {
     counters_ = NodeCounters{};
     name_service_ = std::make_shared<NameService>(shared_from_this(), links_);
     session_service_ = std::make_shared<SessionService>(shared_from_this(), links_);
-    links_ = {name_service_.get(), session_service_.get()};
+    datagram_service_ = std::make_shared<DatagramService>(shared_from_this(), links_);
+    links_ = {name_service_.get(), session_service_.get(), datagram_service_.get()};
     targets_[Slot(Service::kName)] = name_service_.get();
     targets_[Slot(Service::kSession)] = session_service_.get();
+    targets_[Slot(Service::kDatagram)] = datagram_service_.get();
+    datagram_socket_->Start([service = datagram_service_.get()](
+                                std::span<const std::uint8_t> bytes, const asio::ip::udp::endpoint &from,
+                                bool unicast) { service->OnPacket(bytes, from, unicast); });
     ReceiveOn(unicast_, unicast_buffer_, unicast_from_, false);
     ReceiveOn(broadcast_, broadcast_buffer_, broadcast_from_, true);
     Accept();
@@ -252,6 +272,13 @@ void Node::SendDatagram(std::span<const std::uint8_t> datagram, const asio::ip::
                            });
 }
 
+void Node::SendDatagramPacket(std::span<const std::uint8_t> packet, const asio::ip::udp::endpoint &to) {
+    if (datagram_socket_->Send(packet, to))
+        ++counters_.xmit_success;
+    else
+        ++counters_.xmit_aborts;
+}
+
 bool Node::Complete(NCB *ncb, UCHAR rc) {
     return pending_.Complete(ncb, rc);
 }
@@ -290,6 +317,8 @@ void Node::Shutdown() {
         if (session_service_) session_service_->Shutdown();
     } catch (...) {
     }
+    if (datagram_service_) datagram_service_->Shutdown();
+    datagram_socket_->Close();
     asio::error_code ignored;
     unicast_.close(ignored);
     broadcast_.close(ignored);
@@ -298,6 +327,7 @@ void Node::Shutdown() {
     links_ = {};
     name_service_.reset();
     session_service_.reset();
+    datagram_service_.reset();
 }
 
 }  // namespace nbt

@@ -32,6 +32,8 @@
 
 namespace nbt {
 
+class DatagramPort;
+class DatagramService;
 class NameService;
 class SessionService;
 struct BindFailure;
@@ -86,6 +88,12 @@ public:
     asio::ip::udp::endpoint broadcast_endpoint() const { return {lana_.broadcast, name_port_}; }
     // ip:session_port, our session listener (also the target of local calls).
     asio::ip::tcp::endpoint session_endpoint() const { return {address_, session_port_}; }
+    // The datagram service's port: 138, or the loopback one on LANA 0.
+    std::uint16_t datagram_port() const { return datagram_port_number_; }
+    // broadcast:datagram_port, where group and broadcast datagrams go.
+    asio::ip::udp::endpoint datagram_broadcast_endpoint() const {
+        return {lana_.broadcast, datagram_port_number_};
+    }
     // LANA 0: 02:00:7F:00:00:N; other LANAs: the interface's MAC.
     const MacAddress &adapter_address() const { return mac_; }
 
@@ -99,6 +107,9 @@ public:
     // name port, where defences come back to). The bytes are copied; it never
     // blocks. Broadcasts go to broadcast_endpoint().
     void SendDatagram(std::span<const std::uint8_t> datagram, const asio::ip::udp::endpoint &to);
+
+    // Sends one datagram-service packet from ip:datagram_port; never blocks.
+    void SendDatagramPacket(std::span<const std::uint8_t> packet, const asio::ip::udp::endpoint &to);
 
     // ---- completion -------------------------------------------------------
     // Finishes a pending NCB with rc (once). Returns false if the NCB is no
@@ -115,6 +126,10 @@ public:
     // Takes an accepted NCB of a command the table gives the name or the
     // session service: counts it against the NCB limit and routes it there.
     void Submit(NCB *ncb, SyncWaiter *waiter);
+    // NCBCANCEL of `target` (node_cancel.cpp): NRC_CANCEL for a command that
+    // cannot be cancelled, NRC_CANOCCR when it is not pending (any more),
+    // otherwise it ends with NRC_CMDCAN and the cancel succeeds.
+    UCHAR Cancel(NCB *target);
     // Reset or provider teardown: every pending NCB ends with NRC_CMDCAN,
     // then the services shut down (names released, sessions aborted), then
     // the sockets close. Idempotent.
@@ -143,6 +158,7 @@ private:
     std::uint8_t host_number_ = 0;
     std::uint16_t name_port_ = 0;
     std::uint16_t session_port_ = 0;
+    std::uint16_t datagram_port_number_ = 0;
     MacAddress mac_{};
 
     asio::ip::udp::socket unicast_;
@@ -155,6 +171,8 @@ private:
     NodeCounters counters_;
     std::shared_ptr<NameService> name_service_;
     std::shared_ptr<SessionService> session_service_;
+    std::shared_ptr<DatagramPort> datagram_socket_;
+    std::shared_ptr<DatagramService> datagram_service_;
     ServiceLinks links_;
     // The service of each Service value that reaches the node.
     std::array<CommandTarget *, kServiceCount> targets_{};

@@ -110,6 +110,7 @@ void Provider::Dispatch(NCB *ncb, SyncWaiter *waiter) {
         static constexpr HandlerRow<Handler> kRows[] = {
             {NCBENUM, &Provider::Enumerate},
             {NCBRESET, &Provider::Reset},
+            {NCBCANCEL, &Provider::Cancel},
         };
         static constexpr auto kHandlers = HandlersFor(Service::kProvider, kRows);
         UCHAR rc;

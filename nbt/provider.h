@@ -59,6 +59,7 @@ private:
     void Dispatch(NCB *ncb, SyncWaiter *waiter);  // network thread
     UCHAR Reset(NCB *ncb);                        // network thread
     UCHAR Enumerate(NCB *ncb);                    // network thread
+    UCHAR Cancel(NCB *ncb);                       // network thread (provider_cancel.cpp)
     void RefreshLanas();                          // any thread
     bool IsEnumerated(UCHAR lana) const;
     bool IsReset(UCHAR lana) const;

@@ -1,4 +1,4 @@
-// How the name service and the session service of one node reach each
+// How the name, session and datagram services of one node reach each
 // other: each sees the other only through the small interface below, handed
 // to it in ServiceLinks when the node constructs it. The node fills the links
 // once both services exist and clears them when it shuts them down; a
@@ -33,6 +33,18 @@ public:
     using ResolveHandler = std::function<void(std::optional<asio::ip::address_v4>)>;
     virtual void Resolve(const NetbiosName &name, ResolveHandler handler) = 0;
 
+    // The name of a number in our table, in any state.
+    virtual std::optional<NetbiosName> NameOf(UCHAR number) const = 0;
+
+    // As Resolve, and whether the name is a group name (the answer had the
+    // G bit, or we hold it as one).
+    struct Resolved {
+        asio::ip::address_v4 address;
+        bool group = false;
+    };
+    using LookupHandler = std::function<void(std::optional<Resolved>)>;
+    virtual void Lookup(const NetbiosName &name, LookupHandler handler) = 0;
+
     // The last session on a deregistered name has closed: delete it now.
     virtual void OnSessionsClosed(const NetbiosName &name) = 0;
 
@@ -56,9 +68,21 @@ protected:
     ~OpenSessions() = default;
 };
 
+// What the session status needs of the datagram service.
+class DatagramReceives {
+public:
+    // NCBDGRECVs pending for name number `number`, those for any name (0xFF)
+    // included; `number` 0xFF counts every one.
+    virtual std::size_t PendingDatagramReceives(UCHAR number) const = 0;
+
+protected:
+    ~DatagramReceives() = default;
+};
+
 struct ServiceLinks {
     HeldNames *names = nullptr;
     OpenSessions *sessions = nullptr;
+    DatagramReceives *datagrams = nullptr;
 };
 
 }  // namespace nbt

@@ -15,8 +15,9 @@ namespace nbt {
 struct Settings {
     // LANA 0, the loopback adapter: unprivileged ports, so two consoles on
     // one machine reach each other without root.
-    std::uint16_t loopback_name_port = 10137;     // udp
-    std::uint16_t loopback_session_port = 10139;  // tcp
+    std::uint16_t loopback_name_port = 10137;      // udp
+    std::uint16_t loopback_session_port = 10139;   // tcp
+    std::uint16_t loopback_datagram_port = 10138;  // udp
     // The 127.0.0.N addresses LANA 0 may take, tried from first to last.
     std::uint8_t loopback_first = 1;
     std::uint8_t loopback_last = 254;
@@ -24,6 +25,7 @@ struct Settings {
     // LANAs 1 and up, the host's IPv4 broadcast interfaces.
     std::uint16_t name_port = codec::kNameServicePort;
     std::uint16_t session_port = codec::kSessionServicePort;
+    std::uint16_t datagram_port = codec::kDatagramServicePort;
     // false: enumerate LANA 0 only.
     bool host_interfaces = true;
 

@@ -170,4 +170,47 @@ static_assert(kSessionMaxLength == (std::uint32_t{kSessionFlagE} << 16 | 0xFFFF)
 constexpr std::size_t kNegativeBodySize = 1;
 constexpr std::size_t kRetargetBodySize = 6;  // IPv4 address + port
 
+// ---- Datagram service (UDP) ------------------------------------------------
+
+enum class DatagramType : std::uint8_t {
+    kDirectUnique = 0x10,
+    kDirectGroup = 0x11,
+    kBroadcast = 0x12,
+    kError = 0x13,
+    kQueryRequest = 0x14,  // NBDD only: a B-node ignores the three query packets
+    kPositiveQuery = 0x15,
+    kNegativeQuery = 0x16,
+};
+
+// FLAGS: M (more fragments follow), F (first fragment), SNT (source node type).
+constexpr std::uint8_t kDatagramMore = 0x01;
+constexpr std::uint8_t kDatagramFirst = 0x02;
+constexpr std::uint8_t kDatagramSntMask = 0x0C;
+constexpr std::uint8_t kDatagramSntBNode = 0x00;
+// A whole datagram sent by a B-node in one packet: F set, M clear.
+constexpr std::uint8_t kDatagramWholeFlags = kDatagramFirst | kDatagramSntBNode;
+static_assert(kDatagramWholeFlags == 0x02);
+
+// DATAGRAM ERROR codes.
+enum class DatagramError : std::uint8_t {
+    kNameNotPresent = 0x82,
+    kInvalidSourceName = 0x83,
+    kInvalidDestinationName = 0x84,
+};
+
+// MSG_TYPE, FLAGS, DGM_ID, SOURCE_IP, SOURCE_PORT.
+constexpr std::size_t kDatagramHeaderSize = 10;
+// DGM_LENGTH and PACKET_OFFSET follow the header of the three data packets.
+constexpr std::size_t kDatagramDataHeaderSize = kDatagramHeaderSize + 4;
+// The largest NBT datagram packet a peer is sure to take whole (nmbd keeps
+// no more than this); bigger datagrams go out in fragments.
+constexpr std::size_t kMaxDatagramPacket = 576;
+// User data of one unfragmented datagram between two unscoped names.
+constexpr std::size_t kMaxUnfragmentedUserData =
+    kMaxDatagramPacket - kDatagramDataHeaderSize - 2 * kPlainEncodedName;
+static_assert(kMaxUnfragmentedUserData == 494);
+// How long the pieces of a fragmented datagram wait for the rest (RFC 1002
+// FRAGMENT_TIMEOUT).
+constexpr unsigned kFragmentTimeoutMs = 2000;
+
 }  // namespace nbt::codec

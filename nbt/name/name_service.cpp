@@ -34,6 +34,7 @@ NameEntry *NameService::Held(const codec::NetbiosName &name) {
 void NameService::Submit(NCB *ncb) {
     static constexpr HandlerRow<Handler> kRows[] = {
         {NCBADDNAME, &NameService::AddName},
+        {NCBADDGRNAME, &NameService::AddName},
         {NCBDELNAME, &NameService::DeleteName},
         {NCBASTAT, &NameService::AdapterStatus},
     };
@@ -46,13 +47,14 @@ void NameService::AddName(NCB *ncb) {
     if (IsWildcardOrEmpty(name)) return void(node_->Complete(ncb, NRC_NOWILD));
     if (table_.Find(name)) return void(node_->Complete(ncb, NRC_DUPNAME));
     if (!codec::IsValidScope(node_->settings().scope)) return void(node_->Complete(ncb, NRC_SYSTEM));
-    NameEntry *entry = table_.Add(name, /*group=*/false);
+    const bool group = CommandCode(ncb->ncb_command) == NCBADDGRNAME;
+    NameEntry *entry = table_.Add(name, group);
     if (!entry) return void(node_->Complete(ncb, NRC_NAMTFUL));
     const UCHAR number = entry->number;
 
     const std::uint16_t id = exchanges_.NewId();
     NameExchanges::Request request;
-    request.bytes = codec::BuildRegistrationRequest(id, WireName(name), /*group=*/false, OwnAddress());
+    request.bytes = codec::BuildRegistrationRequest(id, WireName(name), group, OwnAddress());
     request.to = node_->broadcast_endpoint();
     request.opcode = codec::NameOpcode::kRegistration;
     request.count = node_->settings().bcast_retry_count;
@@ -144,10 +146,22 @@ std::optional<NameService::HeldName> NameService::Find(const NetbiosName &name) 
 }
 
 void NameService::Resolve(const NetbiosName &name, ResolveHandler handler) {
+    Lookup(name, [handler = std::move(handler)](std::optional<Resolved> found) {
+        handler(found ? std::optional(found->address) : std::nullopt);
+    });
+}
+
+std::optional<NetbiosName> NameService::NameOf(UCHAR number) const {
+    for (const auto &entry : table_.entries())
+        if (entry.number == number) return entry.name;
+    return std::nullopt;
+}
+
+void NameService::Lookup(const NetbiosName &name, LookupHandler handler) {
     if (shut_down_) return;
     if (const NameEntry *entry = table_.Find(name); entry && entry->state != REGISTERING) {
-        asio::post(node_->io(),
-                   [handler = std::move(handler), address = node_->address()] { handler(address); });
+        asio::post(node_->io(), [handler = std::move(handler),
+                                 found = Resolved{node_->address(), entry->group}] { handler(found); });
         return;
     }
     const std::uint16_t id = exchanges_.NewId();
@@ -158,7 +172,7 @@ void NameService::Resolve(const NetbiosName &name, ResolveHandler handler) {
     request.opcode = codec::NameOpcode::kQuery;
     request.count = node_->settings().bcast_retry_count;
     request.interval = node_->settings().bcast_retry_timeout;
-    auto shared_handler = std::make_shared<ResolveHandler>(std::move(handler));
+    auto shared_handler = std::make_shared<LookupHandler>(std::move(handler));
     auto self = shared_from_this();
     auto on_reply = [self, shared_handler, wire, id](const codec::NamePacket &reply,
                                                      const asio::ip::udp::endpoint &) {
@@ -168,7 +182,8 @@ void NameService::Resolve(const NetbiosName &name, ResolveHandler handler) {
         auto addresses = codec::DecodeNbRdata(answer.rdata);
         if (!addresses) return false;
         self->WatchForConflicts(id, wire, (*addresses)[0]);
-        (*shared_handler)(asio::ip::address_v4((*addresses)[0].ipv4));
+        const codec::NbAddress &first = (*addresses)[0];
+        (*shared_handler)(Resolved{asio::ip::address_v4(first.ipv4), (first.flags & codec::kNbGroup) != 0});
         return true;
     };
     exchanges_.Start(id, std::move(request), on_reply, [shared_handler] { (*shared_handler)(std::nullopt); });

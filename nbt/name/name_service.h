@@ -55,6 +55,8 @@ public:
     // A name we do not hold is asked for with a broadcast NAME QUERY (B-nodes
     // keep no cache, so every call asks).
     void Resolve(const NetbiosName &name, ResolveHandler handler) override;
+    void Lookup(const NetbiosName &name, LookupHandler handler) override;
+    std::optional<NetbiosName> NameOf(UCHAR number) const override;
     void OnSessionsClosed(const NetbiosName &name) override;
 
     // The adapter status of this node, as NCBASTAT for "*" reports it.

@@ -12,9 +12,9 @@
 #include <memory>
 #include <vector>
 
-#include "session_packet.h"
 #include "nb30.h"
 #include "netbios_name.h"
+#include "session_packet.h"
 
 namespace nbt {
 
@@ -61,6 +61,14 @@ public:
     // Ends the LISTEN or CALL still pending with rc, and releases the number.
     void EndOpener(UCHAR rc);
 
+    // A message or an unreported close waiting with no NCBRECV for it goes
+    // to an NCBRECVANY of the service, if one waits.
+    void OfferToReceiveAny();
+    // NCBCANCEL of this session's LISTEN or CALL, a receive or a send: the
+    // NCB ends with NRC_CMDCAN; a send cannot be taken back from the
+    // stream, so the session is aborted too.
+    void Cancel(NCB *ncb);
+
     // Reset: RST to the peer (a plain close once hung up), timers stopped,
     // no NCB touched (the node has already ended them). The session never
     // calls its service again.
@@ -96,6 +104,9 @@ private:
     void WriteFront();
     void OnWritten(NCB *ncb, const asio::error_code &ec);
     void ArmKeepAlive();
+    // Moves the NCBRECVANY of the service that this session's next message
+    // or close goes to into receives_ (session_receive_any.cpp).
+    bool TakeReceiveAny();
     void OnKeepAliveDue();
 
     // Closing (session_close.cpp).

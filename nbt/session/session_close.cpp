@@ -57,6 +57,10 @@ void Session::Closed(UCHAR code) {
         hangup_ = nullptr;
         reported |= node_->Complete(hangup, code);
     }
+    if (!reported && TakeReceiveAny()) {
+        reported |= node_->Complete(receives_.front().ncb, code);
+        receives_.clear();
+    }
     if (reported)
         Release();
     else if (service_)

@@ -6,6 +6,7 @@
 
 #include "node.h"
 #include "session.h"
+#include "session_chain.h"
 #include "session_service.h"
 
 namespace nbt {
@@ -26,7 +27,9 @@ bool RefuseData(SessionPhase phase, UCHAR *rc) {
 }
 
 bool BadBuffer(const NCB *ncb) {
-    return ncb->ncb_length > 0 && ncb->ncb_buffer == nullptr;
+    const ChainedBuffer chained = ChainedBufferOf(*ncb);
+    return (ncb->ncb_length > 0 && ncb->ncb_buffer == nullptr) ||
+           (chained.length > 0 && chained.data == nullptr);
 }
 
 }  // namespace
@@ -76,8 +79,9 @@ void Session::Send(NCB *ncb) {
     if (RefuseData(phase_, &rc)) return Finish(ncb, rc);
     if (BadBuffer(ncb)) return Finish(ncb, NRC_BUFLEN);
     PendingIo io{ncb, StartTimer(sto_, ncb, true), {}};
-    // ncb_length is 16 bits, so a send never needs the extension bit.
-    io.header = *codec::EncodeSessionHeader(codec::SessionType::kMessage, ncb->ncb_length);
+    // Two 16-bit lengths at most: a chain send may need the extension bit.
+    io.header = *codec::EncodeSessionHeader(codec::SessionType::kMessage,
+                                            std::uint32_t{ncb->ncb_length} + ChainedBufferOf(*ncb).length);
     sends_.push_back(std::move(io));
     if (!writing_) WriteFront();
 }
@@ -141,7 +145,8 @@ void Session::OnBody(const asio::error_code &ec) {
 
 void Session::DeliverMessage() {
     auto self = shared_from_this();
-    while (message_ready_ && !receives_.empty() && phase_ == SessionPhase::kEstablished) {
+    while (message_ready_ && phase_ == SessionPhase::kEstablished) {
+        if (receives_.empty() && !TakeReceiveAny()) break;
         NCB *ncb = receives_.front().ncb;
         receives_.pop_front();
         if (!node_->IsPending(ncb)) continue;
@@ -166,8 +171,10 @@ void Session::WriteFront() {
         return;
     PendingIo &io = sends_.front();
     NCB *ncb = io.ncb;
-    const std::array<asio::const_buffer, 2> buffers{asio::buffer(io.header),
-                                                    asio::buffer(ncb->ncb_buffer, ncb->ncb_length)};
+    const ChainedBuffer chained = ChainedBufferOf(*ncb);
+    const std::array<asio::const_buffer, 3> buffers{asio::buffer(io.header),
+                                                    asio::buffer(ncb->ncb_buffer, ncb->ncb_length),
+                                                    asio::buffer(chained.data, chained.length)};
     writing_ = true;
     asio::async_write(socket_, buffers,
                       [self = shared_from_this(), ncb](const asio::error_code &ec, std::size_t) {

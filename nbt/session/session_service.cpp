@@ -36,6 +36,13 @@ void SessionService::Submit(NCB *ncb) {
         {NCBSEND, &SessionService::Send},
         {NCBRECV, &SessionService::Receive},
         {NCBSSTAT, &SessionService::Status},
+        // Over TCP nothing is acknowledged at the NetBIOS level, so the
+        // no-acknowledgement sends are the plain ones.
+        {NCBSENDNA, &SessionService::Send},
+        {NCBCHAINSEND, &SessionService::Send},
+        {NCBCHAINSENDNA, &SessionService::Send},
+        {NCBUNLINK, &SessionService::Unlink},
+        {NCBRECVANY, &SessionService::ReceiveAny},
     };
     // clang-format on
     static constexpr auto kHandlers = HandlersFor(Service::kSession, kRows);
@@ -83,11 +90,17 @@ void SessionService::Call(NCB *ncb) {
     auto session = Open(ncb);
     if (!session) return;
     const std::uint16_t port = node_->session_port();
-    links_.names->Resolve(callname, [session, port](std::optional<asio::ip::address_v4> address) {
+    links_.names->Lookup(callname, [session, port](std::optional<HeldNames::Resolved> found) {
         if (session->phase() != SessionPhase::kCalling) return;  // hung up or reset meanwhile
-        if (!address) return session->EndOpener(NRC_NOCALL);
-        session->Connect({asio::ip::tcp::endpoint(*address, port)});
+        // A session joins two nodes: a group name cannot be called.
+        if (!found || found->group) return session->EndOpener(NRC_NOCALL);
+        session->Connect({asio::ip::tcp::endpoint(found->address, port)});
     });
+}
+
+// A remote-boot command of the token-ring days: accepted, nothing to undo.
+void SessionService::Unlink(NCB *ncb) {
+    node_->Complete(ncb, NRC_GOODRET);
 }
 
 std::shared_ptr<Session> SessionService::Lookup(NCB *ncb) {
@@ -135,6 +148,13 @@ void SessionService::Status(NCB *ncb) {
         entries.push_back(entry);
     }
     const auto fill = FillSessionStatus(sess_name, entries, ncb->ncb_buffer, ncb->ncb_length);
+    if (fill.length >= sizeof(SESSION_HEADER) && links_.datagrams) {
+        auto *header = reinterpret_cast<SESSION_HEADER *>(ncb->ncb_buffer);
+        header->rcv_dg_outstanding = static_cast<UCHAR>(
+            std::min<std::size_t>(links_.datagrams->PendingDatagramReceives(sess_name), 255));
+        header->rcv_any_outstanding =
+            static_cast<UCHAR>(std::min<std::size_t>(PendingReceiveAny(sess_name), 255));
+    }
     ncb->ncb_length = fill.length;
     node_->Complete(ncb, fill.rc);
 }

@@ -60,6 +60,14 @@ public:
     // Puts back a listen taken by MatchListen whose answer could not be sent.
     void ReturnListen(const std::shared_ptr<Session> &session);
     void AnswerDone(SessionAnswer *answer);
+    // The NCBRECVANY a message or close of a session on `local` goes to, now
+    // taken off the list; null when none waits (session_receive_any.cpp).
+    NCB *TakeReceiveAny(const NetbiosName &local);
+    // NCBRECVANYs pending for a name number (0xFF ones included); 0xFF: all.
+    std::size_t PendingReceiveAny(UCHAR number) const;
+    // NCBCANCEL of a pending command of this service: it ends with
+    // NRC_CMDCAN; a cancelled send takes its session down with it.
+    void Cancel(NCB *ncb);
 
 private:
     using Handler = void (SessionService::*)(NCB *);
@@ -70,6 +78,8 @@ private:
     void Send(NCB *ncb);
     void Receive(NCB *ncb);
     void Status(NCB *ncb);
+    void Unlink(NCB *ncb);
+    void ReceiveAny(NCB *ncb);
     // The entry for ncb_lsn, or null after ending the NCB with NRC_SNUMOUT.
     std::shared_ptr<Session> Lookup(NCB *ncb);
     // Checks ncb_name for LISTEN and CALL; 0 when it may open a session.
@@ -93,6 +103,7 @@ private:
     std::vector<PendingListen> listens_;
     std::vector<std::shared_ptr<SessionAnswer>> answers_;
     std::vector<std::weak_ptr<Session>> draining_;
+    std::vector<NCB *> receive_any_;  // NCBRECVANY, oldest first
 };
 
 }  // namespace nbt

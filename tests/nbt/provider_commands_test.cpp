@@ -25,8 +25,8 @@ TEST(ProviderValidation, RejectsBadBlocksAtOnce) {
     EXPECT_EQ(unknown.ncb_retcode, NRC_ILLCMD);
     EXPECT_EQ(unknown.ncb_cmd_cplt, NRC_ILLCMD);
 
-    // Commands outside the provider's set, e.g. datagrams and cancel.
-    for (UCHAR command : {NCBDGSEND, NCBCANCEL, NCBADDGRNAME, NCBCHAINSEND}) {
+    // Commands that mean nothing over TCP/IP, refused before the LANA is looked at.
+    for (UCHAR command : {NCBLANSTALERT, NCBACTION, NCBFINDNAME, NCBTRACE}) {
         NCB ncb = MakeNcb(command);
         EXPECT_EQ(provider.Netbios(&ncb), NRC_ILLCMD) << int(command);
     }

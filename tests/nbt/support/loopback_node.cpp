@@ -10,8 +10,8 @@ LoopbackNode::LoopbackNode(Settings settings, UCHAR sessions) : provider(std::mo
     EXPECT_EQ(ResetLana(provider, 0, 0, sessions), NRC_GOODRET);
 }
 
-UCHAR LoopbackNode::AddName(const std::array<UCHAR, 16> &name, UCHAR *num) {
-    NCB ncb = MakeNcb(NCBADDNAME);
+UCHAR LoopbackNode::AddName(const std::array<UCHAR, 16> &name, UCHAR *num, UCHAR command) {
+    NCB ncb = MakeNcb(command);
     std::memcpy(ncb.ncb_name, name.data(), 16);
     const UCHAR rc = provider.Netbios(&ncb);
     if (num) *num = ncb.ncb_num;

@@ -21,9 +21,12 @@ struct LoopbackNode {
 
     explicit LoopbackNode(Settings settings = FastSettings(), UCHAR sessions = 0);
 
-    // NCBADDNAME; the name number in *num.
-    UCHAR AddName(const std::array<UCHAR, 16> &name, UCHAR *num = nullptr);
+    // NCBADDNAME (or NCBADDGRNAME); the name number in *num.
+    UCHAR AddName(const std::array<UCHAR, 16> &name, UCHAR *num = nullptr, UCHAR command = NCBADDNAME);
     UCHAR AddName(const std::string &text, UCHAR *num = nullptr) { return AddName(Padded(text), num); }
+    UCHAR AddGroupName(const std::string &text, UCHAR *num = nullptr) {
+        return AddName(Padded(text), num, NCBADDGRNAME);
+    }
     UCHAR DeleteName(const std::string &text);
 
     // NCBASTAT into a buffer of `length` bytes filled with 0xEE first; the

@@ -10,13 +10,14 @@
 namespace nbt::testing {
 
 struct LoopbackPorts {
-    std::uint16_t name = 0;     // udp
-    std::uint16_t session = 0;  // tcp
+    std::uint16_t name = 0;      // udp
+    std::uint16_t session = 0;   // tcp
+    std::uint16_t datagram = 0;  // udp
 };
 
 // Chosen once per process (ctest runs each test case as a process of its
 // own), shared by every Provider of that process so that they are peers on
-// one segment. The two differ, so a port mixed up shows.
+// one segment. The three differ, so a port mixed up shows.
 LoopbackPorts ProcessPorts();
 
 // LANA 0 only, on this process's ports, at 127.0.0.1 to .199: 127.0.0.200
