@@ -58,6 +58,9 @@ struct NodeCounters {
     std::uint16_t iframe_xmit_err = 0;
     std::uint16_t recv_buff_unavail = 0;
     std::uint16_t xmit_buf_unavail = 0;
+    // Name conflict demands dropped because their record did not decode or
+    // named another node's address.
+    std::uint32_t conflict_demands_dropped = 0;
 };
 
 class Node : public std::enable_shared_from_this<Node> {

@@ -12,9 +12,9 @@
 #include <memory>
 #include <vector>
 
-#include "session_packet.h"
 #include "nb30.h"
 #include "netbios_name.h"
+#include "session_packet.h"
 
 namespace nbt {
 
@@ -60,6 +60,10 @@ public:
     void Hangup(NCB *ncb);
     // Ends the LISTEN or CALL still pending with rc, and releases the number.
     void EndOpener(UCHAR rc);
+    // The local name went into conflict: a pending LISTEN or CALL ends, and
+    // so do the RECEIVEs waiting, all with NRC_NAMCONF. An established
+    // session stays up; sends under way finish.
+    void NameInConflict();
 
     // Reset: RST to the peer (a plain close once hung up), timers stopped,
     // no NCB touched (the node has already ended them). The session never
