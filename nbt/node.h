@@ -90,6 +90,11 @@ public:
     asio::ip::tcp::endpoint session_endpoint() const { return {address_, session_port_}; }
     // LANA 0: 02:00:7F:00:00:N; other LANAs: the interface's MAC.
     const MacAddress &adapter_address() const { return mac_; }
+    // Whether a peer can be reached at this address from this LANA: never
+    // 0.0.0.0, a multicast or broadcast address, nor (on a LAN adapter) a
+    // loopback one. Addresses the network hands us (query answers,
+    // retargets, status responders) are used only when this holds.
+    bool IsPeerAddress(const asio::ip::address_v4 &address) const;
 
     const Settings &settings() const { return settings_; }
     const Limits &limits() const { return limits_; }

@@ -158,6 +158,10 @@ bool NameService::OnLateQueryAnswer(const codec::NamePacket &packet, const asio:
     const std::uint32_t source = from.address().to_v4().to_uint();
     // The first owner repeating itself (nmbd answers broadcasts twice) is no conflict.
     if (source == it->second.first.ipv4 || (second.flags & codec::kNbGroup)) return true;
+    // Nor is an answer pointing nowhere sensible, and a demand is sent only to a real node.
+    if (!node_->IsPeerAddress(asio::ip::address_v4(second.ipv4)) ||
+        !node_->IsPeerAddress(from.address().to_v4()))
+        return true;
     Send(
         codec::BuildRegistrationRefusal(exchanges_.NewId(), answer.name, second, codec::NameRcode::kConflict),
         {from.address(), node_->name_port()});
