@@ -249,6 +249,13 @@ void Node::RetryLater(std::function<void()> again) {
     });
 }
 
+bool Node::IsPeerAddress(const asio::ip::address_v4 &address) const {
+    if (address.is_unspecified() || address.is_multicast()) return false;
+    if (address == asio::ip::address_v4::broadcast() || address == lana_.broadcast) return false;
+    // 127.0.0.N are the nodes of the loopback LANA; on a LAN they would be us.
+    return lana_.loopback || !address.is_loopback();
+}
+
 void Node::SendDatagram(std::span<const std::uint8_t> datagram, const asio::ip::udp::endpoint &to) {
     if (!unicast_.is_open()) return;
     asio::error_code ec;

@@ -61,6 +61,9 @@ struct NodeCounters {
     std::uint16_t iframe_xmit_err = 0;
     std::uint16_t recv_buff_unavail = 0;
     std::uint16_t xmit_buf_unavail = 0;
+    // Name conflict demands dropped because their record did not decode or
+    // named another node's address.
+    std::uint32_t conflict_demands_dropped = 0;
 };
 
 class Node : public std::enable_shared_from_this<Node> {
@@ -96,6 +99,11 @@ public:
     }
     // LANA 0: 02:00:7F:00:00:N; other LANAs: the interface's MAC.
     const MacAddress &adapter_address() const { return mac_; }
+    // Whether a peer can be reached at this address from this LANA: never
+    // 0.0.0.0, a multicast or broadcast address, nor (on a LAN adapter) a
+    // loopback one. Addresses the network hands us (query answers,
+    // retargets, status responders) are used only when this holds.
+    bool IsPeerAddress(const asio::ip::address_v4 &address) const;
 
     const Settings &settings() const { return settings_; }
     const Limits &limits() const { return limits_; }

@@ -63,6 +63,9 @@ public:
     virtual std::size_t SessionCount() const = 0;
     // The name left our table (or is on its way out): its pending LISTENs end.
     virtual void OnNameDeleted(const NetbiosName &name) = 0;
+    // The name went into conflict: its pending LISTENs and CALLs, and the
+    // RECEIVEs waiting on its sessions, end with NRC_NAMCONF.
+    virtual void OnNameConflict(const NetbiosName &name) = 0;
 
 protected:
     ~OpenSessions() = default;

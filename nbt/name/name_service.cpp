@@ -1,5 +1,7 @@
 #include "name_service.h"
 
+#include <algorithm>
+
 #include "node.h"
 
 namespace nbt {
@@ -181,9 +183,13 @@ void NameService::Lookup(const NetbiosName &name, LookupHandler handler) {
         if (answer.type != codec::kTypeNb || answer.name != wire) return false;
         auto addresses = codec::DecodeNbRdata(answer.rdata);
         if (!addresses) return false;
-        self->WatchForConflicts(id, wire, (*addresses)[0]);
-        const codec::NbAddress &first = (*addresses)[0];
-        (*shared_handler)(Resolved{asio::ip::address_v4(first.ipv4), (first.flags & codec::kNbGroup) != 0});
+        // An answer pointing nowhere sensible is as good as none: wait for another.
+        auto usable = std::find_if(addresses->begin(), addresses->end(), [&self](const codec::NbAddress &a) {
+            return self->node_->IsPeerAddress(asio::ip::address_v4(a.ipv4));
+        });
+        if (usable == addresses->end()) return false;
+        self->WatchForConflicts(id, wire, *usable);
+        (*shared_handler)(Resolved{asio::ip::address_v4(usable->ipv4), (usable->flags & codec::kNbGroup) != 0});
         return true;
     };
     exchanges_.Start(id, std::move(request), on_reply, [shared_handler] { (*shared_handler)(std::nullopt); });

@@ -83,6 +83,9 @@ private:
     void OnQueryRequest(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from);
     void OnStatusRequest(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from);
     void OnConflictDemand(const codec::NamePacket &packet);
+    // REGISTERED -> DUPLICATE, DEREGISTERED -> DUPLICATE_DEREG; the commands
+    // waiting on the name end.
+    void EnterConflict(NameEntry &entry);
     // A late answer to a query of ours: a second owner of a unique name?
     bool OnLateQueryAnswer(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from);
     void WatchForConflicts(std::uint16_t id, const codec::NetbiosName &name, const codec::NbAddress &first);

@@ -104,15 +104,29 @@ void NameService::OnStatusRequest(const codec::NamePacket &packet, const asio::i
 }
 
 void NameService::OnConflictDemand(const codec::NamePacket &packet) {
-    if (packet.answers.empty() || packet.answers[0].type != codec::kTypeNb) return;
+    // Only a demand whose record names our address is about us: one that does
+    // not decode, or is aimed at another node, must not take a name away.
+    std::optional<std::vector<codec::NbAddress>> addresses;
+    if (!packet.answers.empty() && packet.answers[0].type == codec::kTypeNb)
+        addresses = codec::DecodeNbRdata(packet.answers[0].rdata);
+    if (!addresses || (*addresses)[0].ipv4 != OwnAddress()) {
+        ++node_->counters().conflict_demands_dropped;
+        return;
+    }
     NameEntry *entry = Held(packet.answers[0].name);
     if (!entry || entry->group || entry->state == REGISTERING) return;
-    // The demand carries the address it is aimed at; one for another node is not ours.
-    if (auto addresses = codec::DecodeNbRdata(packet.answers[0].rdata)) {
-        if ((*addresses)[0].ipv4 != OwnAddress()) return;
-    }
-    if (entry->state == REGISTERED) entry->state = DUPLICATE;
-    if (entry->state == DEREGISTERED) entry->state = DUPLICATE_DEREG;
+    EnterConflict(*entry);
+}
+
+void NameService::EnterConflict(NameEntry &entry) {
+    if (entry.state == REGISTERED)
+        entry.state = DUPLICATE;
+    else if (entry.state == DEREGISTERED)
+        entry.state = DUPLICATE_DEREG;
+    else
+        return;
+    const NetbiosName name = entry.name;  // the entry may move while the commands end
+    links_.sessions->OnNameConflict(name);
 }
 
 // Another node answering for a unique name after the first owner did, while
@@ -144,6 +158,10 @@ bool NameService::OnLateQueryAnswer(const codec::NamePacket &packet, const asio:
     const std::uint32_t source = from.address().to_v4().to_uint();
     // The first owner repeating itself (nmbd answers broadcasts twice) is no conflict.
     if (source == it->second.first.ipv4 || (second.flags & codec::kNbGroup)) return true;
+    // Nor is an answer pointing nowhere sensible, and a demand is sent only to a real node.
+    if (!node_->IsPeerAddress(asio::ip::address_v4(second.ipv4)) ||
+        !node_->IsPeerAddress(from.address().to_v4()))
+        return true;
     Send(
         codec::BuildRegistrationRefusal(exchanges_.NewId(), answer.name, second, codec::NameRcode::kConflict),
         {from.address(), node_->name_port()});

@@ -224,8 +224,10 @@ void NameService::StatusByBroadcast(NCB *ncb, const MacAddress &mac) {
             self->FinishRemoteStatus(ncb, status);
             return true;
         }
-        if (search->responders.size() < kMaxProbedResponders)
-            search->responders.emplace(from.address().to_v4().to_uint(), std::move(*status));
+        // Responders are asked again at their source address: only at a real one.
+        const auto source = from.address().to_v4();
+        if (search->responders.size() < kMaxProbedResponders && self->node_->IsPeerAddress(source))
+            search->responders.emplace(source.to_uint(), std::move(*status));
         return false;
     };
     auto on_expiry = [self, ncb, search, mac, real_mac] {

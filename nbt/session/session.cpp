@@ -96,6 +96,15 @@ void Session::EndOpener(UCHAR rc) {
     Release();
 }
 
+void Session::NameInConflict() {
+    auto self = shared_from_this();
+    if (phase_ == SessionPhase::kListening || phase_ == SessionPhase::kCalling) return EndOpener(NRC_NAMCONF);
+    if (phase_ != SessionPhase::kEstablished) return;
+    auto receives = std::move(receives_);
+    receives_.clear();
+    for (auto &io : receives) Finish(io.ncb, NRC_NAMCONF);
+}
+
 void Session::Detach() {
     // A hung-up session has already said goodbye with its FIN: a plain close
     // keeps it that way unless the peer sent more that nobody will read.

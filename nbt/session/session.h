@@ -60,6 +60,10 @@ public:
     void Hangup(NCB *ncb);
     // Ends the LISTEN or CALL still pending with rc, and releases the number.
     void EndOpener(UCHAR rc);
+    // The local name went into conflict: a pending LISTEN or CALL ends, and
+    // so do the RECEIVEs waiting, all with NRC_NAMCONF. An established
+    // session stays up; sends under way finish.
+    void NameInConflict();
 
     // A message or an unreported close waiting with no NCBRECV for it goes
     // to an NCBRECVANY of the service, if one waits.

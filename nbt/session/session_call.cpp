@@ -144,6 +144,13 @@ void Session::OnCallReplyBody(const asio::error_code &ec) {
         FailCall(NRC_SABORT);
         return;
     }
+    if (!node_->IsPeerAddress(asio::ip::address_v4(target->address))) {
+        // A retarget pointing nowhere sensible (0.0.0.0 would be this host)
+        // is not followed: on to the next address, if any.
+        setup_timer_.cancel();
+        ConnectNext();
+        return;
+    }
     if (++retargets_ > node_->settings().ssn_retry_count) {
         FailCall(NRC_NOCALL);  // a retarget loop, or one too long to follow
         return;

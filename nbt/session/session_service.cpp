@@ -117,11 +117,24 @@ void SessionService::Hangup(NCB *ncb) {
 }
 
 void SessionService::Send(NCB *ncb) {
-    if (auto session = Lookup(ncb)) session->Send(ncb);
+    auto session = Lookup(ncb);
+    if (!session) return;
+    if (NameInConflict(*session)) return void(node_->Complete(ncb, NRC_NAMCONF));
+    session->Send(ncb);
 }
 
 void SessionService::Receive(NCB *ncb) {
-    if (auto session = Lookup(ncb)) session->Receive(ncb);
+    auto session = Lookup(ncb);
+    if (!session) return;
+    if (NameInConflict(*session)) return void(node_->Complete(ncb, NRC_NAMCONF));
+    session->Receive(ncb);
+}
+
+bool SessionService::NameInConflict(const Session &session) const {
+    // A close not yet reported is reported first; it also frees the number.
+    if (session.phase() != SessionPhase::kEstablished) return false;
+    const auto held = links_.names->Find(session.local());
+    return held && (NameState(held->flags) == DUPLICATE || NameState(held->flags) == DUPLICATE_DEREG);
 }
 
 void SessionService::Status(NCB *ncb) {
@@ -253,6 +266,13 @@ void SessionService::OnNameDeleted(const NetbiosName &name) {
         if (listen.session->local() == name && listen.session->phase() == SessionPhase::kListening)
             ended.push_back(listen.session);
     for (const auto &session : ended) session->EndOpener(NRC_NAMERR);
+}
+
+void SessionService::OnNameConflict(const NetbiosName &name) {
+    std::vector<std::shared_ptr<Session>> affected;
+    for (const auto &[lsn, session] : sessions_)
+        if (session->local() == name) affected.push_back(session);
+    for (const auto &session : affected) session->NameInConflict();
 }
 
 void SessionService::Shutdown() {

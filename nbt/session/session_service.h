@@ -44,6 +44,7 @@ public:
     std::size_t SessionCount() const override;
     // Its pending LISTENs end with NRC_NAMERR.
     void OnNameDeleted(const NetbiosName &name) override;
+    void OnNameConflict(const NetbiosName &name) override;
 
     // ---- for Session and SessionAnswer ------------------------------------
     // The session's number is free again; ends the name's last session if so.
@@ -84,6 +85,8 @@ private:
     std::shared_ptr<Session> Lookup(NCB *ncb);
     // Checks ncb_name for LISTEN and CALL; 0 when it may open a session.
     UCHAR CheckLocalName(const NCB *ncb) const;
+    // A session's data commands end with NRC_NAMCONF while its name is in conflict.
+    bool NameInConflict(const Session &session) const;
     std::shared_ptr<Session> Open(NCB *ncb);
     // Deletes a deregistered name once nothing holds it any more.
     void DeleteIfUnused(const NetbiosName &name);

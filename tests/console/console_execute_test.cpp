@@ -296,6 +296,13 @@ TEST_F(ConsoleTest, FailedListenChainsAsWellAndUncheckedDoesNot) {
     EXPECT_EQ(Text(*dlg, IDC_STATUS), "Listen gereed LSNnum: 2");
     EXPECT_EQ(Text(*dlg, IDC_RESULT), "RetCode: 0B [11]");
     EXPECT_EQ(dlg->m_pending, CMD_LISTEN);
+
+    // A listen whose name went into conflict ends, and the console is free again.
+    Click(*dlg, IDC_LISTEN);
+    scripted::PushCode(NRC_NAMCONF);
+    Click(*dlg, IDC_EXECUTE);
+    EXPECT_EQ(Text(*dlg, IDC_RESULT), "RetCode: 19 [25]");
+    EXPECT_TRUE(Enabled(*dlg, IDC_LISTEN)) << "idle again";
 }
 
 TEST_F(ConsoleTest, InvalidLanaTextIsReportedAndThePreviousNumberUsed) {

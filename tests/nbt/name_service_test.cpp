@@ -2,11 +2,14 @@
 // adapter status, local and remote, plus the exact packets a peer sees.
 #include <gtest/gtest.h>
 
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
 #include <set>
 
 #include "loopback_node.h"
 #include "name_encoding.h"
 #include "name_status.h"
+#include "node.h"
 #include "udp_peer.h"
 
 using namespace nbt::testing;
@@ -184,6 +187,89 @@ TEST_F(NameServiceTest, ConflictDemandMarksTheNameInEveryView) {
     // A name in conflict is no longer defended, and can still be deleted.
     EXPECT_EQ(b.AddName("CONTESTED"), NRC_GOODRET);
     EXPECT_EQ(a.DeleteName("CONTESTED"), NRC_GOODRET);
+}
+
+// A demand counts only when its record decodes and names this node's
+// address. One that does, broadcast or not, ends everything that waits on
+// the name; the name then refuses new work until it is deleted.
+TEST_F(NameServiceTest, ConflictDemandEndsWhatWaitsOnTheNameOnlyWhenItNamesUs) {
+    ASSERT_EQ(a.AddName("CONTESTED"), NRC_GOODRET);
+    ASSERT_EQ(b.AddName("CALLER"), NRC_GOODRET);
+    // A session with a receive waiting, a listen, and a call to a node that never answers.
+    auto first = a.Listen("CONTESTED", "*");
+    ASSERT_EQ(b.Call("CALLER", "CONTESTED"), NRC_GOODRET);
+    ASSERT_EQ(first->Wait(), NRC_GOODRET);
+    const UCHAR lsn = first->ncb.ncb_lsn;
+    std::array<UCHAR, 16> data{};
+    AsyncNcb receive(NCBRECV);
+    receive.ncb.ncb_lsn = lsn;
+    receive.ncb.ncb_buffer = data.data();
+    receive.ncb.ncb_length = data.size();
+    ASSERT_EQ(receive.Submit(a.provider), NRC_GOODRET);
+    auto listen = a.Listen("CONTESTED", "*");
+
+    UdpPeer queries(kBroadcast, kPort), silent_node("127.0.0.208", 0, false);
+    asio::io_context io;
+    asio::ip::tcp::acceptor never_answers(io,
+                                          {asio::ip::make_address_v4("127.0.0.208"), ProcessPorts().session});
+    queries.Drain();
+    AsyncNcb call(NCBCALL);
+    SetName(call.ncb.ncb_name, "CONTESTED");
+    SetName(call.ncb.ncb_callname, "SILENT");
+    ASSERT_EQ(call.Submit(a.provider), NRC_GOODRET);
+    UdpPeer::Datagram raw;
+    auto query = queries.ReceiveMatching(
+        2s,
+        [](const codec::NamePacket &p) {
+            return p.questions.size() == 1 && p.questions[0].name == WireName("SILENT");
+        },
+        &raw);
+    ASSERT_TRUE(query);
+    silent_node.SendTo(
+        codec::BuildPositiveQueryResponse(query->header.trn_id, 0, WireName("SILENT"), {0, 0x7F0000D0}),
+        raw.from, raw.port);
+
+    // Demands that take nothing away: a record that does not decode (56
+    // bytes, no RDATA at all), unicast and broadcast, and one for another address.
+    UdpPeer peer("127.0.0.209", 0, false);
+    const auto for_us = codec::BuildRegistrationRefusal(
+        0x1240, WireName("CONTESTED"), {0, a.address().to_uint()}, codec::NameRcode::kConflict);
+    ASSERT_EQ(for_us.size(), 62u);
+    auto undecodable = for_us;
+    undecodable.resize(56);
+    undecodable[54] = undecodable[55] = 0;  // RDLENGTH
+    const auto for_another = codec::BuildRegistrationRefusal(0x1241, WireName("CONTESTED"), {0, 0x7F0000FE},
+                                                             codec::NameRcode::kConflict);
+    peer.SendTo(undecodable, a.address().to_string(), kPort);
+    peer.SendTo(undecodable, kBroadcast, kPort);
+    peer.SendTo(for_another, a.address().to_string(), kPort);
+    auto dropped = [this] {
+        std::uint32_t count = 0;
+        a.provider.WithNode(0,
+                            [&count](nbt::Node *node) { count = node->counters().conflict_demands_dropped; });
+        return count;
+    };
+    for (int i = 0; i < 500 && dropped() < 3; ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(dropped(), 3u);
+    std::vector<UCHAR> buffer;
+    ASSERT_EQ(a.Status("*", buffer), NRC_GOODRET);
+    EXPECT_EQ(FindName(ViewStatus(buffer), Padded("CONTESTED"))->name_flags, REGISTERED);
+    EXPECT_EQ(listen->Wait(0ms), NRC_PENDING);
+    EXPECT_EQ(receive.Wait(0ms), NRC_PENDING);
+    EXPECT_EQ(call.Wait(0ms), NRC_PENDING);
+
+    peer.SendTo(for_us, kBroadcast, kPort);
+    EXPECT_EQ(listen->Wait(), NRC_NAMCONF);
+    EXPECT_EQ(receive.Wait(), NRC_NAMCONF);
+    EXPECT_EQ(call.Wait(), NRC_NAMCONF);
+    EXPECT_EQ(a.Listen("CONTESTED", "*")->Wait(), NRC_NAMCONF);
+    EXPECT_EQ(a.Call("CONTESTED", "CALLER"), NRC_NAMCONF);
+    EXPECT_EQ(a.Receive(lsn, data.data(), data.size()), NRC_NAMCONF);
+    EXPECT_EQ(a.Send(lsn, "x", 1), NRC_NAMCONF);
+    EXPECT_EQ(a.Hangup(lsn), NRC_GOODRET);
+    EXPECT_EQ(a.DeleteName("CONTESTED"), NRC_GOODRET);
+    ASSERT_EQ(a.Status("*", buffer), NRC_GOODRET);
+    EXPECT_EQ(FindName(ViewStatus(buffer), Padded("CONTESTED")), nullptr);
 }
 
 TEST_F(NameServiceTest, EveryNameStateLocallyAndRemotely) {

@@ -4,6 +4,7 @@
 #include <net/if.h>
 
 #include "lana_table.h"
+#include "node.h"
 
 namespace nbt {
 namespace {
@@ -81,6 +82,26 @@ TEST(LanaTable, EnumerationFitsTheBufferOrIsRefused) {
     EXPECT_EQ(small[0], 0xEE);
     EXPECT_EQ(FillLanaEnum(lanas, nullptr, 256), NRC_BADDR);
     EXPECT_EQ(FillLanaEnum(lanas, nullptr, 0), NRC_BADDR);
+}
+
+// What the network may name as a peer: never this host by another name, nor
+// everyone. Loopback addresses are peers only on the loopback LANA.
+TEST(LanaTable, PeerAddressesOnEachKindOfLana) {
+    const auto lanas = NumberLanas({Entry("eth2", 2, "10.2.0.1", "10.2.0.255")}, true);
+    Node loopback(lanas[0], Limits{}, Settings{}), lan(lanas[1], Limits{}, Settings{});
+    auto peer = [](const Node &node, const char *address) {
+        return node.IsPeerAddress(asio::ip::make_address_v4(address));
+    };
+    for (const char *nowhere : {"0.0.0.0", "224.0.0.1", "239.255.255.250", "255.255.255.255"}) {
+        EXPECT_FALSE(peer(loopback, nowhere)) << nowhere;
+        EXPECT_FALSE(peer(lan, nowhere)) << nowhere;
+    }
+    EXPECT_FALSE(peer(lan, "10.2.0.255"));
+    EXPECT_FALSE(peer(lan, "127.0.0.1"));
+    EXPECT_TRUE(peer(lan, "10.2.0.7"));
+    EXPECT_TRUE(peer(lan, "10.2.0.1")) << "ourselves";
+    EXPECT_FALSE(peer(loopback, "127.255.255.255"));
+    EXPECT_TRUE(peer(loopback, "127.0.0.7"));
 }
 
 }  // namespace

@@ -61,6 +61,11 @@ public:
         std::lock_guard lock(mutex_);
         script_ = std::move(script);
     }
+    // The addresses its query answers give, in order (kFakeAddress alone by default).
+    void AnswerWith(std::vector<asio::ip::address_v4> addresses) {
+        std::lock_guard lock(mutex_);
+        answer_ = std::move(addresses);
+    }
     // The first six bytes that arrived on the last session taken.
     std::vector<std::uint8_t> Received() {
         asio::ip::tcp::socket *last = nullptr;
@@ -84,9 +89,17 @@ private:
                 const auto packet = codec::DecodeNamePacket(std::span(datagram_.data(), n));
                 if (packet && !packet->header.IsResponse() && packet->questions.size() == 1 &&
                     packet->questions[0].name.raw == name_) {
-                    const auto reply = codec::BuildPositiveQueryResponse(
+                    std::lock_guard lock(mutex_);
+                    auto reply = codec::BuildPositiveQueryResponse(
                         packet->header.trn_id, packet->header.flags, packet->questions[0].name,
-                        {0, kFakeAddress.to_uint()});
+                        {0, answer_[0].to_uint()});
+                    // Further NB entries after the first, RDLENGTH grown to match.
+                    for (std::size_t i = 1; i < answer_.size(); ++i) {
+                        const auto bytes = answer_[i].to_bytes();
+                        reply.insert(reply.end(), {0, 0, bytes[0], bytes[1], bytes[2], bytes[3]});
+                    }
+                    reply[reply.size() - 6 * answer_.size() - 1] =
+                        static_cast<std::uint8_t>(6 * answer_.size());
                     unicast_.send_to(asio::buffer(reply), from_);
                 }
                 ReceiveQuery();
@@ -115,6 +128,7 @@ private:
 
     std::array<std::uint8_t, 16> name_;
     std::vector<Reply> script_;
+    std::vector<asio::ip::address_v4> answer_{kFakeAddress};
     asio::io_context io_;
     asio::ip::udp::socket broadcast_{io_}, unicast_{io_};
     asio::ip::tcp::acceptor session_{io_}, second_{io_};
@@ -126,8 +140,8 @@ private:
     std::thread thread_;
 };
 
-ScriptedNode::Reply Retarget(std::uint16_t port) {
-    const auto bytes = codec::EncodeRetarget({kFakeAddress.to_uint(), port});
+ScriptedNode::Reply Retarget(std::uint16_t port, const asio::ip::address_v4 &to = kFakeAddress) {
+    const auto bytes = codec::EncodeRetarget({to.to_uint(), port});
     return {bytes.begin(), bytes.end()};
 }
 ScriptedNode::Reply Refusal(std::uint8_t code) {
@@ -155,6 +169,25 @@ TEST_F(CallAgainstScript, ARetargetLoopEndsAfterTheRetryCount) {
     remote.SetScript({Retarget(client.provider.settings().loopback_session_port)});
     EXPECT_EQ(client.Call("CLIENT", "REMOTE"), NRC_NOCALL);
     EXPECT_EQ(remote.connections(), 1 + client.provider.settings().ssn_retry_count);
+}
+
+TEST_F(CallAgainstScript, NeitherARetargetNorAQueryAnswerLeadsToTheZeroAddress) {
+    // Connecting to 0.0.0.0 reaches this host: whatever listens here would get the call.
+    asio::io_context io;
+    asio::ip::tcp::acceptor here(io, {asio::ip::make_address_v4("127.0.0.1"), 0});
+    remote.SetScript({Retarget(here.local_endpoint().port(), asio::ip::address_v4::any()), kPositive});
+    EXPECT_EQ(client.Call("CLIENT", "REMOTE"), NRC_NOCALL);
+    EXPECT_EQ(remote.connections(), 1);
+    here.non_blocking(true);
+    asio::error_code ec;
+    here.accept(ec);
+    EXPECT_EQ(ec, asio::error::would_block) << "the call went to this host";
+
+    // A query answer's 0.0.0.0 (this host again) is passed over for the real address.
+    remote.AnswerWith({asio::ip::address_v4::any(), kFakeAddress});
+    remote.SetScript({kPositive});
+    EXPECT_EQ(client.Call("CLIENT", "REMOTE"), NRC_GOODRET);
+    EXPECT_EQ(remote.connections(), 2);
 }
 
 TEST_F(CallAgainstScript, RefusalsAndAPeerThatHangsUpInsteadOfAnswering) {
