@@ -20,7 +20,8 @@
 
 // Every byte the process asks operator new for, to see what one datagram
 // costs the network thread. Every form that allocates or frees is
-// replaced, so none pairs with a runtime's own (the sanitizers' included).
+// replaced, so none pairs with a runtime's own (the sanitizers' included);
+// the deletes stay out of line, or GCC sees free() meet operator new.
 namespace {
 std::atomic<std::size_t> g_allocated{0};
 }  // namespace
@@ -40,22 +41,22 @@ void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
 void *operator new[](std::size_t size, const std::nothrow_t &tag) noexcept {
     return ::operator new(size, tag);
 }
-void operator delete(void *p) noexcept {
+[[gnu::noinline]] void operator delete(void *p) noexcept {
     std::free(p);
 }
-void operator delete[](void *p) noexcept {
+[[gnu::noinline]] void operator delete[](void *p) noexcept {
     std::free(p);
 }
-void operator delete(void *p, std::size_t) noexcept {
+[[gnu::noinline]] void operator delete(void *p, std::size_t) noexcept {
     std::free(p);
 }
-void operator delete[](void *p, std::size_t) noexcept {
+[[gnu::noinline]] void operator delete[](void *p, std::size_t) noexcept {
     std::free(p);
 }
-void operator delete(void *p, const std::nothrow_t &) noexcept {
+[[gnu::noinline]] void operator delete(void *p, const std::nothrow_t &) noexcept {
     std::free(p);
 }
-void operator delete[](void *p, const std::nothrow_t &) noexcept {
+[[gnu::noinline]] void operator delete[](void *p, const std::nothrow_t &) noexcept {
     std::free(p);
 }
 
