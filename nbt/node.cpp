@@ -16,6 +16,9 @@ namespace {
 
 constexpr std::size_t kMaxDatagram = 65536;
 constexpr auto kRetryDelay = std::chrono::milliseconds(100);
+// Datagrams waiting for room in a full send buffer. A burst of answers fits;
+// past that, more would only grow memory while the network is jammed.
+constexpr std::size_t kMaxQueuedDatagrams = 64;
 
 // Ties a socket to the LANA's interface so broadcasts of other interfaces
 // with the same broadcast address stay out.
@@ -268,10 +271,16 @@ void Node::SendDatagram(std::span<const std::uint8_t> datagram, const asio::ip::
         ++counters_.xmit_aborts;
         return;
     }
-    // Send buffer full: queue a copy.
+    // Send buffer full: queue a copy, if the queue has room.
+    if (queued_datagrams_ >= kMaxQueuedDatagrams) {
+        NodeCounters::CountUpTo16Bits(counters_.xmit_buf_unavail);
+        return;
+    }
+    ++queued_datagrams_;
     auto copy = std::make_shared<std::vector<std::uint8_t>>(datagram.begin(), datagram.end());
     unicast_.async_send_to(asio::buffer(*copy), to,
                            [self = shared_from_this(), copy](const asio::error_code &error, std::size_t) {
+                               --self->queued_datagrams_;
                                if (error)
                                    ++self->counters_.xmit_aborts;
                                else
@@ -280,10 +289,17 @@ void Node::SendDatagram(std::span<const std::uint8_t> datagram, const asio::ip::
 }
 
 void Node::SendDatagramPacket(std::span<const std::uint8_t> packet, const asio::ip::udp::endpoint &to) {
-    if (datagram_socket_->Send(packet, to))
-        ++counters_.xmit_success;
-    else
-        ++counters_.xmit_aborts;
+    switch (datagram_socket_->Send(packet, to)) {
+        case DatagramPort::SendResult::kSent:
+            ++counters_.xmit_success;
+            break;
+        case DatagramPort::SendResult::kQueueFull:
+            NodeCounters::CountUpTo16Bits(counters_.xmit_buf_unavail);
+            break;
+        case DatagramPort::SendResult::kFailed:
+            NodeCounters::CountUpTo16Bits(counters_.xmit_aborts);
+            break;
+    }
 }
 
 bool Node::Complete(NCB *ncb, UCHAR rc) {

@@ -59,11 +59,16 @@ struct NodeCounters {
     std::uint32_t recv_success = 0;
     std::uint16_t xmit_aborts = 0;
     std::uint16_t iframe_xmit_err = 0;
-    std::uint16_t recv_buff_unavail = 0;
-    std::uint16_t xmit_buf_unavail = 0;
+    std::uint16_t recv_buff_unavail = 0;  // requests and connections turned away for want of room
+    std::uint16_t xmit_buf_unavail = 0;   // datagrams dropped with the send queue full
     // Name conflict demands dropped because their record did not decode or
     // named another node's address.
     std::uint32_t conflict_demands_dropped = 0;
+
+    // A flood must not wrap a 16-bit counter back to a small number.
+    static void CountUpTo16Bits(std::uint16_t &counter) {
+        if (counter < 0xFFFF) ++counter;
+    }
 };
 
 class Node : public std::enable_shared_from_this<Node> {
@@ -113,7 +118,9 @@ public:
     // ---- sending ----------------------------------------------------------
     // Sends one datagram from our unicast socket (so its source port is the
     // name port, where defences come back to). The bytes are copied; it never
-    // blocks. Broadcasts go to broadcast_endpoint().
+    // blocks. Broadcasts go to broadcast_endpoint(). When the socket's send
+    // buffer and the short queue behind it are full the datagram is dropped
+    // and counted in xmit_buf_unavail.
     void SendDatagram(std::span<const std::uint8_t> datagram, const asio::ip::udp::endpoint &to);
 
     // Sends one datagram-service packet from ip:datagram_port; never blocks.
@@ -174,6 +181,9 @@ private:
     asio::ip::tcp::acceptor listener_;
     std::vector<std::uint8_t> unicast_buffer_, broadcast_buffer_;
     asio::ip::udp::endpoint unicast_from_, broadcast_from_;
+
+    // Datagrams handed to async_send_to that have not completed yet.
+    std::size_t queued_datagrams_ = 0;
 
     PendingTable pending_;
     NodeCounters counters_;

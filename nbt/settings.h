@@ -37,6 +37,12 @@ struct Settings {
     std::chrono::milliseconds ucast_retry_timeout{750};
     int ucast_retry_count = 3;
     std::chrono::milliseconds conflict_timer{1000};
+    // Node status answers and positive query answers to any one source
+    // address, per second once a burst of `reply_burst` is spent: a real
+    // peer asks a few times a second at most, while every answer is a
+    // datagram a spoofed request can aim at somebody else. 0 = no limit.
+    unsigned reply_rate = 30;
+    unsigned reply_burst = 30;
 
     // Session service.
     int ssn_retry_count = 4;  // retargets followed per call

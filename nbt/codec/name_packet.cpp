@@ -96,10 +96,9 @@ bool WriteAnswerStart(ByteWriter &out, std::uint16_t trn_id, std::uint16_t flags
 
 }  // namespace
 
-std::optional<NamePacket> DecodeNamePacket(std::span<const std::uint8_t> bytes) {
+std::optional<NameHeader> DecodeNameHeader(std::span<const std::uint8_t> bytes) {
     ByteReader in(bytes);
-    NamePacket packet;
-    auto &h = packet.header;
+    NameHeader h;
     h.trn_id = in.U16();
     h.flags = in.U16();
     h.qdcount = in.U16();
@@ -107,6 +106,20 @@ std::optional<NamePacket> DecodeNamePacket(std::span<const std::uint8_t> bytes) 
     h.nscount = in.U16();
     h.arcount = in.U16();
     if (!in.ok()) return std::nullopt;
+    // The smallest question is a pointer, type and class; the smallest
+    // record a pointer and its fixed fields with no RDATA.
+    constexpr std::size_t kMinQuestion = 2 + 4, kMinRecord = 2 + 10;
+    const std::size_t records = std::size_t{h.ancount} + h.nscount + h.arcount;
+    if (h.qdcount * kMinQuestion + records * kMinRecord > in.remaining()) return std::nullopt;
+    return h;
+}
+
+std::optional<NamePacket> DecodeNamePacket(std::span<const std::uint8_t> bytes) {
+    NamePacket packet;
+    auto header = DecodeNameHeader(bytes);
+    if (!header) return std::nullopt;
+    auto &h = packet.header = *header;
+    ByteReader in(bytes, kNameHeaderSize);
     for (std::uint16_t i = 0; i < h.qdcount; ++i) {
         NameQuestion question;
         if (!ReadQuestion(in, question)) return std::nullopt;

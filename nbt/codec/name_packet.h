@@ -55,8 +55,15 @@ struct NbAddress {
     bool operator==(const NbAddress &) const = default;
 };
 
+// Decodes the 12-byte header alone, so a receiver can judge the counts
+// before it decodes (and allocates for) any record. Null when the bytes are
+// too short or the counts ask for more questions and records than the
+// bytes could hold even with every name a 2-byte pointer.
+std::optional<NameHeader> DecodeNameHeader(std::span<const std::uint8_t> bytes);
+
 // Decodes a whole packet. Every count is checked against the bytes that are
-// there; trailing bytes after the last record are tolerated (peers pad).
+// there, the header's first; trailing bytes after the last record are
+// tolerated (peers pad).
 std::optional<NamePacket> DecodeNamePacket(std::span<const std::uint8_t> bytes);
 
 // NB RDATA: a whole number of 6-byte entries, at least one.

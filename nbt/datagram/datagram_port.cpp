@@ -86,15 +86,19 @@ void DatagramPort::ReceiveOn(Socket &s, bool unicast) {
         });
 }
 
-bool DatagramPort::Send(std::span<const std::uint8_t> bytes, const asio::ip::udp::endpoint &to) {
-    if (!unicast_.socket.is_open()) return false;
+DatagramPort::SendResult DatagramPort::Send(std::span<const std::uint8_t> bytes,
+                                            const asio::ip::udp::endpoint &to) {
+    if (!unicast_.socket.is_open()) return SendResult::kFailed;
     asio::error_code ec;
     unicast_.socket.send_to(asio::buffer(bytes.data(), bytes.size()), to, 0, ec);
-    if (!ec) return true;
-    if (ec != asio::error::would_block && ec != asio::error::try_again) return false;
+    if (!ec) return SendResult::kSent;
+    if (ec != asio::error::would_block && ec != asio::error::try_again) return SendResult::kFailed;
+    if (*queued_ >= kMaxQueued) return SendResult::kQueueFull;
+    ++*queued_;
     auto copy = std::make_shared<std::vector<std::uint8_t>>(bytes.begin(), bytes.end());
-    unicast_.socket.async_send_to(asio::buffer(*copy), to, [copy](const asio::error_code &, std::size_t) {});
-    return true;
+    unicast_.socket.async_send_to(asio::buffer(*copy), to,
+                                  [copy, queued = queued_](const asio::error_code &, std::size_t) { --*queued; });
+    return SendResult::kSent;
 }
 
 void DatagramPort::Close() {

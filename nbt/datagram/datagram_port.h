@@ -33,9 +33,12 @@ public:
     using Receiver =
         std::function<void(std::span<const std::uint8_t>, const asio::ip::udp::endpoint &from, bool unicast)>;
     void Start(Receiver receiver);
+    enum class SendResult { kSent, kQueueFull, kFailed };
     // From the unicast socket, so the source port is the datagram port. The
-    // bytes are copied; never blocks. False if it could not be sent.
-    bool Send(std::span<const std::uint8_t> bytes, const asio::ip::udp::endpoint &to);
+    // bytes are copied; never blocks. A full send buffer queues a copy, up to
+    // kMaxQueued of them; past that the datagram is dropped (kQueueFull).
+    SendResult Send(std::span<const std::uint8_t> bytes, const asio::ip::udp::endpoint &to);
+    static constexpr std::size_t kMaxQueued = 64;
     // Closes both sockets; no receiver call after this.
     void Close();
 
@@ -54,6 +57,8 @@ private:
     Socket broadcast_;
     Receiver receiver_;
     bool open_ = false;
+    // Shared with the queued sends' handlers, which may outlive this port.
+    std::shared_ptr<std::size_t> queued_ = std::make_shared<std::size_t>(0);
 };
 
 }  // namespace nbt

@@ -1,8 +1,31 @@
 #include "name_exchanges.h"
 
+#include <sys/random.h>
+
+#include <cerrno>
+#include <random>
+#include <span>
 #include <vector>
 
 namespace nbt {
+namespace {
+
+// Fills `bytes` from getrandom(2); should the call be refused (a kernel
+// without it, a seccomp filter), from std::random_device instead.
+void FillRandom(std::span<std::uint8_t> bytes) {
+    std::size_t filled = 0;
+    while (filled < bytes.size()) {
+        const ssize_t n = ::getrandom(bytes.data() + filled, bytes.size() - filled, 0);
+        if (n > 0) {
+            filled += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno != EINTR) {
+            std::random_device device;
+            for (; filled < bytes.size(); ++filled) bytes[filled] = static_cast<std::uint8_t>(device());
+        }
+    }
+}
+
+}  // namespace
 
 struct NameExchanges::Exchange {
     std::uint16_t id = 0;
@@ -14,19 +37,22 @@ struct NameExchanges::Exchange {
     Clock::time_point due;
 };
 
-NameExchanges::NameExchanges(asio::io_context &io, Sender sender)
-    : sender_(std::move(sender)), timer_(io), random_(std::random_device{}()) {}
+NameExchanges::NameExchanges(asio::io_context &io, Sender sender) : sender_(std::move(sender)), timer_(io) {}
 
 NameExchanges::~NameExchanges() {
     CancelAll();
 }
 
 std::uint16_t NameExchanges::NewId() {
-    std::uniform_int_distribution<unsigned> pick(1, 0xFFFF);
     std::uint16_t id;
     do {
-        id = static_cast<std::uint16_t>(pick(random_));
-    } while (exchanges_.contains(id));
+        if (random_used_ + 2 > random_.size()) {
+            FillRandom(random_);
+            random_used_ = 0;
+        }
+        id = static_cast<std::uint16_t>(random_[random_used_] << 8 | random_[random_used_ + 1]);
+        random_used_ += 2;
+    } while (id == 0 || exchanges_.contains(id));
     return id;
 }
 

@@ -4,6 +4,7 @@
 // id, opcode and (for unicast requests) the peer's address.
 #pragma once
 
+#include <array>
 #include <asio.hpp>
 #include <chrono>
 #include <cstdint>
@@ -11,7 +12,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <random>
 #include <vector>
 
 #include "name_packet.h"
@@ -40,7 +40,9 @@ public:
     NameExchanges(const NameExchanges &) = delete;
     NameExchanges &operator=(const NameExchanges &) = delete;
 
-    // A random id not used by any exchange in progress.
+    // A random id not used by any exchange in progress, from the kernel's
+    // cryptographic source: ids another host could predict from the ones
+    // it has seen would let it answer our queries in a real owner's place.
     std::uint16_t NewId();
     // The request bytes must carry `id`. Sends the first copy at once.
     void Start(std::uint16_t id, Request request, ReplyHandler on_reply, ExpiryHandler on_expiry);
@@ -68,7 +70,9 @@ private:
     std::optional<Clock::time_point> armed_;
     std::uint64_t generation_ = 0;
     std::map<std::uint16_t, std::shared_ptr<Exchange>> exchanges_;
-    std::mt19937 random_;
+    // Bytes from the kernel's random source, fetched a block at a time.
+    std::array<std::uint8_t, 256> random_{};
+    std::size_t random_used_ = sizeof random_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
     std::uint32_t expired_ = 0;
 };

@@ -10,9 +10,9 @@ NameService::NameService(std::shared_ptr<Node> node, const ServiceLinks &links)
     : node_(std::move(node)),
       links_(links),
       table_(node_->limits().names),
-      exchanges_(node_->io(), [this](std::span<const std::uint8_t> bytes, const asio::ip::udp::endpoint &to) {
-          Send(bytes, to);
-      }) {}
+      exchanges_(node_->io(), [this](std::span<const std::uint8_t> bytes,
+                                     const asio::ip::udp::endpoint &to) { Send(bytes, to); }),
+      replies_(node_->settings().reply_rate, node_->settings().reply_burst) {}
 
 void NameService::Send(std::span<const std::uint8_t> bytes, const asio::ip::udp::endpoint &to) {
     if (!shut_down_ && !bytes.empty()) node_->SendDatagram(bytes, to);

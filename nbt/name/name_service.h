@@ -26,6 +26,7 @@
 #include "name_table.h"
 #include "nb30.h"
 #include "netbios_name.h"
+#include "reply_budget.h"
 #include "service_links.h"
 
 namespace nbt {
@@ -82,6 +83,8 @@ private:
     void OnRegistrationRequest(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from);
     void OnQueryRequest(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from);
     void OnStatusRequest(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from);
+    // Spends one of the source's answers; false (and counted) once they are spent.
+    bool MayAnswer(const asio::ip::udp::endpoint &from);
     void OnConflictDemand(const codec::NamePacket &packet);
     // REGISTERED -> DUPLICATE, DEREGISTERED -> DUPLICATE_DEREG; the commands
     // waiting on the name end.
@@ -100,6 +103,7 @@ private:
     const ServiceLinks &links_;
     NameTable table_;
     NameExchanges exchanges_;
+    ReplyBudget replies_;
     // Queries answered in the last conflict_timer: their first answer.
     struct ConflictWatch {
         codec::NetbiosName name;

@@ -12,6 +12,16 @@ bool IsStarName(const codec::NetbiosName &name) {
     return name.raw[0] == '*';
 }
 
+// A request asks one question; nothing we answer or wait for carries more
+// than a few records. Anything else is dropped before its records are
+// decoded, so no datagram costs more than a small, fixed amount of work.
+constexpr std::size_t kMaxRecords = 4;
+
+bool WorthDecoding(const codec::NameHeader &header) {
+    if (!header.IsResponse() && header.qdcount != 1) return false;
+    return std::size_t{header.qdcount} + header.ancount + header.nscount + header.arcount <= kMaxRecords;
+}
+
 }  // namespace
 
 void NameService::OnDatagram(std::span<const std::uint8_t> datagram, const asio::ip::udp::endpoint &from) {
@@ -19,7 +29,9 @@ void NameService::OnDatagram(std::span<const std::uint8_t> datagram, const asio:
     if (!from.address().is_v4()) return;
     // Our own broadcasts, should one come back on another socket.
     if (from == node_->name_endpoint()) return;
-    auto packet = codec::DecodeNamePacket(datagram);
+    const auto header = codec::DecodeNameHeader(datagram);
+    if (header && !WorthDecoding(*header)) return;
+    auto packet = header ? codec::DecodeNamePacket(datagram) : std::nullopt;
     if (!packet) {
         if (malformed_ < 0xFFFF) ++malformed_;
         return;
@@ -70,6 +82,7 @@ void NameService::OnQueryRequest(const codec::NamePacket &packet, const asio::ip
     const auto &question = packet.questions[0];
     NameEntry *entry = Held(question.name);
     if (entry && entry->state == REGISTERED) {
+        if (!MayAnswer(from)) return;
         codec::NbAddress address{static_cast<std::uint16_t>(entry->group ? codec::kNbGroup : 0),
                                  OwnAddress()};
         Send(codec::BuildPositiveQueryResponse(packet.header.trn_id, packet.header.flags, question.name,
@@ -91,6 +104,7 @@ void NameService::OnStatusRequest(const codec::NamePacket &packet, const asio::i
         NameEntry *entry = Held(question.name);
         if (!entry || entry->state == REGISTERING) return;
     }
+    if (!MayAnswer(from)) return;
     auto local = LocalStatus();
     codec::NodeStatus status;
     status.statistics = StatisticsFromAdapterStatus(local.status);
@@ -101,6 +115,12 @@ void NameService::OnStatusRequest(const codec::NamePacket &packet, const asio::i
     Send(codec::BuildNodeStatusResponse(packet.header.trn_id, question.name,
                                         codec::EncodeNodeStatusRdata(status)),
          from);
+}
+
+bool NameService::MayAnswer(const asio::ip::udp::endpoint &from) {
+    if (replies_.Take(from.address().to_v4().to_uint())) return true;
+    NodeCounters::CountUpTo16Bits(node_->counters().recv_buff_unavail);
+    return false;
 }
 
 void NameService::OnConflictDemand(const codec::NamePacket &packet) {

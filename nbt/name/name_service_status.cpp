@@ -42,7 +42,9 @@ MacAddress LoopbackMac(std::uint8_t host) {
 // The counters are the ones this node really keeps: frames are name-service
 // datagrams and session messages, frmr_recv counts datagrams that did not
 // decode, xmit_aborts sends the kernel refused, t1_timeouts name-service
-// requests nobody answered, duration the minutes since the reset.
+// requests nobody answered, recv_buff_unavail requests and connections
+// turned away by the flood limits, xmit_buf_unavail datagrams dropped with
+// the send queue full, duration the minutes since the reset.
 AdapterStatusReply NameService::LocalStatus() const {
     AdapterStatusReply reply;
     auto &a = reply.status;

@@ -7,14 +7,19 @@
 namespace nbt {
 namespace {
 
-// A connection that has not sent its SESSION REQUEST by then is dropped.
+// A connection that has not sent its SESSION REQUEST by then is dropped
+// (sooner when a full pool needs its place: SessionService::OnAccept).
 constexpr auto kRequestTimeout = std::chrono::seconds(10);
 
 }  // namespace
 
 SessionAnswer::SessionAnswer(std::shared_ptr<Node> node, SessionService *service,
                              asio::ip::tcp::socket socket)
-    : node_(std::move(node)), service_(service), socket_(std::move(socket)), timer_(node_->io()) {}
+    : node_(std::move(node)), service_(service), socket_(std::move(socket)), timer_(node_->io()) {
+    asio::error_code ec;
+    const auto peer = socket_.remote_endpoint(ec);
+    if (!ec) source_ = peer.address();
+}
 
 void SessionAnswer::Start() {
     timer_.expires_after(kRequestTimeout);
@@ -31,6 +36,10 @@ void SessionAnswer::Stop() {
     asio::error_code ignored;
     socket_.set_option(asio::socket_base::linger(true, 0), ignored);
     socket_.close(ignored);
+}
+
+void SessionAnswer::Evict() {
+    Done(/*reset=*/true);
 }
 
 void SessionAnswer::ReadHeader() {
@@ -56,6 +65,7 @@ void SessionAnswer::OnHeader(const asio::error_code &ec) {
 void SessionAnswer::OnRequest(const asio::error_code &ec) {
     if (stopped_) return;
     if (ec) return Done();
+    request_read_ = true;
     const auto request = codec::DecodeSessionRequest(body_);
     if (!request) return Done();
     std::uint8_t refusal = 0;
@@ -90,11 +100,12 @@ void SessionAnswer::Refuse(std::uint8_t code) {
                       });
 }
 
-void SessionAnswer::Done() {
+void SessionAnswer::Done(bool reset) {
     if (stopped_) return;
     stopped_ = true;
     timer_.cancel();
     asio::error_code ignored;
+    if (reset) socket_.set_option(asio::socket_base::linger(true, 0), ignored);
     if (socket_.is_open()) socket_.close(ignored);
     SessionService *service = service_;
     service_ = nullptr;

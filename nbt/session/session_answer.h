@@ -21,22 +21,30 @@ public:
     void Start();
     // Reset: the connection closes and the service is never called again.
     void Stop();
+    // Still waiting for the caller's SESSION REQUEST.
+    bool AwaitingRequest() const { return !stopped_ && !request_read_; }
+    const asio::ip::address &source() const { return source_; }
+    // Makes room for another connection: this one ends with a reset and
+    // tells the service it is done.
+    void Evict();
 
 private:
     void ReadHeader();
     void OnHeader(const asio::error_code &ec);
     void OnRequest(const asio::error_code &ec);
     void Refuse(std::uint8_t code);
-    void Done();
+    void Done(bool reset = false);
 
     std::shared_ptr<Node> node_;
     SessionService *service_;
     asio::ip::tcp::socket socket_;
+    asio::ip::address source_;
     asio::steady_timer timer_;
     std::array<std::uint8_t, codec::kSessionHeaderSize> header_{};
     std::vector<std::uint8_t> body_;
     std::array<std::uint8_t, 5> refusal_{};
     bool stopped_ = false;
+    bool request_read_ = false;
 };
 
 }  // namespace nbt

@@ -16,7 +16,17 @@ UCHAR NameState(UCHAR flags) {
     return flags & 0x07;
 }
 
+// Connections that have not sent their SESSION REQUEST yet. A real caller
+// sends it right after connecting, so a handful per host is plenty, and a
+// pool of a few dozen rides out many hosts connecting at once.
 constexpr std::size_t kMaxUnansweredConnections = 64;
+constexpr std::size_t kMaxUnansweredPerSource = 8;
+
+void TurnAway(asio::ip::tcp::socket &socket) {
+    asio::error_code ignored;
+    socket.set_option(asio::socket_base::linger(true, 0), ignored);
+    socket.close(ignored);
+}
 
 }  // namespace
 
@@ -174,13 +184,28 @@ void SessionService::Status(NCB *ncb) {
 
 void SessionService::OnAccept(asio::ip::tcp::socket socket) {
     if (!open_) return;
-    // Connections that have not said what they want yet are few in normal
-    // use; a flood of them must not take every descriptor.
-    if (answers_.size() >= kMaxUnansweredConnections) {
-        asio::error_code ignored;
-        socket.set_option(asio::socket_base::linger(true, 0), ignored);
-        socket.close(ignored);
-        return;
+    // A flood of connections that say nothing must neither take every
+    // descriptor nor shut out real callers: one source gets its share and
+    // no more, and a full pool makes room by dropping the connection that
+    // has waited longest, long before its 10 s are up.
+    asio::error_code ec;
+    const auto source = socket.remote_endpoint(ec).address();
+    if (ec) return;  // gone already
+    std::size_t waiting = 0, from_source = 0;
+    std::shared_ptr<SessionAnswer> oldest;
+    for (const auto &answer : answers_) {
+        if (!answer->AwaitingRequest()) continue;
+        if (!oldest) oldest = answer;
+        ++waiting;
+        if (answer->source() == source) ++from_source;
+    }
+    if (from_source >= kMaxUnansweredPerSource) {
+        NodeCounters::CountUpTo16Bits(node_->counters().recv_buff_unavail);
+        return TurnAway(socket);
+    }
+    if (waiting >= kMaxUnansweredConnections) {
+        NodeCounters::CountUpTo16Bits(node_->counters().recv_buff_unavail);
+        oldest->Evict();
     }
     auto answer = std::make_shared<SessionAnswer>(node_, this, std::move(socket));
     answers_.push_back(answer);

@@ -1,5 +1,5 @@
-// The name table's numbering, the adapter-status buffer writer and the
-// neighbour-table reader, on their own.
+// The name table's numbering, the adapter-status buffer writer, the
+// neighbour-table reader and the answer budget, on their own.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,6 +8,7 @@
 #include "name_adapter_status.h"
 #include "name_neighbours.h"
 #include "name_table.h"
+#include "reply_budget.h"
 
 namespace {
 
@@ -81,4 +82,23 @@ TEST(NeighbourTable, OnlyCompleteEntriesOfTheRightDevice) {
     EXPECT_EQ(find(5, ""), asio::ip::make_address_v4("10.0.0.5")) << "upper-case digits";
     EXPECT_FALSE(find(0, ""));
     EXPECT_FALSE(nbt::FindNeighbour("", {}, ""));
+}
+
+TEST(ReplyBudget, BurstThenRatePerSourceInABoundedTable) {
+    using namespace std::chrono_literals;
+    nbt::ReplyBudget budget(/*rate=*/10, /*burst=*/3);
+    const auto t0 = nbt::ReplyBudget::Clock::now();
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(budget.Take(1, t0));
+    EXPECT_FALSE(budget.Take(1, t0));
+    EXPECT_TRUE(budget.Take(2, t0)) << "each source has a budget of its own";
+    EXPECT_TRUE(budget.Take(1, t0 + 100ms)) << "one more every tenth of a second";
+    EXPECT_FALSE(budget.Take(1, t0 + 150ms));
+    EXPECT_EQ(budget.Take(1, t0 + 10s) + budget.Take(1, t0 + 10s) + budget.Take(1, t0 + 10s) +
+                  budget.Take(1, t0 + 10s),
+              3)
+        << "a long pause refills the burst, no more";
+    // More sources than the table holds: each new one is still answered.
+    for (std::uint32_t source = 100; source < 100 + 4 * nbt::ReplyBudget::kSources; ++source)
+        ASSERT_TRUE(budget.Take(source, t0 + 11s)) << source;
+    EXPECT_TRUE(nbt::ReplyBudget(0, 0).Take(1, t0)) << "rate 0: no limit";
 }

@@ -6,7 +6,11 @@
 
 namespace nbt::testing {
 
-TcpPeer::TcpPeer(const asio::ip::tcp::endpoint &to) {
+TcpPeer::TcpPeer(const asio::ip::tcp::endpoint &to, const asio::ip::address &from) {
+    if (!from.is_unspecified()) {
+        socket.open(to.protocol());
+        socket.bind({from, 0});
+    }
     socket.connect(to);
 }
 

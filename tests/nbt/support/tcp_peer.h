@@ -13,7 +13,8 @@ struct TcpPeer {
     asio::io_context io;
     asio::ip::tcp::socket socket{io};
 
-    explicit TcpPeer(const asio::ip::tcp::endpoint &to);
+    // from: the source address (any 127.x on loopback); unspecified: the kernel's choice.
+    explicit TcpPeer(const asio::ip::tcp::endpoint &to, const asio::ip::address &from = {});
 
     void Write(const std::vector<std::uint8_t> &bytes);
     // Exactly `count` bytes.
