@@ -23,6 +23,7 @@ public:
     void Stop();
 
 private:
+    void OnRequestTimeout();
     void ReadHeader();
     void OnHeader(const asio::error_code &ec);
     void OnRequest(const asio::error_code &ec);
@@ -36,6 +37,7 @@ private:
     std::array<std::uint8_t, codec::kSessionHeaderSize> header_{};
     std::vector<std::uint8_t> body_;
     std::array<std::uint8_t, 5> refusal_{};
+    bool request_in_ = false;  // the session request has been read
     bool stopped_ = false;
 };
 
