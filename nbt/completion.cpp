@@ -20,21 +20,45 @@ InFlight &Blocks() {
     return *in_flight;
 }
 
-bool IsAsync(const NCB *ncb) {
-    return (ncb->ncb_command & ASYNCH) != 0;
+std::atomic<std::uint64_t> thrown_post_routines{0};
+
+// How a finished block is to be reported, read from it before its result is
+// published: from then on the caller may free it or submit it again.
+struct Notice {
+    SyncWaiter *waiter = nullptr;
+    void (*post)(NCB *) = nullptr;
+    NbtEvent *event = nullptr;
+};
+
+Notice NoticeFor(const NCB *ncb, SyncWaiter *waiter) {
+    Notice notice;
+    notice.waiter = waiter;
+    if (waiter || (ncb->ncb_command & ASYNCH) == 0) return notice;
+    notice.post = ncb->ncb_post;
+    if (!notice.post) notice.event = ncb->ncb_event;
+    return notice;
 }
 
-void StoreResult(NCB *ncb, UCHAR rc) {
-    ncb->ncb_retcode = rc;
-    // A caller of the asynchronous form may poll ncb_cmd_cplt from another
-    // thread; publish it last.
-    std::atomic_ref<UCHAR>(ncb->ncb_cmd_cplt).store(rc, std::memory_order_release);
-}
-
-void EndInFlight(const NCB *ncb) {
+// Takes the block out of flight and stores its result, ncb_cmd_cplt last:
+// a caller of the asynchronous form may poll it from another thread. Under
+// the in-flight lock, so a resubmission is accepted only once the result is
+// in and can never be overwritten by it.
+void Publish(NCB *ncb, UCHAR rc) {
     auto &in_flight = Blocks();
     std::lock_guard lock(in_flight.mutex);
     in_flight.blocks.erase(ncb);
+    ncb->ncb_retcode = rc;
+    std::atomic_ref<UCHAR>(ncb->ncb_cmd_cplt).store(rc, std::memory_order_release);
+}
+
+void CallPost(void (*post)(NCB *), NCB *ncb) {
+    // The caller's code on the network thread: what it throws must not cut
+    // short the completions and the reset the provider is in the middle of.
+    try {
+        post(ncb);
+    } catch (...) {
+        thrown_post_routines.fetch_add(1, std::memory_order_relaxed);
+    }
 }
 
 }  // namespace
@@ -59,24 +83,26 @@ bool BeginInFlight(NCB *ncb) {
 }
 
 void Deliver(NCB *ncb, SyncWaiter *waiter, UCHAR rc) {
-    // Leave the set first: a post routine may resubmit the same block.
-    EndInFlight(ncb);
-    StoreResult(ncb, rc);
-    if (waiter) {
-        waiter->Signal();
-    } else if (IsAsync(ncb)) {
-        if (ncb->ncb_post)
-            ncb->ncb_post(ncb);
-        else if (ncb->ncb_event)
-            ncb->ncb_event->Set();
-    }
+    const Notice notice = NoticeFor(ncb, waiter);
+    Publish(ncb, rc);
+    // The block is the caller's again: only what was read above is used.
+    if (notice.waiter)
+        notice.waiter->Signal();
+    else if (notice.post)
+        CallPost(notice.post, ncb);
+    else if (notice.event)
+        notice.event->Set();
 }
 
 UCHAR RejectAtOnce(NCB *ncb, UCHAR rc) {
-    EndInFlight(ncb);
-    StoreResult(ncb, rc);
-    if (IsAsync(ncb) && ncb->ncb_event) ncb->ncb_event->Set();
+    NbtEvent *event = (ncb->ncb_command & ASYNCH) ? ncb->ncb_event : nullptr;
+    Publish(ncb, rc);
+    if (event) event->Set();
     return rc;
+}
+
+std::uint64_t ThrownPostRoutines() {
+    return thrown_post_routines.load(std::memory_order_relaxed);
 }
 
 }  // namespace nbt

@@ -1,11 +1,13 @@
 // How a submitted NCB reports back. Every NCB that Netbios() accepts is
 // finished exactly once through Deliver(): it fills ncb_retcode and
 // ncb_cmd_cplt, then wakes the synchronous caller, or calls ncb_post, or sets
-// ncb_event. Services never call Deliver() themselves; they call
-// Node::Complete(), which also takes the NCB off the node's pending list.
+// ncb_event. Nothing is read from the block once ncb_cmd_cplt is set. Services
+// never call Deliver() themselves; they call Node::Complete(), which also
+// takes the NCB off the node's pending list.
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 
 #include "nb30.h"
@@ -37,5 +39,10 @@ void Deliver(NCB *ncb, SyncWaiter *waiter, UCHAR rc);
 // takes it out of flight, fills the return code and, for the asynchronous
 // forms, sets the event. The post routine is not called.
 UCHAR RejectAtOnce(NCB *ncb, UCHAR rc);
+
+// Post routines that threw since the process started. What they throw is
+// dropped where they are called, so the completion or reset that ran them
+// goes on.
+std::uint64_t ThrownPostRoutines();
 
 }  // namespace nbt

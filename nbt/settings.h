@@ -62,6 +62,13 @@ struct Settings {
     // the node untouched (until a reset cancels it), which lets the core be
     // tested without a service that blocks.
     std::function<bool(const NCB &)> hold_for_test;
+
+    // Tests only: called on the network thread when the positive answer to an
+    // incoming session request is on its way (its write started, its
+    // completion not run yet), with a function that runs what the timer
+    // limiting the wait for that request does when it fires. Calling it
+    // there plays the timer winning the race against the write.
+    std::function<void(const std::function<void()> &request_timer_fires)> answer_sent_for_test;
 };
 
 }  // namespace nbt

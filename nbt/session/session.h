@@ -140,6 +140,7 @@ private:
     std::vector<asio::ip::tcp::endpoint> targets_;
     std::size_t next_target_ = 0;
     int retargets_ = 0;
+    unsigned setup_attempt_ = 0;  // the attempt the setup timer is armed for
     std::vector<std::uint8_t> request_;
     std::array<std::uint8_t, 6> reply_body_{};
     std::size_t reply_length_ = 0;

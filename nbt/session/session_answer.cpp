@@ -24,7 +24,7 @@ SessionAnswer::SessionAnswer(std::shared_ptr<Node> node, SessionService *service
 void SessionAnswer::Start() {
     timer_.expires_after(kRequestTimeout);
     timer_.async_wait([self = shared_from_this()](const asio::error_code &ec) {
-        if (!ec && !self->stopped_) self->Done();
+        if (!ec) self->OnRequestTimeout();
     });
     ReadHeader();
 }
@@ -40,6 +40,14 @@ void SessionAnswer::Stop() {
 
 void SessionAnswer::Evict() {
     Done(/*reset=*/true);
+}
+
+void SessionAnswer::OnRequestTimeout() {
+    // Once the request is in, the timer has done its job; its handler may
+    // still run (cancel() cannot take back one already due), and must not
+    // close a connection whose answer, and the LISTEN it took, is under way.
+    if (stopped_ || request_in_) return;
+    Done();
 }
 
 void SessionAnswer::ReadHeader() {
@@ -65,7 +73,8 @@ void SessionAnswer::OnHeader(const asio::error_code &ec) {
 void SessionAnswer::OnRequest(const asio::error_code &ec) {
     if (stopped_) return;
     if (ec) return Done();
-    request_read_ = true;
+    request_in_ = true;
+    timer_.cancel();
     const auto request = codec::DecodeSessionRequest(body_);
     if (!request) return Done();
     std::uint8_t refusal = 0;
@@ -82,10 +91,11 @@ void SessionAnswer::OnRequest(const asio::error_code &ec) {
                               self->service_->ReturnListen(session);
                               return self->Done();
                           }
-                          self->timer_.cancel();
                           session->Accept(std::move(self->socket_), caller);
                           self->Done();
                       });
+    if (const auto &hook = node_->settings().answer_sent_for_test)
+        hook([self = shared_from_this()] { self->OnRequestTimeout(); });
 }
 
 void SessionAnswer::Refuse(std::uint8_t code) {

@@ -22,13 +22,14 @@ public:
     // Reset: the connection closes and the service is never called again.
     void Stop();
     // Still waiting for the caller's SESSION REQUEST.
-    bool AwaitingRequest() const { return !stopped_ && !request_read_; }
+    bool AwaitingRequest() const { return !stopped_ && !request_in_; }
     const asio::ip::address &source() const { return source_; }
     // Makes room for another connection: this one ends with a reset and
     // tells the service it is done.
     void Evict();
 
 private:
+    void OnRequestTimeout();
     void ReadHeader();
     void OnHeader(const asio::error_code &ec);
     void OnRequest(const asio::error_code &ec);
@@ -43,8 +44,8 @@ private:
     std::array<std::uint8_t, codec::kSessionHeaderSize> header_{};
     std::vector<std::uint8_t> body_;
     std::array<std::uint8_t, 5> refusal_{};
+    bool request_in_ = false;  // the session request has been read
     bool stopped_ = false;
-    bool request_read_ = false;
 };
 
 }  // namespace nbt

@@ -42,9 +42,12 @@ void Session::Connect(std::vector<asio::ip::tcp::endpoint> targets) {
 }
 
 void Session::ArmSetupTimer() {
+    // A wait already due when the next attempt starts still runs with no
+    // error; it must not close that attempt's socket.
+    const unsigned attempt = ++setup_attempt_;
     setup_timer_.expires_after(kSetupTimeout);
-    setup_timer_.async_wait([self = shared_from_this()](const asio::error_code &ec) {
-        if (ec || self->phase_ != SessionPhase::kCalling) return;
+    setup_timer_.async_wait([self = shared_from_this(), attempt](const asio::error_code &ec) {
+        if (ec || self->phase_ != SessionPhase::kCalling || attempt != self->setup_attempt_) return;
         // Whatever step hangs, closing the socket ends it.
         asio::error_code ignored;
         self->socket_.close(ignored);

@@ -7,7 +7,9 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "loopback_settings.h"
 #include "nbt_event.h"
@@ -157,6 +159,72 @@ TEST(ProviderAsync, AnEventMayBeDestroyedAsSoonAsItIsSeenSet) {
         event.reset();
         EXPECT_EQ(ncb.ncb_retcode, NRC_GOODRET);
     }
+}
+
+TEST(ProviderAsync, ABlockMayBeFreedAsSoonAsItsCompletionIsSeen) {
+    // Without a post routine or an event the caller polls ncb_cmd_cplt and
+    // may free the block the moment it changes. Run under the sanitizers;
+    // a read after that shows only when the network thread is held up right
+    // after the store, so there are many blocks, in batches that the network
+    // thread finishes back to back while the caller waits on each in turn.
+#ifdef __SANITIZE_ADDRESS__
+    constexpr int kBatches = 10000;
+#else
+    constexpr int kBatches = 500;
+#endif
+    constexpr int kBatch = 32;
+    Provider provider(LoopbackSettings());
+    LANA_ENUM lanas{};
+    for (int batch = 0; batch < kBatches; ++batch) {
+        std::vector<std::unique_ptr<NCB>> blocks;
+        for (int i = 0; i < kBatch; ++i) {
+            auto ncb = std::make_unique<NCB>(MakeNcb(NCBENUM | ASYNCH));
+            ncb->ncb_buffer = reinterpret_cast<PUCHAR>(&lanas);
+            ncb->ncb_length = sizeof lanas;
+            EXPECT_EQ(provider.Netbios(ncb.get()), NRC_GOODRET);
+            blocks.push_back(std::move(ncb));
+        }
+        for (auto &ncb : blocks) {
+            while (std::atomic_ref<UCHAR>(ncb->ncb_cmd_cplt).load(std::memory_order_acquire) == NRC_PENDING) {
+            }
+            ncb.reset();
+        }
+    }
+}
+
+void ThrowFromPost(NCB *) {
+    throw std::runtime_error("post routine");
+}
+
+TEST(ProviderAsync, APostRoutineThatThrowsDoesNotStopAReset) {
+    Provider provider(HoldingListens());
+    ASSERT_EQ(ResetLana(provider), NRC_GOODRET);
+    const auto thrown = ThrownPostRoutines();
+    // Cancelled in this order: throwing, waiting, throwing, waiting.
+    NCB throwing[2], waiting[2];
+    NbtEvent done[2];
+    for (int i = 0; i < 2; ++i) {
+        throwing[i] = MakeNcb(NCBLISTEN | ASYNCH);
+        throwing[i].ncb_post = ThrowFromPost;
+        waiting[i] = MakeNcb(NCBLISTEN | ASYNCH);
+        waiting[i].ncb_event = &done[i];
+        ASSERT_EQ(provider.Netbios(&throwing[i]), NRC_GOODRET);
+        ASSERT_EQ(provider.Netbios(&waiting[i]), NRC_GOODRET);
+    }
+    EXPECT_EQ(ResetLana(provider), NRC_GOODRET);
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(done[i].WaitFor(5s));
+        EXPECT_EQ(waiting[i].ncb_retcode, NRC_CMDCAN);
+        EXPECT_EQ(throwing[i].ncb_retcode, NRC_CMDCAN);
+    }
+    EXPECT_EQ(ThrownPostRoutines() - thrown, 2u);
+    // The network thread and the new node go on.
+    LANA_ENUM lanas{};
+    NCB enumerate = MakeNcb(NCBENUM);
+    enumerate.ncb_buffer = reinterpret_cast<PUCHAR>(&lanas);
+    enumerate.ncb_length = sizeof lanas;
+    EXPECT_EQ(provider.Netbios(&enumerate), NRC_GOODRET);
+    EXPECT_TRUE(provider.LanaAddress(0).has_value());
 }
 
 // A post routine may submit the next asynchronous command; a synchronous one

@@ -5,6 +5,7 @@
 
 #include <asio.hpp>
 #include <numeric>
+#include <stdexcept>
 #include <thread>
 
 #include "loopback_node.h"
@@ -102,6 +103,28 @@ TEST_F(RawCaller, PeerResetWhileAReceiveWaits) {
     peer->Reset();
     EXPECT_EQ(recv->Wait(), NRC_SABORT);
     EXPECT_EQ(node.Send(lsn, "x", 1), NRC_SNUMOUT);
+}
+
+TEST_F(RawCaller, APostRoutineThatThrowsDoesNotStopTheOtherCompletions) {
+    Open();
+    const auto thrown = ThrownPostRoutines();
+    UCHAR in[3][8];
+    AsyncNcb throwing(NCBRECV);
+    throwing.ncb.ncb_event = nullptr;
+    throwing.ncb.ncb_post = [](NCB *) { throw std::runtime_error("post routine"); };
+    throwing.ncb.ncb_lsn = lsn;
+    throwing.ncb.ncb_buffer = in[0];
+    throwing.ncb.ncb_length = sizeof in[0];
+    ASSERT_EQ(throwing.Submit(node.provider), NRC_GOODRET);
+    auto second = PendingReceive(in[1], sizeof in[1]);
+    auto third = PendingReceive(in[2], sizeof in[2]);
+    // The abort ends all three in a row, the throwing one first.
+    peer->Reset();
+    EXPECT_EQ(second->Wait(), NRC_SABORT);
+    EXPECT_EQ(third->Wait(), NRC_SABORT);
+    EXPECT_EQ(throwing.ncb.ncb_retcode, NRC_SABORT);
+    EXPECT_EQ(ThrownPostRoutines() - thrown, 1u);
+    testing::ResetLana(node.provider);  // nothing left pending on these blocks, whatever happened
 }
 
 TEST_F(RawCaller, GarbageAbortsTheSession) {

@@ -3,6 +3,7 @@
 // the session limit, resets, and the status report.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 
 #include "loopback_node.h"
@@ -223,6 +224,25 @@ TEST(SessionSetup, StatusShowsACallInProgress) {
     EXPECT_EQ(call.Wait(), NRC_NOCALL);
     // The failed call was its last session: the name is gone now.
     EXPECT_EQ(node.provider.Netbios(&del), NRC_NOWILD);
+}
+
+TEST(SessionSetup, TheRequestTimerNeverStrandsAMatchedListen) {
+    // The timer that limits the wait for a session request fires while the
+    // positive answer is being written: the connection and the LISTEN it
+    // took still become the session.
+    Settings settings = testing::FastSettings();
+    settings.answer_sent_for_test = [](const std::function<void()> &request_timer_fires) {
+        request_timer_fires();
+    };
+    LoopbackNode node(settings);
+    ASSERT_EQ(node.AddName("SERVER"), NRC_GOODRET);
+    auto listen = node.Listen("SERVER", "*");
+    TcpPeer peer(node.SessionEndpoint());
+    peer.Write(*codec::EncodeSessionRequest(Padded("SERVER"), Padded("CALLER")));
+    const UCHAR rc = listen->Wait();
+    if (rc == NRC_PENDING) testing::ResetLana(node.provider);  // never leave the block behind
+    ASSERT_EQ(rc, NRC_GOODRET);
+    EXPECT_EQ(peer.Read(4), kPositive);
 }
 
 TEST(SessionSetup, ResetEndsAWaitingListenAndClosesSessions) {
