@@ -1,4 +1,4 @@
-// dgsend NAME TEXT and dgrecv [NAME]: datagrams through NCBDGSEND,
+// dgsend NAME TEXT and dgrecv [NAME] [--group]: datagrams through NCBDGSEND,
 // NCBDGSENDBC, NCBDGRECV and NCBDGRECVBC. A provider without datagrams
 // answers NRC_ILLCMD, which is reported like any other return code.
 #include <unistd.h>
@@ -16,18 +16,20 @@ namespace {
 
 constexpr std::size_t kMaxDatagram = 512;  // what one NCB datagram carries
 constexpr UCHAR kAnyName = 0xFF;
-constexpr UCHAR kNameNumber1 = 1;  // the permanent node name, reserved at reset
 
 bool IsWildcard(const NameField &name) {
     return name[0] == '*';
 }
 
 int RunDgsend(Context &context, const ParsedArgs &args) {
-    if (args.operands.size() != 2) return context.Usage("dgsend takes a NAME and a TEXT");
+    const bool to_all = args.Has("broadcast");
+    if (args.operands.size() != (to_all ? 1u : 2u))
+        return context.Usage(to_all ? "dgsend --broadcast takes only a TEXT"
+                                    : "dgsend takes a NAME and a TEXT");
     std::string error;
-    auto remote = ParseName(args.operands[0], &error);
+    auto remote = ParseName(to_all ? std::string("*") : args.operands[0], &error);
     if (!remote) return context.Usage(error);
-    const std::string &text = args.operands[1];
+    const std::string &text = args.operands.back();
     if (text.size() > kMaxDatagram) return context.Usage("a datagram carries at most 512 bytes");
     auto local =
         ParseName(args.Value("as").value_or("KORVELNB-" + std::to_string(::getpid() % 1000000)), &error);
@@ -76,15 +78,23 @@ int RunDgrecv(Context &context, const ParsedArgs &args) {
         count = *value;
     }
 
+    const bool group = args.Has("group");
+    if (group && !name) return context.Usage("--group needs a NAME");
+
     LocalNode node(context.lana());
-    if (UCHAR rc = node.Reset(0, 0, 0, true); rc != NRC_GOODRET) return context.Fail("reset", rc);
-    UCHAR number = kNameNumber1;
-    if (name) {
-        if (UCHAR rc = node.AddName(*name, false, &number); rc != NRC_GOODRET)
-            return context.Fail("add " + FormatName(*name), rc);
-    }
+    if (UCHAR rc = node.Reset(); rc != NRC_GOODRET) return context.Fail("reset", rc);
+    // Broadcasts are received through a name of ours; the provider does
+    // not offer the permanent name number 1 for that.
+    std::string error;
+    const auto own = name ? name : ParseName("KORVELNB-" + std::to_string(::getpid() % 1000000), &error);
+    if (!own) return context.Usage(error);
+    UCHAR number = 0;
+    if (UCHAR rc = node.AddName(*own, group, &number); rc != NRC_GOODRET)
+        return context.Fail("add " + FormatName(*own), rc);
     context.doc().Set("name", name ? FormatName(*name) : "*");
-    context.Print(name ? "receiving datagrams for " + FormatName(*name) + "\n"
+    context.doc().Set("group", group);
+    context.Print(name ? "receiving datagrams for " + std::string(group ? "group " : "") + FormatName(*name) +
+                             "\n"
                        : std::string("receiving broadcast datagrams\n"));
 
     Json datagrams = Json::Array();
@@ -92,7 +102,7 @@ int RunDgrecv(Context &context, const ParsedArgs &args) {
     for (long received = 0; count == 0 || received < count; ++received) {
         std::vector<UCHAR> &buffer = node.NewBuffer(kMaxDatagram);
         NCB &ncb = node.NewBlock(name ? NCBDGRECV : NCBDGRECVBC);
-        ncb.ncb_num = name ? number : kNameNumber1;
+        ncb.ncb_num = number;
         ncb.ncb_buffer = buffer.data();
         ncb.ncb_length = static_cast<WORD>(buffer.size());
         const UCHAR rc = SubmitAndWait(ncb, After(context.timeout()));
@@ -125,28 +135,30 @@ int RunDgrecv(Context &context, const ParsedArgs &args) {
 
 const Command kDgsendCommand = {
     "dgsend",
-    "dgsend NAME TEXT [--as LOCAL]",
+    "dgsend NAME TEXT [--as LOCAL] | dgsend --broadcast TEXT [--as LOCAL]",
     "send a datagram to a name, or to every node with '*'",
     "Registers a local name and sends TEXT (at most 512 bytes) as a datagram to NAME, or\n"
-    "as a broadcast datagram to every node when NAME is '*'.\n"
+    "as a broadcast datagram to every node with --broadcast (or NAME '*').\n"
     "\n"
-    "  --as LOCAL         the sending name (default KORVELNB-<process id>)\n",
-    {{"as", true}},
+    "  --as LOCAL         the sending name (default KORVELNB-<process id>)\n"
+    "  --broadcast        send to every node; TEXT is the only operand\n",
+    {{"as", true}, {"broadcast", false}},
     RunDgsend,
 };
 
 const Command kDgrecvCommand = {
     "dgrecv",
-    "dgrecv [NAME] [--count N]",
+    "dgrecv [NAME] [--group] [--count N]",
     "receive datagrams for a name, or broadcast datagrams",
     "Registers NAME and prints the datagrams sent to it, or without NAME the broadcast\n"
-    "datagrams, with each sender's name.\n"
+    "datagrams, with each sender's name and the data (text, or a hex dump).\n"
     "\n"
+    "  --group            register NAME as a group name (a workgroup's LAB#1D, say)\n"
     "  --count N          datagrams to receive before ending (default 1; 0: until interrupted)\n"
     "\n"
     "--timeout SECONDS: how long to wait for the first datagram (default: for ever).\n"
     "Exit status 3: no datagram within the timeout.\n",
-    {{"count", true}},
+    {{"group", false}, {"count", true}},
     RunDgrecv,
 };
 

@@ -1,10 +1,13 @@
 // The datagram service against real peers in a lab of network namespaces:
 // Samba's nmbd broadcasting its browser announcements to Korvel, Korvel
-// nodes sending datagrams (fragmented ones too) to each other across the
-// LAN, and tshark judging every datagram Korvel puts on the wire.
+// nodes (korvel-nb runs) sending datagrams, fragmented ones too, to each
+// other across the LAN, and tshark judging every datagram Korvel puts on
+// the wire.
 #include <gtest/gtest.h>
 
-#include "background_node.h"
+#include <string>
+
+#include "korvel_nb_run.h"
 #include "lab_capture.h"
 #include "lab_suite.h"
 
@@ -16,6 +19,7 @@ constexpr int kKorvelHost = 2;
 constexpr int kOtherKorvelHost = 3;
 
 using netlab::Contains;
+using netlab::NbBackground;
 
 class DatagramInterop : public LabSuite {
 protected:
@@ -23,32 +27,41 @@ protected:
 };
 
 TEST_F(DatagramInterop, KorvelReceivesSambasBrowserAnnouncements) {
-    // The workgroup's names first, so nmbd's first datagram finds them: its
-    // one HOST ANNOUNCEMENT goes to LAB<1D> as it starts.
-    BackgroundNode node(kKorvelHost, "addgroup LAB#1D addgroup LAB#1E ready dgrecv 12");
-    ASSERT_TRUE(node.ready()) << node.Output();
-    ASSERT_TRUE(Contains(node.Output(), "addgroup LAB#1D 0x00")) << node.Output();
+    // The workgroup's name first, so nmbd's first datagram finds it: its one
+    // HOST ANNOUNCEMENT goes to LAB<1D> as it starts.
+    NbBackground node(lab(), kKorvelHost, "--timeout 15 dgrecv LAB#1D --group");
+    ASSERT_TRUE(node.WaitFor("receiving datagrams for group LAB<1D>")) << node.Err();
     ASSERT_TRUE(StartSamba(kSambaHost, "SAMBA1", kOtherKorvelHost)) << "nmbd did not start";
-    EXPECT_TRUE(node.WaitFor("dgram 0x00 from=SAMBA1         <00> len=132 op=0x01", 10)) << node.Output();
-    EXPECT_TRUE(node.WaitFor("dgrecv end cancel=0x00 0x0B", 15)) << node.Output();
+    EXPECT_TRUE(node.Wait()) << node.Out();
+    // An SMB Trans to \MAILSLOT\BROWSE (the hex dump's character column).
+    EXPECT_TRUE(Contains(node.Out(), "datagram of 132 bytes from SAMBA1<00>")) << node.Out() << node.Err();
+    EXPECT_TRUE(Contains(node.Out(), ".SMB")) << node.Out();
     lab().Run("samba-stop " + std::to_string(kSambaHost));
 }
 
 TEST_F(DatagramInterop, DatagramsCrossTheLanAndDecodeInTshark) {
     LabCapture capture(lab(), "datagrams.pcapng", "udp port 138");
     ASSERT_EQ(capture.problem(), "");
-    BackgroundNode receiver(kOtherKorvelHost, "add KORVELRX ready dgrecv 6");
-    ASSERT_TRUE(receiver.ready()) << receiver.Output();
-    {
-        BackgroundNode sender(kKorvelHost,
-                              "add KORVELTX dgsend KORVELRX 100 dgsend KORVELRX 512 dgsendbc 20");
-        ASSERT_TRUE(sender.ready()) << sender.Output();
-        EXPECT_TRUE(Contains(sender.Output(), "dgsend 512 0x00")) << sender.Output();
+    // Host 1's Samba is stopped by now; a Korvel node there takes the broadcast.
+    NbBackground receiver(lab(), kOtherKorvelHost, "--timeout 10 dgrecv KORVELRX --count 2");
+    NbBackground broadcasts(lab(), kSambaHost, "--timeout 10 dgrecv");
+    ASSERT_TRUE(receiver.WaitFor("receiving datagrams for KORVELRX<20>")) << receiver.Err();
+    ASSERT_TRUE(broadcasts.WaitFor("receiving broadcast datagrams")) << broadcasts.Err();
+    const std::string full(512, 'x');
+    for (const std::string &args : {"dgsend KORVELRX " + std::string(100, 'a'), "dgsend KORVELRX " + full,
+                                    std::string("dgsend --broadcast hello")}) {
+        const netlab::NbRun sent = netlab::RunNb(lab(), kKorvelHost, args + " --as KORVELTX");
+        EXPECT_EQ(sent.status, 0) << args << sent.err;
     }
-    EXPECT_TRUE(receiver.WaitFor("dgram 0x00 from=KORVELTX       <20> len=100", 5)) << receiver.Output();
-    EXPECT_TRUE(receiver.WaitFor("dgram 0x00 from=KORVELTX       <20> len=512", 5)) << receiver.Output();
-    EXPECT_TRUE(receiver.WaitFor("dgrecv end", 8)) << receiver.Output();
+    ASSERT_TRUE(receiver.Wait()) << receiver.Err();
+    EXPECT_TRUE(Contains(receiver.Out(), "datagram of 100 bytes from KORVELTX<20>\n" + std::string(100, 'a')))
+        << receiver.Out() << receiver.Err();
+    EXPECT_TRUE(Contains(receiver.Out(), "datagram of 512 bytes from KORVELTX<20>\n" + full + "\n"))
+        << receiver.Out();
+    ASSERT_TRUE(broadcasts.Wait()) << broadcasts.Err();
     capture.Stop();
+    EXPECT_TRUE(Contains(broadcasts.Out(), "datagram of 5 bytes from KORVELTX<20>\nhello\n"))
+        << broadcasts.Out() << broadcasts.Err() << capture.Tshark("udp");
 
     const std::string korvel = "ip.src==" + netlab::Lab::Address(kKorvelHost);
     const std::string listing = capture.Tshark(korvel);
