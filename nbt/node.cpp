@@ -245,6 +245,14 @@ void Node::Accept() {
         });
 }
 
+void Node::OnDatagram(std::span<const std::uint8_t> datagram, const asio::ip::udp::endpoint &from) {
+    if (open_) name_service_->OnDatagram(datagram, from);
+}
+
+void Node::OnConnection(asio::ip::tcp::socket socket) {
+    if (open_) session_service_->OnAccept(std::move(socket));
+}
+
 void Node::RetryLater(std::function<void()> again) {
     auto timer = std::make_shared<asio::steady_timer>(io_, kRetryDelay);
     timer->async_wait([self = shared_from_this(), timer, again = std::move(again)](const asio::error_code &) {

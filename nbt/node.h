@@ -150,6 +150,13 @@ public:
     // the sockets close. Idempotent.
     void Shutdown();
 
+    // ---- what the sockets hand the services -----------------------------
+    // A datagram from `from`, as if the name sockets had received it, and a
+    // connection, as if the session listener had accepted it. The stateful
+    // fuzzers feed a live node through these, without the sockets between.
+    void OnDatagram(std::span<const std::uint8_t> datagram, const asio::ip::udp::endpoint &from);
+    void OnConnection(asio::ip::tcp::socket socket);
+
     Node(const Lana &lana, const Limits &limits, const Settings &settings);  // use Open()
 
 private:

@@ -120,6 +120,7 @@ private:
     void ReportClose(NCB *ncb);
     void FinishHangup();
     void Drain();
+    void EndDrain();
     void CloseSocket(bool reset_peer);
 
     std::shared_ptr<Node> node_;

@@ -140,10 +140,16 @@ void Session::Drain() {
                             [self = shared_from_this()](const asio::error_code &ec, std::size_t) {
                                 if (self->phase_ != SessionPhase::kDraining) return;
                                 if (!ec) return self->Drain();
-                                self->phase_ = SessionPhase::kGone;
-                                self->setup_timer_.cancel();
-                                self->CloseSocket(false);
+                                self->EndDrain();
                             });
+}
+
+// The peer's FIN (or a reset) has been read: close now. Another read would
+// wait for news the socket has already given.
+void Session::EndDrain() {
+    phase_ = SessionPhase::kGone;
+    setup_timer_.cancel();
+    CloseSocket(false);
 }
 
 }  // namespace nbt

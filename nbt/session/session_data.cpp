@@ -96,7 +96,7 @@ void Session::ReadHeader() {
 
 void Session::OnHeader(const asio::error_code &ec, std::size_t bytes) {
     reading_ = false;
-    if (phase_ == SessionPhase::kDraining) return Drain();
+    if (phase_ == SessionPhase::kDraining) return ec ? EndDrain() : Drain();
     if (phase_ != SessionPhase::kEstablished && phase_ != SessionPhase::kHangingUp) return;
     if (ec) {
         // A clean end between messages is the peer hanging up; anything
@@ -135,7 +135,7 @@ void Session::OnHeader(const asio::error_code &ec, std::size_t bytes) {
 }
 
 void Session::OnBody(const asio::error_code &ec) {
-    if (phase_ == SessionPhase::kDraining) return Drain();
+    if (phase_ == SessionPhase::kDraining) return ec ? EndDrain() : Drain();
     if (phase_ != SessionPhase::kEstablished && phase_ != SessionPhase::kHangingUp) return;
     if (ec) return Abort(false);  // the message was cut off
     message_ready_ = true;

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <asio.hpp>
+#include <filesystem>
+#include <iterator>
 #include <numeric>
 #include <stdexcept>
 #include <thread>
@@ -203,6 +205,25 @@ TEST_F(RawCaller, HangupWaitsForTheSendsUnderWayThenCloses) {
     for (auto &send : sends) EXPECT_EQ(send->Wait(), NRC_GOODRET);
     EXPECT_EQ(hangup.Wait(), NRC_GOODRET);
     EXPECT_EQ(node.Send(lsn, "x", 1), NRC_SNUMOUT);
+}
+
+// Descriptors this process holds.
+std::size_t OpenDescriptors() {
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                                  std::filesystem::directory_iterator()));
+}
+
+TEST_F(RawCaller, AHungUpSessionLetsGoOnceThePeerHasClosedToo) {
+    Open();
+    const std::size_t open = OpenDescriptors();
+    ASSERT_EQ(node.Hangup(lsn), NRC_GOODRET);  // our FIN; the node reads on until the peer's
+    ASSERT_TRUE(peer->ReadToEnd());
+    peer->socket.shutdown(asio::socket_base::shutdown_send);
+    // At once, not when the close time-out (30 s) runs out.
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (OpenDescriptors() >= open && std::chrono::steady_clock::now() < give_up)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_LT(OpenDescriptors(), open) << "the node still holds the connection";
 }
 
 TEST(SessionKeepAlive, SentOnlyAfterDataAndOnlyWhenQuiet) {
