@@ -7,14 +7,14 @@
 # Samples the node's resident memory (VmRSS, VmHWM) and open descriptors every
 # second and prints start, peak and end. Everything stays in the lab's own
 # namespaces; time, datagrams and connections are bounded. Run as root.
-#   bench/flood_memory.sh [path/to/korvel_node_tool] [SECONDS] [DATAGRAMS] [OPEN_CONNECTIONS]
+#   bench/flood_memory.sh [path/to/korvel-nb] [SECONDS] [DATAGRAMS] [OPEN_CONNECTIONS]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-tool=${1:-$root/build/release/tests/interop/korvel_node_tool}
+tool=${1:-$root/build/release/cli/korvel-nb}
 seconds=${2:-60}
 datagrams=${3:-1000000}
 connections=${4:-1000}
-[ -x "$tool" ] || { echo "no node tool at $tool (build the korvel_node_tool target)" >&2; exit 1; }
+[ -x "$tool" ] || { echo "no korvel-nb at $tool (build the korvel-nb target)" >&2; exit 1; }
 [ "$(id -u)" = 0 ] || { echo "needs root (network namespaces)" >&2; exit 1; }
 command -v python3 >/dev/null || { echo "python3 missing" >&2; exit 1; }
 
@@ -39,18 +39,17 @@ trap cleanup EXIT
 target=$("$netlab" addr 1)
 broadcast=$("$netlab" bcast)
 
-# The node: resets LANA 1 (the lab interface), adds its name, then holds
-# until the stop file appears (each hold lasts at most 60 s).
-holds=()
-for _ in $(seq $(((seconds + 30) / 60 + 1))); do holds+=(hold-until "$work/stop"); done
-ip netns exec "$("$netlab" ns 1)" "$tool" --lana 1 add FLOODNODE ready "${holds[@]}" >"$work/node.log" 2>&1 &
+# The node: resets LANA 1 (the lab interface) and holds its name for the
+# whole flood and a margin, then releases it.
+ip netns exec "$("$netlab" ns 1)" "$tool" --lana 1 --timeout $((${seconds%.*} + 30)) hold FLOODNODE \
+  >"$work/node.log" 2>&1 &
 node_pid=$!
 for _ in $(seq 100); do
-  grep -q '^ready' "$work/node.log" 2>/dev/null && break
+  grep -q 'holding FLOODNODE' "$work/node.log" 2>/dev/null && break
   kill -0 "$node_pid" 2>/dev/null || { cat "$work/node.log" >&2; exit 1; }
   sleep 0.1
 done
-grep -q '^add FLOODNODE 0x00' "$work/node.log" || { echo "the node did not come up:" >&2; cat "$work/node.log" >&2; exit 1; }
+grep -q 'holding FLOODNODE' "$work/node.log" || { echo "the node did not come up:" >&2; cat "$work/node.log" >&2; exit 1; }
 
 # The flooder, paced to DATAGRAMS over SECONDS; it keeps at most
 # OPEN_CONNECTIONS idle connections open, opening new ones as the node drops them.
