@@ -15,7 +15,6 @@ namespace cli {
 namespace {
 
 constexpr std::size_t kMaxDatagram = 512;  // what one NCB datagram carries
-constexpr UCHAR kAnyName = 0xFF;
 
 bool IsWildcard(const NameField &name) {
     return name[0] == '*';
