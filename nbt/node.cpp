@@ -43,7 +43,7 @@ Node::Node(const Lana &lana, const Limits &limits, const Settings &settings)
     : io_(IoThread::Get().context()),
       lana_(lana),
       limits_(limits),
-      settings_(settings),
+      settings_(settings.ForAdapter(lana.interface_name)),
       unicast_(io_),
       broadcast_(io_),
       listener_(io_),

@@ -6,6 +6,7 @@
 #include "io_thread.h"
 #include "nbt_event.h"
 #include "node.h"
+#include "settings_file.h"
 
 namespace nbt {
 
@@ -37,7 +38,7 @@ Provider::~Provider() {
 }
 
 Provider &Provider::Default() {
-    static Provider provider;
+    static Provider provider(DefaultProviderSettings());
     return provider;
 }
 

@@ -3,14 +3,28 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 
 #include "nb30.h"
 #include "nbt_constants.h"
 
 namespace nbt {
+
+enum class NodeType : std::uint8_t { kB, kP, kM, kH };
+
+// A NetBIOS name server: its IPv4 address in host order (0: none) and its
+// port (0: the adapter's own name-service port, 137 on a LAN).
+struct NameServer {
+    std::uint32_t ipv4 = 0;
+    std::uint16_t port = 0;
+    bool configured() const { return ipv4 != 0; }
+    bool operator==(const NameServer &) const = default;
+};
 
 struct Settings {
     // LANA 0, the loopback adapter: unprivileged ports, so two consoles on
@@ -51,6 +65,50 @@ struct Settings {
 
     // NetBIOS scope appended to every encoded name ("" = none), dotted.
     std::string scope;
+
+    // How names are registered and resolved (B: broadcast only, today's
+    // behaviour; P: name server only; M: broadcast, then the server; H: the
+    // server, then broadcast) and the name servers (WINS) P, M and H use.
+    NodeType node_type = NodeType::kB;
+    NameServer name_server;            // primary
+    NameServer name_server_secondary;  // asked when the primary is silent
+    // Requests to a name server: sent `count` times, `timeout` apart, before
+    // the next server (or broadcast) is tried.
+    std::chrono::milliseconds ns_retry_timeout{2000};
+    int ns_retry_count = 3;
+    // The TTL our registrations ask for; the server may grant less, and the
+    // name is refreshed at half of what it granted.
+    std::uint32_t ns_requested_ttl = 259200;
+    // A name whose server was silent is offered to it again after this.
+    std::chrono::milliseconds ns_recheck_interval{60000};
+    // P, M and H nodes cache resolved names for their TTL, at most
+    // cache_max_ttl; names nobody knew for negative_cache_ttl.
+    std::chrono::milliseconds cache_max_ttl{600000};
+    std::chrono::milliseconds negative_cache_ttl{5000};
+    std::size_t cache_size = 256;
+
+    // Node type, name servers and scope of one adapter, by interface name;
+    // what is unset there comes from the fields above.
+    struct AdapterOverride {
+        std::optional<NodeType> node_type;
+        std::optional<NameServer> name_server;
+        std::optional<NameServer> name_server_secondary;
+        std::optional<std::string> scope;
+    };
+    std::map<std::string, AdapterOverride> adapters;
+
+    void Apply(const AdapterOverride &o) {
+        if (o.node_type) node_type = *o.node_type;
+        if (o.name_server) name_server = *o.name_server;
+        if (o.name_server_secondary) name_server_secondary = *o.name_server_secondary;
+        if (o.scope) scope = *o.scope;
+    }
+    // These settings with an adapter's overrides applied.
+    Settings ForAdapter(const std::string &interface_name) const {
+        Settings out = *this;
+        if (auto it = adapters.find(interface_name); it != adapters.end()) out.Apply(it->second);
+        return out;
+    }
 
     // Limits used when NCBRESET leaves a callname byte at 0.
     std::uint8_t default_sessions = 16;

@@ -57,7 +57,7 @@ void WriteNbRdata(ByteWriter &out, const NbAddress &address) {
 
 // Question plus an additional record pointing back at it: registration and release.
 std::vector<std::uint8_t> BuildNameClaim(std::uint16_t trn_id, std::uint16_t flags, const NetbiosName &name,
-                                         bool group, std::uint32_t ipv4) {
+                                         const NbAddress &address, std::uint32_t ttl) {
     std::vector<std::uint8_t> bytes;
     ByteWriter out(bytes);
     WriteHeader(out, trn_id, flags, 1, 0, 1);
@@ -67,8 +67,8 @@ std::vector<std::uint8_t> BuildNameClaim(std::uint16_t trn_id, std::uint16_t fla
     out.U16(kPointerToQuestion);
     out.U16(kTypeNb);
     out.U16(kClassIn);
-    out.U32(0);  // B-nodes register with TTL 0
-    WriteNbRdata(out, {static_cast<std::uint16_t>(group ? kNbGroup : 0), ipv4});
+    out.U32(ttl);
+    WriteNbRdata(out, address);
     return bytes;
 }
 
@@ -148,16 +148,29 @@ std::optional<std::vector<NbAddress>> DecodeNbRdata(std::span<const std::uint8_t
 
 std::vector<std::uint8_t> BuildRegistrationRequest(std::uint16_t trn_id, const NetbiosName &name, bool group,
                                                    std::uint32_t ipv4) {
-    return BuildNameClaim(trn_id, kRegistrationRequestFlags, name, group, ipv4);
+    // B-nodes register with TTL 0.
+    return BuildNameClaim(trn_id, kRegistrationRequestFlags, name,
+                          {static_cast<std::uint16_t>(group ? kNbGroup : 0), ipv4}, 0);
 }
 
 std::vector<std::uint8_t> BuildReleaseRequest(std::uint16_t trn_id, const NetbiosName &name, bool group,
                                               std::uint32_t ipv4) {
-    return BuildNameClaim(trn_id, kReleaseRequestFlags, name, group, ipv4);
+    return BuildNameClaim(trn_id, kReleaseRequestFlags, name,
+                          {static_cast<std::uint16_t>(group ? kNbGroup : 0), ipv4}, 0);
+}
+
+std::vector<std::uint8_t> BuildClaimRequest(std::uint16_t trn_id, std::uint16_t flags,
+                                            const NetbiosName &name, const NbAddress &address,
+                                            std::uint32_t ttl) {
+    return BuildNameClaim(trn_id, flags, name, address, ttl);
 }
 
 std::vector<std::uint8_t> BuildQueryRequest(std::uint16_t trn_id, const NetbiosName &name, bool broadcast) {
     return BuildQuestionOnly(trn_id, broadcast ? kBroadcastQueryFlags : kUnicastQueryFlags, name, kTypeNb);
+}
+
+std::vector<std::uint8_t> BuildServerQueryRequest(std::uint16_t trn_id, const NetbiosName &name) {
+    return BuildQuestionOnly(trn_id, kServerQueryFlags, name, kTypeNb);
 }
 
 std::vector<std::uint8_t> BuildNodeStatusRequest(std::uint16_t trn_id, const NetbiosName &name,
@@ -195,6 +208,36 @@ std::vector<std::uint8_t> BuildRegistrationRefusal(std::uint16_t trn_id, const N
     const auto flags = ResponseFlags(NameOpcode::kRegistration, kRefusalNmFlags, rcode);
     if (!WriteAnswerStart(out, trn_id, flags, name, kTypeNb, 0)) return {};
     WriteNbRdata(out, offender);
+    return bytes;
+}
+
+std::vector<std::uint8_t> BuildRegistrationResponse(std::uint16_t trn_id, const NetbiosName &name,
+                                                    const NbAddress &address, std::uint32_t ttl,
+                                                    NameRcode rcode) {
+    std::vector<std::uint8_t> bytes;
+    ByteWriter out(bytes);
+    const auto flags = ResponseFlags(NameOpcode::kRegistration, kRefusalNmFlags, rcode);
+    if (!WriteAnswerStart(out, trn_id, flags, name, kTypeNb, ttl)) return {};
+    WriteNbRdata(out, address);
+    return bytes;
+}
+
+std::vector<std::uint8_t> BuildWack(std::uint16_t trn_id, const NetbiosName &name,
+                                    std::uint16_t request_flags, std::uint32_t ttl) {
+    std::vector<std::uint8_t> bytes;
+    ByteWriter out(bytes);
+    if (!WriteAnswerStart(out, trn_id, kWackFlags, name, kTypeNull, ttl)) return {};
+    out.U16(2);
+    out.U16(request_flags);
+    return bytes;
+}
+
+std::vector<std::uint8_t> BuildReleaseResponse(std::uint16_t trn_id, const NetbiosName &name,
+                                               const NbAddress &address) {
+    std::vector<std::uint8_t> bytes;
+    ByteWriter out(bytes);
+    if (!WriteAnswerStart(out, trn_id, kReleaseResponseFlags, name, kTypeNb, 0)) return {};
+    WriteNbRdata(out, address);
     return bytes;
 }
 

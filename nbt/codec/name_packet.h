@@ -75,7 +75,15 @@ std::vector<std::uint8_t> BuildRegistrationRequest(std::uint16_t trn_id, const N
                                                    std::uint32_t ipv4);
 std::vector<std::uint8_t> BuildReleaseRequest(std::uint16_t trn_id, const NetbiosName &name, bool group,
                                               std::uint32_t ipv4);
+// Registration, refresh or release with the flags word, NB_FLAGS and TTL
+// given: what P, M and H nodes send (to their server, and M/H by broadcast).
+std::vector<std::uint8_t> BuildClaimRequest(std::uint16_t trn_id, std::uint16_t flags,
+                                            const NetbiosName &name, const NbAddress &address,
+                                            std::uint32_t ttl);
 std::vector<std::uint8_t> BuildQueryRequest(std::uint16_t trn_id, const NetbiosName &name, bool broadcast);
+// A query to a name server: unicast with RD, which servers want before they
+// answer for names other nodes registered.
+std::vector<std::uint8_t> BuildServerQueryRequest(std::uint16_t trn_id, const NetbiosName &name);
 std::vector<std::uint8_t> BuildNodeStatusRequest(std::uint16_t trn_id, const NetbiosName &name,
                                                  bool broadcast);
 std::vector<std::uint8_t> BuildPositiveQueryResponse(std::uint16_t trn_id, std::uint16_t request_flags,
@@ -86,6 +94,16 @@ std::vector<std::uint8_t> BuildNegativeQueryResponse(std::uint16_t trn_id, std::
 // RR carries the offender's own NB RDATA back to it.
 std::vector<std::uint8_t> BuildRegistrationRefusal(std::uint16_t trn_id, const NetbiosName &name,
                                                    const NbAddress &offender, NameRcode rcode);
+// A name server's answers: a registration (or refresh) granted for `ttl`
+// or refused with `rcode`, the RDATA echoed; a WAIT FOR ACKNOWLEDGEMENT
+// whose RDATA is the request's flags word; a release acknowledged.
+std::vector<std::uint8_t> BuildRegistrationResponse(std::uint16_t trn_id, const NetbiosName &name,
+                                                    const NbAddress &address, std::uint32_t ttl,
+                                                    NameRcode rcode);
+std::vector<std::uint8_t> BuildWack(std::uint16_t trn_id, const NetbiosName &name,
+                                    std::uint16_t request_flags, std::uint32_t ttl);
+std::vector<std::uint8_t> BuildReleaseResponse(std::uint16_t trn_id, const NetbiosName &name,
+                                               const NbAddress &address);
 std::vector<std::uint8_t> BuildNodeStatusResponse(std::uint16_t trn_id, const NetbiosName &name,
                                                   std::span<const std::uint8_t> rdata);
 

@@ -85,6 +85,29 @@ constexpr std::uint16_t kNegativeRegistrationFlags =
 constexpr std::uint16_t kConflictDemandFlags =
     ResponseFlags(NameOpcode::kRegistration, kRefusalNmFlags, NameRcode::kConflict);
 
+// What a P, M or H node says to its name server: unicast, so no B bit;
+// registrations ask for recursion (RD) as servers expect, refreshes and
+// releases do not.
+constexpr std::uint16_t kServerRegistrationFlags =
+    RequestFlags(NameOpcode::kRegistration, kFlagRecursionDesired);
+constexpr std::uint16_t kRefreshRequestFlags = RequestFlags(NameOpcode::kRefresh, 0);
+constexpr std::uint16_t kServerReleaseFlags = RequestFlags(NameOpcode::kRelease, 0);
+constexpr std::uint16_t kServerQueryFlags = RequestFlags(NameOpcode::kQuery, kFlagRecursionDesired);
+// What a name server answers: a grant, a "wait for acknowledgement" (its
+// TTL says how long), a release acknowledged.
+constexpr std::uint16_t kPositiveRegistrationFlags =
+    ResponseFlags(NameOpcode::kRegistration, kRefusalNmFlags, NameRcode::kOk);
+constexpr std::uint16_t kWackFlags = ResponseFlags(NameOpcode::kWack, kFlagAuthoritative, NameRcode::kOk);
+constexpr std::uint16_t kReleaseResponseFlags =
+    ResponseFlags(NameOpcode::kRelease, kFlagAuthoritative, NameRcode::kOk);
+
+static_assert(kServerRegistrationFlags == 0x2900);
+static_assert(kRefreshRequestFlags == 0x4000);
+static_assert(kServerReleaseFlags == 0x3000);
+static_assert(kServerQueryFlags == 0x0100);
+static_assert(kPositiveRegistrationFlags == 0xAD80);
+static_assert(kWackFlags == 0xBC00);
+static_assert(kReleaseResponseFlags == 0xB400);
 static_assert(kRegistrationRequestFlags == 0x2910);
 static_assert(kReleaseRequestFlags == 0x3010);
 static_assert(kBroadcastQueryFlags == 0x0110);
@@ -107,6 +130,9 @@ constexpr std::uint16_t kClassIn = 0x0001;
 // NB_FLAGS of an NB resource record.
 constexpr std::uint16_t kNbGroup = 0x8000;
 constexpr std::uint16_t kNbOntMask = 0x6000;
+// ONT, the owner's node type: B 00, P 01, M 10; 11 (reserved in RFC 1002)
+// is what H-nodes send and name servers keep.
+constexpr unsigned kNbOntShift = 13;
 constexpr std::size_t kNbEntrySize = 6;  // NB_FLAGS + IPv4 address
 
 // What peers expect in a positive query answer; B-nodes keep no cache timer.

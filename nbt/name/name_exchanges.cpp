@@ -2,6 +2,7 @@
 
 #include <sys/random.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <random>
 #include <span>
@@ -108,8 +109,19 @@ bool NameExchanges::Deliver(const codec::NamePacket &packet, const asio::ip::udp
     if (it == exchanges_.end()) return false;
     auto exchange = it->second;
     const auto &request = exchange->request;
-    if (!packet.header.IsResponse() || packet.header.Opcode() != request.opcode) return false;
+    if (!packet.header.IsResponse()) return false;
     if (request.peer && from.address() != asio::ip::address(*request.peer)) return false;
+    const codec::NameOpcode opcode = packet.header.Opcode();
+    if (request.honour_wack && opcode == codec::NameOpcode::kWack) {
+        // The server is asking around: wait as long as it says, asking no more.
+        const std::uint32_t ttl = packet.answers.empty() ? 0 : packet.answers[0].ttl;
+        const auto wait =
+            std::min<std::chrono::seconds>(std::chrono::seconds(std::max<std::uint32_t>(ttl, 1)), kMaxWack);
+        exchange->sent = request.count;
+        exchange->due = Clock::now() + wait;
+        return true;
+    }
+    if (opcode != request.opcode && opcode != request.also_opcode) return false;
     if (exchange->on_reply(packet, from) && !exchange->finished) Finish(exchange->id);
     return true;
 }

@@ -31,6 +31,11 @@ public:
         asio::ip::udp::endpoint to;
         std::optional<asio::ip::address_v4> peer;  // replies only from here; nullopt: anyone
         codec::NameOpcode opcode = codec::NameOpcode::kQuery;
+        // A name server answers refreshes as registrations.
+        std::optional<codec::NameOpcode> also_opcode;
+        // To a name server: a WAIT FOR ACKNOWLEDGEMENT stops the resending
+        // and moves the deadline to its TTL from now.
+        bool honour_wack = false;
         int count = 3;
         std::chrono::milliseconds interval{250};
     };
@@ -54,6 +59,9 @@ public:
     // Drops every exchange; no handler runs afterwards.
     void CancelAll();
     std::uint32_t expired_count() const { return expired_; }
+
+    // The longest a WACK may make an exchange wait, whatever its TTL says.
+    static constexpr std::chrono::seconds kMaxWack{600};
 
 private:
     struct Exchange;

@@ -12,7 +12,8 @@ NameService::NameService(std::shared_ptr<Node> node, const ServiceLinks &links)
       table_(node_->limits().names),
       exchanges_(node_->io(), [this](std::span<const std::uint8_t> bytes,
                                      const asio::ip::udp::endpoint &to) { Send(bytes, to); }),
-      replies_(node_->settings().reply_rate, node_->settings().reply_burst) {}
+      replies_(node_->settings().reply_rate, node_->settings().reply_burst),
+      cache_(node_->settings().cache_size) {}
 
 void NameService::Send(std::span<const std::uint8_t> bytes, const asio::ip::udp::endpoint &to) {
     if (!shut_down_ && !bytes.empty()) node_->SendDatagram(bytes, to);
@@ -52,38 +53,8 @@ void NameService::AddName(NCB *ncb) {
     const bool group = CommandCode(ncb->ncb_command) == NCBADDGRNAME;
     NameEntry *entry = table_.Add(name, group);
     if (!entry) return void(node_->Complete(ncb, NRC_NAMTFUL));
-    const UCHAR number = entry->number;
-
-    const std::uint16_t id = exchanges_.NewId();
-    NameExchanges::Request request;
-    request.bytes = codec::BuildRegistrationRequest(id, WireName(name), group, OwnAddress());
-    request.to = node_->broadcast_endpoint();
-    request.opcode = codec::NameOpcode::kRegistration;
-    request.count = node_->settings().bcast_retry_count;
-    request.interval = node_->settings().bcast_retry_timeout;
-
-    auto self = shared_from_this();
-    auto on_reply = [self, ncb, name, number](const codec::NamePacket &reply,
-                                              const asio::ip::udp::endpoint &) {
-        // Any negative answer (a defence, or a conflict) means someone holds it.
-        if (reply.header.Rcode() == codec::NameRcode::kOk) return false;
-        const NameEntry *held = self->table_.Find(name);
-        if (held && held->number == number && held->state == REGISTERING) self->table_.Remove(name);
-        self->node_->Complete(ncb, NRC_INUSE);
-        return true;
-    };
-    auto on_expiry = [self, ncb, name, number] {
-        NameEntry *held = self->table_.Find(name);
-        if (!held || held->number != number || held->state != REGISTERING) return;
-        held->state = REGISTERED;
-        if (self->node_->IsPending(ncb)) {
-            ncb->ncb_num = number;
-            self->node_->Complete(ncb, NRC_GOODRET);
-        }
-    };
-    entry->registration = id;
     entry->adding = ncb;
-    exchanges_.Start(id, std::move(request), on_reply, on_expiry);
+    StartAdd(ncb, name, group, entry->number);
 }
 
 void NameService::DeleteName(NCB *ncb) {
@@ -114,7 +85,8 @@ void NameService::DeleteNow(const NetbiosName &name) {
     if (!entry) return;
     NameEntry copy = *entry;
     table_.Remove(name);
-    ReleaseNow(copy, node_->settings().bcast_retry_count);
+    ReleaseToServer(copy, node_->settings().ns_retry_count);
+    if (node_->settings().node_type != NodeType::kP) ReleaseNow(copy, node_->settings().bcast_retry_count);
     if (!shut_down_) links_.sessions->OnNameDeleted(name);
 }
 
@@ -166,33 +138,15 @@ void NameService::Lookup(const NetbiosName &name, LookupHandler handler) {
                                  found = Resolved{node_->address(), entry->group}] { handler(found); });
         return;
     }
-    const std::uint16_t id = exchanges_.NewId();
-    const codec::NetbiosName wire = WireName(name);
-    NameExchanges::Request request;
-    request.bytes = codec::BuildQueryRequest(id, wire, true);
-    request.to = node_->broadcast_endpoint();
-    request.opcode = codec::NameOpcode::kQuery;
-    request.count = node_->settings().bcast_retry_count;
-    request.interval = node_->settings().bcast_retry_timeout;
-    auto shared_handler = std::make_shared<LookupHandler>(std::move(handler));
-    auto self = shared_from_this();
-    auto on_reply = [self, shared_handler, wire, id](const codec::NamePacket &reply,
-                                                     const asio::ip::udp::endpoint &) {
-        if (reply.header.Rcode() != codec::NameRcode::kOk || reply.answers.empty()) return false;
-        const auto &answer = reply.answers[0];
-        if (answer.type != codec::kTypeNb || answer.name != wire) return false;
-        auto addresses = codec::DecodeNbRdata(answer.rdata);
-        if (!addresses) return false;
-        // An answer pointing nowhere sensible is as good as none: wait for another.
-        auto usable = std::find_if(addresses->begin(), addresses->end(), [&self](const codec::NbAddress &a) {
-            return self->node_->IsPeerAddress(asio::ip::address_v4(a.ipv4));
-        });
-        if (usable == addresses->end()) return false;
-        self->WatchForConflicts(id, wire, *usable);
-        (*shared_handler)(Resolved{asio::ip::address_v4(usable->ipv4), (usable->flags & codec::kNbGroup) != 0});
-        return true;
-    };
-    exchanges_.Start(id, std::move(request), on_reply, [shared_handler] { (*shared_handler)(std::nullopt); });
+    if (node_->settings().node_type != NodeType::kB) {
+        if (auto cached = cache_.Find(name, NameCache::Clock::now())) {
+            std::optional<Resolved> found;
+            if (cached->found) found = Resolved{cached->address, cached->group};
+            asio::post(node_->io(), [handler = std::move(handler), found] { handler(found); });
+            return;
+        }
+    }
+    ResolveStep(name, 0, std::make_shared<LookupHandler>(std::move(handler)));
 }
 
 // ---- reset ------------------------------------------------------------------
@@ -202,8 +156,14 @@ void NameService::Shutdown() {
     exchanges_.CancelAll();
     for (auto &[id, watch] : conflict_watches_) watch.timer->cancel();
     conflict_watches_.clear();
-    for (const auto &entry : table_.entries())
-        if (entry.state != REGISTERING) ReleaseNow(entry, 1);
+    for (const auto &entry : table_.entries()) {
+        if (entry.state == REGISTERING) continue;
+        ReleaseToServer(entry, 1);
+        if (node_->settings().node_type != NodeType::kP) ReleaseNow(entry, 1);
+    }
+    for (auto &[number, binding] : bindings_)
+        if (binding.timer) binding.timer->cancel();
+    bindings_.clear();
     shut_down_ = true;
 }
 

@@ -16,16 +16,19 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "command_table.h"
 #include "lana_table.h"
 #include "name_adapter_status.h"
+#include "name_cache.h"
 #include "name_exchanges.h"
 #include "name_packet.h"
 #include "name_status.h"
 #include "name_table.h"
 #include "nb30.h"
 #include "netbios_name.h"
+#include "node.h"
 #include "reply_budget.h"
 #include "service_links.h"
 
@@ -53,8 +56,10 @@ public:
 
     // ---- HeldNames, for the session service ----------------------------
     std::optional<HeldName> Find(const NetbiosName &name) const override;
-    // A name we do not hold is asked for with a broadcast NAME QUERY (B-nodes
-    // keep no cache, so every call asks).
+    // A name we do not hold is asked for in the node type's order: B
+    // broadcast, P the name server, M broadcast then the server, H the
+    // server then broadcast. B-nodes keep no cache, so every call asks;
+    // the others answer from their cache while its entry lives.
     void Resolve(const NetbiosName &name, ResolveHandler handler) override;
     void Lookup(const NetbiosName &name, LookupHandler handler) override;
     std::optional<NetbiosName> NameOf(UCHAR number) const override;
@@ -63,11 +68,56 @@ public:
     // The adapter status of this node, as NCBASTAT for "*" reports it.
     AdapterStatusReply LocalStatus() const;
 
+    // The live entries of the resolved-name cache (empty on a B-node).
+    std::vector<NameCache::Entry> CachedNames() const;
+
 private:
     using StatusHandler = std::function<void(std::optional<codec::NodeStatus>)>;
     using Handler = void (NameService::*)(NCB *);
 
+    // How a claim on a name ended: ours (server: who granted it, -1 for
+    // broadcast; ttl: what it granted), refused, or nobody answered.
+    enum class Claim { kOurs, kInUse, kSilent };
+    using ClaimHandler = std::function<void(Claim, int server, std::uint32_t ttl)>;
+    // What a query found and for how long it may be kept.
+    using AnswerHandler = std::function<void(std::optional<Resolved>, std::uint32_t ttl)>;
+
     void AddName(NCB *ncb);
+    // name_service_server.cpp: registration, refresh, release and queries
+    // with a name server, and the node type's order of things.
+    void StartAdd(NCB *ncb, const NetbiosName &name, bool group, UCHAR number);
+    void FinishAdd(NCB *ncb, const NetbiosName &name, UCHAR number, Claim claim, int server,
+                   std::uint32_t ttl);
+    bool StillAdding(const NetbiosName &name, UCHAR number) const;
+    // Notes the exchange an add in progress is waiting for (a delete cancels it).
+    void Track(const NetbiosName &name, UCHAR number, std::uint16_t id);
+    void ClaimByBroadcast(const NetbiosName &name, bool group, UCHAR number, ClaimHandler done);
+    // A registration (or refresh) with server 0 (primary) or 1; a silent
+    // primary hands a registration on to the secondary.
+    void ClaimFromServer(const NetbiosName &name, bool group, UCHAR number, int server, bool refresh,
+                         ClaimHandler done);
+    // An H-node tells its segment of a name the server granted.
+    void Announce(const NetbiosName &name, bool group);
+    // The server granted the name for ttl seconds: refresh at half of it.
+    void BindToServer(UCHAR number, const NetbiosName &name, int server, std::uint32_t ttl);
+    // No server has the name: offer it again after ns_recheck_interval.
+    void RecheckLater(UCHAR number, const NetbiosName &name);
+    void ArmServerTimer(UCHAR number, std::chrono::milliseconds after);
+    void OnServerTimer(UCHAR number);
+    // Tells the server that has the name to drop it (count 1: one datagram
+    // and no wait) and forgets the binding.
+    void ReleaseToServer(const NameEntry &entry, int count);
+    void OnReleaseDemand(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from);
+    const NameServer &Server(int index) const;
+    bool IsNameServer(const asio::ip::udp::endpoint &from) const;
+    bool UsesServer() const;
+    std::uint16_t OwnNbFlags(bool group) const;
+    void ResolveStep(const NetbiosName &name, std::size_t step, std::shared_ptr<LookupHandler> handler);
+    void QueryByBroadcast(const NetbiosName &name, AnswerHandler done);
+    void QueryServer(const NetbiosName &name, int server, AnswerHandler done);
+    void Remember(const NetbiosName &name, const std::optional<Resolved> &found, NameCache::Source source,
+                  std::uint32_t ttl);
+
     void DeleteName(NCB *ncb);
     void AdapterStatus(NCB *ncb);
     void ReleaseNow(const NameEntry &entry, int count);
@@ -111,6 +161,16 @@ private:
         std::shared_ptr<asio::steady_timer> timer;
     };
     std::map<std::uint16_t, ConflictWatch> conflict_watches_;
+    // Names held with (or offered again to) a name server, by name number.
+    struct ServerBinding {
+        NetbiosName name{};
+        int server = -1;               // who granted it; -1: no server has it
+        std::uint64_t generation = 0;  // answers to an older round are ignored
+        std::shared_ptr<asio::steady_timer> timer;
+    };
+    std::map<UCHAR, ServerBinding> bindings_;
+    std::uint64_t binding_generation_ = 0;
+    NameCache cache_;
     bool shut_down_ = false;
     std::uint16_t malformed_ = 0;  // datagrams that did not decode, reported as frmr_recv
 };

@@ -55,8 +55,10 @@ void NameService::OnRequest(const codec::NamePacket &packet, const asio::ip::udp
             if (packet.questions[0].type == codec::kTypeNbstat) return OnStatusRequest(packet, from);
             if (packet.questions[0].type == codec::kTypeNb) return OnQueryRequest(packet, from);
             return;
+        case codec::NameOpcode::kRelease:
+            return OnReleaseDemand(packet, from);  // other nodes' releases: nothing to say
         default:
-            return;  // releases, refreshes, WACKs: nothing for a B-node to say
+            return;  // refreshes, WACKs: nothing for an end node to say
     }
 }
 
