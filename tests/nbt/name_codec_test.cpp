@@ -161,6 +161,39 @@ TEST(NameEncoding, BadLabelsAreRefused) {
     }
 }
 
+// A WINS client and server as captured in a routed lab: our requests to the
+// server, and what the test's scripted server answers, byte for byte.
+TEST(NamePacketBuild, NameServerExchangesMatchCaptures) {
+    const NbAddress samba2{0x6000, Ip(198, 18, 162, 11)};
+    EXPECT_EQ(
+        BuildClaimRequest(0x053c, kServerRegistrationFlags, Padded("LAB", 0x00), {0xE000, samba2.ipv4},
+                          259200),
+        Hex("053c2900000100000000000120454d4542454343414341434143414341434143414341434143414341434141410000"
+            "200001c00c002000010003f4800006e000c612a20b"));
+    EXPECT_EQ(
+        BuildRegistrationResponse(0x053b, Padded("SAMBA2", 0x00), samba2, 60, NameRcode::kOk),
+        Hex("053bad8000000001000000002046444542454e45434542444343414341434143414341434143414341434141410000"
+            "2000010000003c00066000c612a20b"));
+    const auto wack =
+        Hex("5101bc0000000001000000002046444542454e45434542444343414341434143414341434143414341434141"
+            "4100000a00010000003c00022900");
+    EXPECT_EQ(BuildWack(0x5101, Padded("SAMBA2", 0x00), kServerRegistrationFlags, 60), wack);
+    auto packet = DecodeNamePacket(wack);
+    ASSERT_TRUE(packet);
+    EXPECT_EQ(packet->header.Opcode(), NameOpcode::kWack);
+    EXPECT_EQ(packet->answers[0].ttl, 60u);
+    // Refresh and release differ from the registration only in the flags word.
+    auto refresh = BuildClaimRequest(7, kRefreshRequestFlags, Padded("SAMBA2", 0x00), samba2, 259200);
+    auto release = BuildClaimRequest(7, kServerReleaseFlags, Padded("SAMBA2", 0x00), samba2, 259200);
+    auto registration =
+        BuildClaimRequest(7, kServerRegistrationFlags, Padded("SAMBA2", 0x00), samba2, 259200);
+    EXPECT_EQ(refresh[2] << 8 | refresh[3], 0x4000);
+    EXPECT_EQ(release[2] << 8 | release[3], 0x3000);
+    refresh[2] = release[2] = registration[2];
+    EXPECT_EQ(refresh, registration);
+    EXPECT_EQ(release, registration);
+}
+
 TEST(NamePacketBuild, MatchesCapturedRequestsApartFromTransactionId) {
     auto ip = Ip(10, 213, 0, 11);
     EXPECT_EQ(BuildRegistrationRequest(0x5013, Padded("KORVELPEER", 0x00), false, ip),

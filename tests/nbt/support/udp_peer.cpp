@@ -28,6 +28,13 @@ UdpPeer::UdpPeer(const std::string &address, std::uint16_t port, bool reuse) {
     bound_ = ::bind(fd_, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0;
 }
 
+std::uint16_t UdpPeer::port() const {
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    if (::getsockname(fd_, reinterpret_cast<sockaddr *>(&sa), &len) != 0) return 0;
+    return ntohs(sa.sin_port);
+}
+
 UdpPeer::~UdpPeer() {
     ::close(fd_);
 }

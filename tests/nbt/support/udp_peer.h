@@ -21,6 +21,8 @@ public:
     UdpPeer(const UdpPeer &) = delete;
     UdpPeer &operator=(const UdpPeer &) = delete;
     bool bound() const { return bound_; }
+    // The port it is bound to (the kernel's choice for port 0).
+    std::uint16_t port() const;
 
     void SendTo(const std::vector<std::uint8_t> &bytes, const std::string &address, std::uint16_t port);
 

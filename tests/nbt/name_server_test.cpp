@@ -1,0 +1,342 @@
+// P, M and H nodes against a scripted name server on the loopback adapter:
+// registration through WACKs, refusals and silence, refresh at half the
+// granted TTL, release, a secondary server, a server gone and back,
+// resolution order and the cache, and what the server may send us.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include "loopback_node.h"
+#include "name_encoding.h"
+#include "udp_peer.h"
+
+using namespace nbt::testing;
+using namespace std::chrono_literals;
+namespace codec = nbt::codec;
+using nbt::NameServer;
+using nbt::NodeType;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const std::uint16_t kPort = ProcessPorts().name;
+const std::string kBroadcast = "127.255.255.255";
+
+codec::NetbiosName WireName(const std::string &text) {
+    return codec::MakeName(Padded(text));
+}
+
+std::uint32_t Ip(const std::string &text) {
+    in_addr a{};
+    ::inet_pton(AF_INET, text.c_str(), &a);
+    return ntohl(a.s_addr);
+}
+
+// A name server that answers only what the test tells it to.
+class ScriptedServer {
+public:
+    explicit ScriptedServer(const std::string &ip) : ip_(ip), socket_(ip, 0, false) {}
+    NameServer address() const { return {Ip(ip_), socket_.port()}; }
+
+    struct Request {
+        codec::NamePacket packet;
+        UdpPeer::Datagram raw;
+        std::uint16_t id() const { return packet.header.trn_id; }
+    };
+    // The next request with this opcode (other datagrams are skipped); a
+    // zero wait takes only what has arrived.
+    std::optional<Request> Next(codec::NameOpcode opcode, std::chrono::milliseconds wait) {
+        Request request;
+        auto packet = socket_.ReceiveMatching(
+            std::max(wait, 5ms),
+            [opcode](const codec::NamePacket &p) {
+                return !p.header.IsResponse() && p.header.Opcode() == opcode;
+            },
+            &request.raw);
+        if (!packet) return std::nullopt;
+        request.packet = *packet;
+        return request;
+    }
+    void Reply(const Request &to, const std::vector<std::uint8_t> &bytes) {
+        socket_.SendTo(bytes, to.raw.from, to.raw.port);
+    }
+    void Grant(const Request &to, std::uint32_t ttl, codec::NameRcode rcode = codec::NameRcode::kOk) {
+        const auto rdata = codec::DecodeNbRdata(to.packet.additional.at(0).rdata);
+        Reply(to, codec::BuildRegistrationResponse(to.id(), to.packet.questions[0].name, rdata->at(0), ttl,
+                                                   rcode));
+    }
+    void Answer(const Request &to, std::uint32_t ipv4, std::uint32_t ttl) {
+        auto bytes = codec::BuildPositiveQueryResponse(to.id(), to.packet.header.flags,
+                                                       to.packet.questions[0].name, {0, ipv4});
+        bytes[bytes.size() - 12] = static_cast<std::uint8_t>(ttl >> 24);  // TTL, after type and class
+        bytes[bytes.size() - 11] = static_cast<std::uint8_t>(ttl >> 16);
+        bytes[bytes.size() - 10] = static_cast<std::uint8_t>(ttl >> 8);
+        bytes[bytes.size() - 9] = static_cast<std::uint8_t>(ttl);
+        Reply(to, bytes);
+    }
+    void NoSuchName(const Request &to) {
+        Reply(to, codec::BuildNegativeQueryResponse(to.id(), to.packet.header.flags,
+                                                    to.packet.questions[0].name));
+    }
+    UdpPeer &socket() { return socket_; }
+
+private:
+    std::string ip_;
+    UdpPeer socket_;
+};
+
+nbt::Settings ServerSettings(NodeType type, NameServer primary, NameServer secondary = {}) {
+    nbt::Settings settings = NameServiceSettings();
+    settings.node_type = type;
+    settings.name_server = primary;
+    settings.name_server_secondary = secondary;
+    settings.ns_retry_timeout = 100ms;
+    settings.ns_retry_count = 2;
+    settings.ns_recheck_interval = 400ms;
+    settings.negative_cache_ttl = 400ms;
+    return settings;
+}
+
+std::unique_ptr<AsyncNcb> StartAdd(LoopbackNode &node, const std::string &name) {
+    auto ncb = std::make_unique<AsyncNcb>(NCBADDNAME);
+    SetName(ncb->ncb.ncb_name, name);
+    EXPECT_EQ(ncb->Submit(node.provider), NRC_GOODRET);
+    return ncb;
+}
+
+struct PendingStatus {
+    AsyncNcb ncb{NCBASTAT};
+    std::vector<UCHAR> buffer = std::vector<UCHAR>(1000);
+};
+std::unique_ptr<PendingStatus> StartStatus(LoopbackNode &node, const std::string &name) {
+    auto status = std::make_unique<PendingStatus>();
+    SetName(status->ncb.ncb.ncb_callname, name);
+    status->ncb.ncb.ncb_buffer = status->buffer.data();
+    status->ncb.ncb.ncb_length = static_cast<WORD>(status->buffer.size());
+    EXPECT_EQ(status->ncb.Submit(node.provider), NRC_GOODRET);
+    return status;
+}
+
+std::uint16_t NbFlagsOf(const ScriptedServer::Request &request) {
+    return codec::DecodeNbRdata(request.packet.additional.at(0).rdata)->at(0).flags;
+}
+
+bool FromNode(const UdpPeer::Datagram &datagram, const LoopbackNode &node) {
+    return datagram.from == node.address().to_string();
+}
+
+}  // namespace
+
+TEST(NameServerTest, HNodeRegistersThroughAWackRefreshesAtHalfTheGrantAndReleases) {
+    ScriptedServer server("127.0.0.250");
+    LoopbackNode h{ServerSettings(NodeType::kH, server.address())};
+    UdpPeer lan(kBroadcast, kPort);
+    lan.Drain();
+
+    auto add = StartAdd(h, "HYBRID");
+    auto request = server.Next(codec::NameOpcode::kRegistration, 1s);
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->packet.header.flags, 0x2900) << "unicast, with RD";
+    EXPECT_EQ(request->packet.additional[0].ttl, 259200u);
+    EXPECT_EQ(NbFlagsOf(*request), 0x6000) << "ONT says H";
+    EXPECT_FALSE(lan.ReceiveMatching(5ms, [](const codec::NamePacket &) { return true; }))
+        << "the server is asked before the segment";
+
+    server.Reply(*request, codec::BuildWack(request->id(), request->packet.questions[0].name, 0x2900, 2));
+    EXPECT_FALSE(server.Next(codec::NameOpcode::kRegistration, 400ms)) << "a WACK stops the resending";
+    EXPECT_EQ(add->Wait(0ms), NRC_PENDING) << "and the add waits on past the retries";
+    server.Grant(*request, 2);
+    ASSERT_EQ(add->Wait(1s), NRC_GOODRET);
+    EXPECT_TRUE(lan.ReceiveMatching(500ms, [](const codec::NamePacket &p) {
+        return p.header.flags == 0x2910 && p.questions[0].name == WireName("HYBRID");
+    })) << "an H-node announces a granted name on its segment";
+
+    // Refreshed at half the granted 2 s, not half the 3 days asked; a server
+    // answers a refresh as a registration, and that answer counts.
+    const auto granted = Clock::now();
+    auto refresh = server.Next(codec::NameOpcode::kRefresh, 3s);
+    ASSERT_TRUE(refresh);
+    EXPECT_GT(Clock::now() - granted, 800ms);
+    EXPECT_LT(Clock::now() - granted, 1600ms);
+    EXPECT_EQ(refresh->packet.header.flags, 0x4000);
+    server.Grant(*refresh, 2);
+    const auto refreshed = Clock::now();
+    auto again = server.Next(codec::NameOpcode::kRefresh, 3s);
+    ASSERT_TRUE(again);
+    EXPECT_NE(again->id(), refresh->id()) << "the first refresh was answered, not resent";
+    EXPECT_GT(Clock::now() - refreshed, 800ms);
+
+    ASSERT_EQ(h.DeleteName("HYBRID"), NRC_GOODRET);
+    auto release = server.Next(codec::NameOpcode::kRelease, 1s);
+    ASSERT_TRUE(release);
+    EXPECT_EQ(release->packet.header.flags, 0x3000);
+    EXPECT_EQ(release->packet.questions[0].name, WireName("HYBRID"));
+}
+
+TEST(NameServerTest, PNodeIsRefusedTimesOutAndNeverBroadcasts) {
+    ScriptedServer server("127.0.0.250");
+    LoopbackNode p{ServerSettings(NodeType::kP, server.address())};
+    UdpPeer lan(kBroadcast, kPort);
+    lan.Drain();
+
+    // A WACK, then the refusal: the owner defended the name.
+    auto taken = StartAdd(p, "TAKEN");
+    auto request = server.Next(codec::NameOpcode::kRegistration, 1s);
+    ASSERT_TRUE(request);
+    EXPECT_EQ(NbFlagsOf(*request), 0x2000) << "ONT says P";
+    server.Reply(*request, codec::BuildWack(request->id(), request->packet.questions[0].name, 0x2900, 5));
+    std::this_thread::sleep_for(100ms);
+    server.Grant(*request, 0, codec::NameRcode::kActive);
+    EXPECT_EQ(taken->Wait(1s), NRC_INUSE);
+    std::vector<UCHAR> buffer;
+    ASSERT_EQ(p.Status("*", buffer), NRC_GOODRET);
+    EXPECT_EQ(FindName(ViewStatus(buffer), Padded("TAKEN")), nullptr);
+
+    // A WACK whose TTL runs out with nothing after it, and plain silence:
+    // a P-node has nobody else to ask.
+    auto waited = StartAdd(p, "WAITED");
+    request = server.Next(codec::NameOpcode::kRegistration, 1s);
+    ASSERT_TRUE(request);
+    server.Reply(*request, codec::BuildWack(request->id(), request->packet.questions[0].name, 0x2900, 1));
+    EXPECT_EQ(waited->Wait(600ms), NRC_PENDING);
+    EXPECT_EQ(waited->Wait(1s), NRC_CMDTMO);
+    server.socket().Drain();
+    EXPECT_EQ(p.AddName("ALONE"), NRC_CMDTMO);
+    auto first = server.Next(codec::NameOpcode::kRegistration, 0ms);
+    auto second = server.Next(codec::NameOpcode::kRegistration, 0ms);
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->id(), second->id()) << "retries keep the transaction id";
+
+    // Resolution asks the server alone; its "no such name" is final.
+    auto status = StartStatus(p, "SOMEONE");
+    auto query = server.Next(codec::NameOpcode::kQuery, 1s);
+    ASSERT_TRUE(query);
+    EXPECT_EQ(query->packet.header.flags, 0x0100);
+    server.NoSuchName(*query);
+    EXPECT_EQ(status->ncb.Wait(1s), NRC_CMDTMO);
+
+    while (auto datagram = lan.Receive(0ms)) EXPECT_FALSE(FromNode(*datagram, p)) << "a P-node broadcast";
+}
+
+TEST(NameServerTest, SilentPrimaryHandsOverToTheSecondary) {
+    ScriptedServer primary("127.0.0.250"), secondary("127.0.0.251");
+    LoopbackNode h{ServerSettings(NodeType::kH, primary.address(), secondary.address())};
+    LoopbackNode b{NameServiceSettings()};
+    ASSERT_EQ(b.AddName("ELSEWHERE"), NRC_GOODRET);
+
+    auto add = StartAdd(h, "SPARE");
+    auto request = secondary.Next(codec::NameOpcode::kRegistration, 1s);
+    ASSERT_TRUE(request);
+    EXPECT_TRUE(primary.Next(codec::NameOpcode::kRegistration, 0ms)) << "the primary was asked first";
+    secondary.Grant(*request, 2);
+    ASSERT_EQ(add->Wait(1s), NRC_GOODRET);
+
+    // Queries take the same way; the answer points at the B-node.
+    auto status = StartStatus(h, "ELSEWHERE");
+    auto query = secondary.Next(codec::NameOpcode::kQuery, 1s);
+    ASSERT_TRUE(query);
+    secondary.Answer(*query, b.address().to_uint(), 60);
+    EXPECT_EQ(status->ncb.Wait(2s), NRC_GOODRET);
+
+    // The refresh goes to the server that granted the name.
+    primary.socket().Drain();
+    EXPECT_TRUE(secondary.Next(codec::NameOpcode::kRefresh, 2s));
+    EXPECT_FALSE(primary.Next(codec::NameOpcode::kRefresh, 0ms));
+}
+
+TEST(NameServerTest, HNodeWorksByBroadcastWhileTheServerIsGoneAndRegistersWhenItIsBack) {
+    ScriptedServer server("127.0.0.250");
+    LoopbackNode h{ServerSettings(NodeType::kH, server.address())};
+    LoopbackNode b{NameServiceSettings()};
+    ASSERT_EQ(b.AddName("BNODE"), NRC_GOODRET);
+
+    ASSERT_EQ(h.AddName("SURVIVOR"), NRC_GOODRET) << "a silent server leaves the broadcast";
+    std::vector<UCHAR> buffer;
+    EXPECT_EQ(b.Status("SURVIVOR", buffer), NRC_GOODRET) << "and the segment finds the name";
+    EXPECT_EQ(h.Status("BNODE", buffer), NRC_GOODRET) << "server first, then broadcast";
+    EXPECT_EQ(b.AddName("SURVIVOR"), NRC_INUSE) << "an H-node defends what it holds by broadcast";
+
+    // Back: the name is offered again, and then refreshed as usual.
+    server.socket().Drain();
+    auto request = server.Next(codec::NameOpcode::kRegistration, 2s);
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->packet.questions[0].name, WireName("SURVIVOR"));
+    server.Grant(*request, 2);
+    EXPECT_TRUE(server.Next(codec::NameOpcode::kRefresh, 2s));
+}
+
+TEST(NameServerTest, MNodeAsksTheSegmentFirstAndCachesWhatTheServerSays) {
+    ScriptedServer server("127.0.0.250");
+    LoopbackNode m{ServerSettings(NodeType::kM, server.address())};
+    LoopbackNode b{NameServiceSettings()};
+    ASSERT_EQ(b.AddName("NEIGHBOUR"), NRC_GOODRET);
+    std::vector<UCHAR> buffer;
+    ASSERT_EQ(m.Status("NEIGHBOUR", buffer), NRC_GOODRET);
+    EXPECT_FALSE(server.Next(codec::NameOpcode::kQuery, 0ms)) << "the segment answered first";
+
+    // Past the segment: the server's answer is kept for its TTL.
+    auto status = StartStatus(m, "FARAWAY");
+    auto query = server.Next(codec::NameOpcode::kQuery, 1s);
+    ASSERT_TRUE(query);
+    server.Answer(*query, b.address().to_uint(), 1);
+    ASSERT_EQ(status->ncb.Wait(2s), NRC_GOODRET);
+    EXPECT_EQ(m.Status("FARAWAY", buffer), NRC_GOODRET);
+    EXPECT_FALSE(server.Next(codec::NameOpcode::kQuery, 0ms)) << "answered from the cache";
+    std::this_thread::sleep_for(1100ms);
+    status = StartStatus(m, "FARAWAY");
+    EXPECT_TRUE(server.Next(codec::NameOpcode::kQuery, 1s)) << "asked again once the TTL ran out";
+    EXPECT_EQ(status->ncb.Wait(2s), NRC_CMDTMO);
+
+    // Nobody knows it: kept briefly as such.
+    server.socket().Drain();
+    status = StartStatus(m, "NOWHERE");
+    query = server.Next(codec::NameOpcode::kQuery, 1s);
+    ASSERT_TRUE(query);
+    server.NoSuchName(*query);
+    EXPECT_EQ(status->ncb.Wait(1s), NRC_CMDTMO);
+    EXPECT_EQ(m.Status("NOWHERE", buffer), NRC_CMDTMO);
+    EXPECT_FALSE(server.Next(codec::NameOpcode::kQuery, 0ms)) << "a negative entry answered";
+    std::this_thread::sleep_for(400ms);
+    status = StartStatus(m, "NOWHERE");
+    EXPECT_TRUE(server.Next(codec::NameOpcode::kQuery, 1s)) << "and expired soon";
+    status->ncb.Wait(2s);
+}
+
+TEST(NameServerTest, ChallengeIsAnsweredAndOnlyTheServersReleaseTakesTheName) {
+    ScriptedServer server("127.0.0.250");
+    LoopbackNode h{ServerSettings(NodeType::kH, server.address())};
+    for (const char *name : {"CHALLENGED", "KEPT"}) {
+        auto add = StartAdd(h, name);
+        auto request = server.Next(codec::NameOpcode::kRegistration, 1s);
+        ASSERT_TRUE(request);
+        server.Grant(*request, 60);
+        ASSERT_EQ(add->Wait(1s), NRC_GOODRET);
+    }
+    const std::uint32_t own = h.address().to_uint();
+    const std::string node = h.address().to_string();
+
+    // The server checks we still hold it, as it does before giving it to another.
+    server.socket().SendTo(codec::BuildQueryRequest(0x1234, WireName("CHALLENGED"), false), node, kPort);
+    auto answer = server.socket().ReceiveMatching(
+        1s, [](const codec::NamePacket &p) { return p.header.IsResponse() && p.header.trn_id == 0x1234; });
+    ASSERT_TRUE(answer);
+    ASSERT_EQ(answer->header.Rcode(), codec::NameRcode::kOk);
+    EXPECT_EQ(codec::DecodeNbRdata(answer->answers[0].rdata)->at(0).ipv4, own);
+
+    // A release for our names: from a stranger nothing, from the server a
+    // name we may no longer use.
+    UdpPeer stranger("127.0.0.252", 0, false);
+    stranger.SendTo(
+        codec::BuildClaimRequest(0x2222, codec::kServerReleaseFlags, WireName("KEPT"), {0x6000, own}, 0),
+        node, kPort);
+    server.socket().SendTo(codec::BuildClaimRequest(0x3333, codec::kServerReleaseFlags,
+                                                    WireName("CHALLENGED"), {0x6000, own}, 0),
+                           node, kPort);
+    std::this_thread::sleep_for(200ms);
+    std::vector<UCHAR> buffer;
+    ASSERT_EQ(h.Status("*", buffer), NRC_GOODRET);
+    auto view = ViewStatus(buffer);
+    ASSERT_NE(FindName(view, Padded("CHALLENGED")), nullptr);
+    ASSERT_NE(FindName(view, Padded("KEPT")), nullptr);
+    EXPECT_EQ(FindName(view, Padded("CHALLENGED"))->name_flags & 0x07, DUPLICATE);
+    EXPECT_EQ(FindName(view, Padded("KEPT"))->name_flags & 0x07, REGISTERED);
+}
