@@ -67,5 +67,6 @@ extern const Command kCallCommand;
 extern const Command kDgsendCommand;
 extern const Command kDgrecvCommand;
 extern const Command kScanCommand;
+extern const Command kNamesCommand;
 
 }  // namespace cli

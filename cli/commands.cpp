@@ -4,7 +4,7 @@ namespace cli {
 
 const std::vector<const Command *> &Commands() {
     static const std::vector<const Command *> commands = {
-        &kLanasCommand,  &kStatusCommand, &kSessionsCommand, &kQueryCommand,  &kHoldCommand,
+        &kLanasCommand,  &kStatusCommand, &kSessionsCommand, &kQueryCommand,  &kNamesCommand, &kHoldCommand,
         &kListenCommand, &kCallCommand,   &kDgsendCommand,   &kDgrecvCommand, &kScanCommand,
     };
     return commands;

@@ -3,20 +3,24 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "command.h"
 #include "lana_info.h"
 #include "ncb_wait.h"
+#include "settings_file.h"
 
 namespace {
 
 using cli::Command;
 
-const std::vector<cli::OptionSpec> kGlobalOptions = {
-    {"lana", true}, {"timeout", true}, {"json", false}, {"help", false}, {"version", false}};
+const std::vector<cli::OptionSpec> kGlobalOptions = {{"lana", true},    {"timeout", true},   {"json", false},
+                                                     {"help", false},   {"node-type", true}, {"wins", true},
+                                                     {"version", false}};
 
 constexpr const char *kGlobalHelp =
     "Global options (before or after the command):\n"
@@ -24,6 +28,9 @@ constexpr const char *kGlobalHelp =
     "                     host interface, or 0 (loopback) where there is none\n"
     "  --timeout SECONDS  how long to wait for an answer or a caller (each command says)\n"
     "  --json             print one JSON document instead of text\n"
+    "  --node-type TYPE   b, p, m or h: how names are registered and resolved (default b,\n"
+    "                     broadcast only, or what the settings file says)\n"
+    "  --wins ADDRESS[,ADDRESS]  the name server (WINS), and a secondary one\n"
     "  --help             this help, or a command's with korvel-nb COMMAND --help\n"
     "  --version          the version\n"
     "\n"
@@ -32,7 +39,8 @@ constexpr const char *kGlobalHelp =
 
 void PrintOverview() {
     std::printf(
-        "Usage: korvel-nb [--lana N] [--timeout SECONDS] [--json] COMMAND [ARGS...]\n"
+        "Usage: korvel-nb [--lana N] [--timeout SECONDS] [--json] [--node-type TYPE] [--wins ADDRESS]\n"
+        "                 COMMAND [ARGS...]\n"
         "\n"
         "NetBIOS over TCP/IP from the command line, through Korvel's provider.\n"
         "\n"
@@ -75,7 +83,10 @@ int main(int argc, char **argv) {
                                         [&](const cli::OptionSpec &spec) { return spec.name == option; });
         if (!global)
             return UsageError("unknown option '--" + option + "' (a command's options come after it)");
-        if ((words[at] == "--lana" || words[at] == "--timeout") && at + 1 < words.size()) ++at;
+        if ((words[at] == "--lana" || words[at] == "--timeout" || words[at] == "--node-type" ||
+             words[at] == "--wins") &&
+            at + 1 < words.size())
+            ++at;
         ++at;
     }
     std::string error;
@@ -126,6 +137,22 @@ int main(int argc, char **argv) {
         if (!seconds) return UsageError("--timeout takes seconds, such as 2 or 0.5");
         timeout = std::chrono::milliseconds(static_cast<long long>(*seconds * 1000));
     }
+    // The provider reads its settings when first used: the options go in
+    // through the environment it reads, after the files.
+    for (const auto &[option, key, variable] : {std::tuple{"node-type", "node-type", "KORVEL_NODE_TYPE"},
+                                                {std::tuple{"wins", "wins", "KORVEL_WINS"}}}) {
+        auto text = args->Value(option);
+        if (!text) continue;
+        nbt::Settings scratch;
+        if (!nbt::ApplySetting(key, *text, scratch, &error))
+            return UsageError("--" + std::string(option) + ": " + error);
+        ::setenv(variable, text->c_str(), 1);
+    }
+    if (!nbt::LoadSettings({}, &error)) {
+        std::fprintf(stderr, "korvel-nb: %s\n", error.c_str());
+        return cli::kExitUsage;
+    }
+
     UCHAR lana = 0;
     if (auto text = args->Value("lana")) {
         auto number = cli::ParseCount(*text, 0, MAX_LANA);

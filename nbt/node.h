@@ -114,6 +114,8 @@ public:
     const Limits &limits() const { return limits_; }
     NodeCounters &counters() { return counters_; }
     asio::io_context &io() { return io_; }
+    // Diagnostics (korvel-nb names): the name service, null once shut down.
+    NameService *name_service() const { return name_service_.get(); }
 
     // ---- sending ----------------------------------------------------------
     // Sends one datagram from our unicast socket (so its source port is the
