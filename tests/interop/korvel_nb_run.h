@@ -30,15 +30,17 @@ inline std::string NbFiles(const Lab &lab) {
     return lab.state() + "/korvel-nb-" + std::to_string(++counter);
 }
 
-inline std::string NbCommand(const std::string &args, const std::string &files) {
-    return std::string(KORVEL_NB) + " --lana 1 " + args + " >" + files + ".out 2>" + files + ".err";
+// env: VAR=value words to run it with.
+inline std::string NbCommand(const std::string &args, const std::string &files, const std::string &env = "") {
+    return env + " " + std::string(KORVEL_NB) + " --lana 1 " + args + " >" + files + ".out 2>" + files +
+           ".err";
 }
 
 // Runs korvel-nb ARGS in `host` to its end.
-inline NbRun RunNb(const Lab &lab, int host, const std::string &args) {
+inline NbRun RunNb(const Lab &lab, int host, const std::string &args, const std::string &env = "") {
     NbRun run;
     const std::string files = NbFiles(lab);
-    lab.Exec(host, NbCommand(args, files), &run.status);
+    lab.Exec(host, NbCommand(args, files, env), &run.status);
     run.out_file = files + ".out";
     run.out = ReadFile(files + ".out");
     run.err = ReadFile(files + ".err");
@@ -48,8 +50,9 @@ inline NbRun RunNb(const Lab &lab, int host, const std::string &args) {
 // korvel-nb ARGS running in `host` while the test talks to it.
 class NbBackground {
 public:
-    NbBackground(const Lab &lab, int host, const std::string &args) : files_(NbFiles(lab)) {
-        const std::string pid = lab.Exec(host, NbCommand(args, files_) + " & echo $!");
+    NbBackground(const Lab &lab, int host, const std::string &args, const std::string &env = "")
+        : files_(NbFiles(lab)) {
+        const std::string pid = lab.Exec(host, NbCommand(args, files_, env) + " & echo $!");
         pid_ = std::atoi(pid.c_str());
     }
     ~NbBackground() {

@@ -29,6 +29,10 @@ bool LabSuite::StartSamba(int host, const std::string &name, int asker) {
     return false;
 }
 
+std::unique_ptr<netlab::Lab> LabSuite::NewLab(const std::string &tag, const std::string &net) {
+    return std::make_unique<netlab::Lab>(KORVEL_NETLAB, tag, net);
+}
+
 void LabSuite::SkipAll(const std::string &why) {
     problem_ = why;
 }

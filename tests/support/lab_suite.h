@@ -31,6 +31,9 @@ protected:
     static bool StartSamba(int host, const std::string &name, int asker);
     // Every case of the suite skips with `why`.
     static void SkipAll(const std::string &why);
+    // Another lab on its own /24 (net "198.18.162"), for suites that route
+    // two LANs together; the caller starts it and owns it.
+    static std::unique_ptr<netlab::Lab> NewLab(const std::string &tag, const std::string &net);
 
     void SetUp() override;
 

@@ -54,9 +54,12 @@ inline std::string Quote(const std::string &text) {
 class Lab {
 public:
     // script: path of tools/netlab. The prefix is unique per process, so
-    // parallel runs never share namespaces.
-    explicit Lab(std::string script, const std::string &tag = "k")
-        : script_(std::move(script)), prefix_(tag + std::to_string(::getpid() % 100000)) {}
+    // parallel runs never share namespaces. net: the /24 of the lab's LAN
+    // (labs that are routed to each other need different ones).
+    explicit Lab(std::string script, const std::string &tag = "k", std::string net = "198.18.137")
+        : script_(std::move(script)),
+          prefix_(tag + std::to_string(::getpid() % 100000)),
+          net_(std::move(net)) {}
     ~Lab() { Stop(); }
     Lab(const Lab &) = delete;
     Lab &operator=(const Lab &) = delete;
@@ -108,8 +111,8 @@ public:
 
     // env: extra VAR=value words for the script (NETLAB_SMB_LOGLEVEL=3, ...).
     std::string Run(const std::string &args, int *status = nullptr, const std::string &env = "") const {
-        return Shell("NETLAB_PREFIX=" + prefix_ + " NETLAB_STATE=" + state() + " " + env + " " +
-                         Quote(script_) + " " + args,
+        return Shell("NETLAB_PREFIX=" + prefix_ + " NETLAB_NET=" + net_ + " NETLAB_STATE=" + state() + " " +
+                         env + " " + Quote(script_) + " " + args,
                      status);
     }
     // Runs a shell command line inside host k's namespace.
@@ -122,6 +125,8 @@ public:
     std::string Namespace(int host) const { return prefix_ + "-h" + std::to_string(host); }
     static std::string Address(int host) { return "198.18.137." + std::to_string(10 + host); }
     static std::string Broadcast() { return "198.18.137.255"; }
+    // The same in this lab's own net.
+    std::string HostAddress(int host) const { return net_ + "." + std::to_string(10 + host); }
     static std::string Mac(int host) {
         char text[18];
         std::snprintf(text, sizeof text, "02:4e:42:00:00:%02x", host);
@@ -133,6 +138,7 @@ public:
 private:
     std::string script_;
     std::string prefix_;
+    std::string net_;
     bool up_ = false;
 };
 

@@ -1,0 +1,147 @@
+// Korvel beyond its own segment: two lab LANs joined by a router, Samba's
+// nmbd as the WINS server (and a WINS client holding a name) in one, Korvel
+// nodes (korvel-nb runs) in the other. Korvel registers, resolves, calls
+// and reads adapter status across the router through the server, is
+// refused a name a live client holds, refreshes and releases; tshark
+// judges every packet it sends.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "korvel_nb_run.h"
+#include "lab_capture.h"
+#include "lab_suite.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Subnet 1 (the suite's own lab): the WINS server and a Samba WINS client.
+constexpr int kWinsHost = 1;
+constexpr int kSambaHost = 2;
+// Subnet 2 (198.18.162.0/24): Korvel.
+constexpr int kHolderHost = 1;
+constexpr int kClientHost = 2;
+const std::string kFarNet = "198.18.162";
+
+using netlab::Contains;
+using netlab::NbRun;
+
+class WinsInterop : public LabSuite {
+protected:
+    static void SetUpTestSuite() {
+        if (!StartLab("kw", 2)) return;
+        far_ = NewLab("kx", kFarNet);
+        std::string why;
+        if (!far_->Start(2, &why)) return SkipAll(why);
+        int status = 0;
+        const std::string routed = lab().Run("route " + far_->prefix() + " " + kFarNet, &status);
+        if (status != 0) return SkipAll("netlab route: " + routed);
+        // A short maximum TTL makes the refresh come within the suite's time.
+        const std::string server = lab().Run(
+            "samba " + std::to_string(kWinsHost) + " WINSSRV", &status,
+            "NETLAB_SMB_EXTRA=" + netlab::Quote("wins support = yes\nmin wins ttl = 6\nmax wins ttl = 12"));
+        if (status != 0) return SkipAll("WINS server: " + server);
+        if (!WinsKnows("WINSSRV", Wins())) return SkipAll("the WINS server never listed itself");
+        const std::string client = lab().Run("samba " + std::to_string(kSambaHost) + " SAMBA1", &status,
+                                             "NETLAB_SMB_EXTRA=" + netlab::Quote("wins server = " + Wins()));
+        if (status != 0) return SkipAll("WINS client: " + client);
+        if (!WinsKnows("SAMBA1", lab().HostAddress(kSambaHost))) return SkipAll("SAMBA1 never reached WINS");
+    }
+    static void TearDownTestSuite() {
+        far_.reset();
+        LabSuite::TearDownTestSuite();
+    }
+
+    static std::string Wins() { return lab().HostAddress(kWinsHost); }
+    static std::string Korvel(const std::string &args, const std::string &type = "h") {
+        return "--node-type " + type + " --wins " + Wins() + " " + args;
+    }
+    // What the WINS server answers for NAME<20>, asked from subnet 1.
+    static std::string AskWins(const std::string &name) {
+        return Nmblookup(kSambaHost, "-U " + Wins() + " --recursion '" + name + "#20'");
+    }
+    // Waits (up to 15 s) until the server lists NAME<20> at `address`.
+    static bool WinsKnows(const std::string &name, const std::string &address) {
+        for (int i = 0; i < 60; ++i) {
+            if (Contains(AskWins(name), address + " " + name + "<20>")) return true;
+            std::this_thread::sleep_for(250ms);
+        }
+        return false;
+    }
+
+    static inline std::unique_ptr<netlab::Lab> far_;
+};
+
+TEST_F(WinsInterop, RegistersResolvesCallsAndReadsStatusAcrossTheRouter) {
+    netlab::NbBackground holder(*far_, kHolderHost, Korvel("hold KORVELW"));
+    ASSERT_TRUE(holder.WaitFor("holding KORVELW<20>")) << holder.Err();
+    EXPECT_TRUE(WinsKnows("KORVELW", far_->HostAddress(kHolderHost))) << AskWins("KORVELW");
+
+    // Adapter status by name of the Samba host behind the router: every
+    // node type with a server finds it; a B-node's broadcast cannot.
+    for (const std::string type : {"p", "m", "h"}) {
+        const NbRun run = netlab::RunNb(*far_, kClientHost, Korvel("status SAMBA1", type));
+        EXPECT_EQ(run.status, 0) << type << ": " << run.err;
+        EXPECT_TRUE(Contains(run.out, "SAMBA1")) << type << ": " << run.out;
+    }
+    EXPECT_EQ(netlab::RunNb(*far_, kClientHost, "--timeout 3 status SAMBA1").status, 3);
+    // Korvel's own name, from its own subnet, through the server too.
+    EXPECT_EQ(netlab::RunNb(*far_, kClientHost, Korvel("status KORVELW", "p")).status, 0);
+
+    // A session with smbd across the router.
+    const NbRun call = netlab::RunNb(*far_, kClientHost, Korvel("call SAMBA1 --as KORVELC --send hello"));
+    EXPECT_EQ(call.status, 0) << call.err;
+
+    // The cache holds what the server said; an unknown name is a short negative entry.
+    const NbRun names = netlab::RunNb(*far_, kClientHost, Korvel("--json names SAMBA1 NOBODY"));
+    EXPECT_EQ(names.status, 3) << names.err;
+    EXPECT_EQ(names.Jq("[.node_type, .resolved[0].address, .resolved[1].found]"),
+              "[\"H\",\"" + lab().HostAddress(kSambaHost) + "\",false]")
+        << names.out;
+    EXPECT_EQ(names.Jq("[.cache[] | select(.name == \"SAMBA1<20>\") | .from]"), "[\"server\"]") << names.out;
+    EXPECT_TRUE(holder.Interrupt());
+}
+
+TEST_F(WinsInterop, RefusedANameALiveSambaClientHolds) {
+    // The server asks the owner (across the router from us) and it answers.
+    const NbRun run = netlab::RunNb(*far_, kClientHost, Korvel("hold SAMBA1"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(Contains(run.err, "add SAMBA1<20>: NRC_INUSE (0x16)")) << run.err;
+    EXPECT_TRUE(WinsKnows("SAMBA1", lab().HostAddress(kSambaHost))) << "the owner keeps it";
+}
+
+TEST_F(WinsInterop, RefreshesReleasesAndEveryPacketDecodes) {
+    LabCapture capture(lab(), "wins.pcapng", "udp port 137");
+    ASSERT_EQ(capture.problem(), "");
+    {
+        netlab::NbBackground holder(*far_, kHolderHost, Korvel("hold KORVELR"));
+        ASSERT_TRUE(holder.WaitFor("holding KORVELR<20>")) << holder.Err();
+        ASSERT_TRUE(WinsKnows("KORVELR", far_->HostAddress(kHolderHost)));
+        // Granted at most 12 s: refreshed after 6 s, well before it runs out.
+        std::this_thread::sleep_for(8s);
+        EXPECT_TRUE(WinsKnows("KORVELR", far_->HostAddress(kHolderHost)));
+        netlab::RunNb(*far_, kClientHost, Korvel("status SAMBA1"));
+        netlab::RunNb(*far_, kClientHost, Korvel("--timeout 5 status NOBODY", "p"));
+        ASSERT_TRUE(holder.Interrupt());  // Ctrl-C releases KORVELR
+    }
+    std::this_thread::sleep_for(500ms);
+    const std::string after = AskWins("KORVELR");
+    EXPECT_FALSE(Contains(after, "KORVELR<20>")) << after;
+    capture.Stop();
+
+    const std::string korvel = "ip.src==" + kFarNet + ".0/24";
+    const std::string listing = capture.Tshark(korvel);
+    EXPECT_EQ(capture.Count(korvel + " && _ws.malformed"), 0) << listing;
+    EXPECT_EQ(capture.Count(korvel + " && _ws.expert.severity >= warning"), 0) << listing;
+    EXPECT_EQ(capture.Count(korvel + " && !nbns"), 0) << listing;
+    const std::string to_wins = korvel + " && ip.dst==" + Wins() + " && nbns.flags.response == 0";
+    EXPECT_GE(capture.Count(to_wins + " && nbns.flags == 0x2900"), 1) << listing;  // registration
+    EXPECT_GE(capture.Count(to_wins + " && nbns.flags == 0x4000"), 1) << listing;  // refresh
+    EXPECT_GE(capture.Count(to_wins + " && nbns.flags == 0x3000"), 1) << listing;  // release
+    EXPECT_GE(capture.Count(to_wins + " && nbns.flags == 0x0100"), 1) << listing;  // query
+}
+
+}  // namespace
