@@ -1,15 +1,18 @@
 // The name service of a live node fed a sequence of datagrams. The node holds
-// a registered unique name, a unique name in conflict and a name still
-// registering, and has a LISTEN and a remote NCBASTAT pending; every input
-// starts from that state (what an input changed is put back after it).
+// a registered unique name, a unique name in conflict, a name still
+// registering by broadcast and one still registering with its name server
+// (the neighbour: the node is an H-node once its first names are in), and
+// has a LISTEN and a remote NCBASTAT pending; every input starts from that
+// state (what an input changed is put back after it).
 //
 // Input: records of [source][id][length, 2 bytes big-endian][datagram].
 //   source, bits 0-1: the neighbour 127.0.0.250 the pending NCBASTAT asks,
 //     127.0.0.251, the node's own address, the loopback broadcast address;
 //     bit 7: a port other than the name port. Every source is on loopback,
 //     so whatever the node answers stays on this machine.
-//   id 1 or 2: the datagram's transaction id becomes that of the pending
-//     registration or status request, so replies can meet them.
+//   id 1, 2 or 3: the datagram's transaction id becomes that of the pending
+//     broadcast registration, status request or registration with the
+//     name server, so replies (and WACKs, from the neighbour) can meet them.
 // Every datagram the node sends must decode again.
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -38,6 +41,7 @@ constexpr auto kNever = std::chrono::hours(24);  // no timer of the loop runs ou
 const auto kUnique = testing::Padded("FUZZUNIQUE");
 const auto kConflict = testing::Padded("FUZZCONFLICT");
 const auto kAdding = testing::Padded("FUZZADDING");
+const auto kAddingAtServer = testing::Padded("FUZZSERVER");
 const asio::ip::address_v4 kNeighbour(0x7F0000FAu);  // 127.0.0.250
 const asio::ip::address_v4 kStranger(0x7F0000FBu);   // 127.0.0.251
 const asio::ip::address_v4 kBroadcast(0x7FFFFFFFu);
@@ -123,7 +127,10 @@ public:
             const std::uint8_t source = data[0], id = data[1];
             const std::size_t length = std::min<std::size_t>(size - 4, data[2] << 8 | data[3]);
             Record record{{data + 4, data + 4 + length}, {Source(source), Port(source)}};
-            const std::uint16_t trn_id = id == 1 ? registration_id_ : id == 2 ? status_id_ : 0;
+            const std::uint16_t trn_id = id == 1   ? registration_id_
+                                         : id == 2 ? status_id_
+                                         : id == 3 ? server_registration_id_
+                                                   : 0;
             if (trn_id != 0 && record.bytes.size() >= 2) {
                 record.bytes[0] = static_cast<std::uint8_t>(trn_id >> 8);
                 record.bytes[1] = static_cast<std::uint8_t>(trn_id);
@@ -163,6 +170,14 @@ private:
     void UseTimers(std::chrono::milliseconds broadcast) {
         auto &settings = const_cast<Settings &>(node_.node().settings());
         settings.bcast_retry_timeout = broadcast;
+        settings.ns_retry_timeout = kNever;
+        settings.ns_retry_count = 1;
+        settings.name_server = {kNeighbour.to_uint(), 0};
+    }
+    // The node type is read as each add starts: the broadcast add and the
+    // re-added names go in as a B-node, the rest as an H-node.
+    void UseNodeType(NodeType type) {
+        const_cast<Settings &>(node_.node().settings()).node_type = type;
     }
 
     // The state of a name in the node's own status (0 when it is not there).
@@ -192,15 +207,18 @@ private:
                 registration_id_ = packet.header.trn_id;
         });
         neighbour_.Drain([&](const codec::NamePacket &packet) {
-            if (!packet.header.IsResponse() && packet.questions.size() == 1 &&
-                packet.questions[0].type == codec::kTypeNbstat)
-                status_id_ = packet.header.trn_id;
+            if (packet.header.IsResponse() || packet.questions.size() != 1) return;
+            if (packet.questions[0].type == codec::kTypeNbstat) status_id_ = packet.header.trn_id;
+            if (packet.header.Opcode() == codec::NameOpcode::kRegistration &&
+                packet.questions[0].name.raw == kAddingAtServer)
+                server_registration_id_ = packet.header.trn_id;
         });
         other_port_.Drain([](const codec::NamePacket &) {});
     }
 
     // Puts back the names and the pending commands an input changed.
     void Restore() {
+        UseNodeType(NodeType::kB);
         if (NameState(kUnique) != REGISTERED) {
             node_.DeleteName(std::string(kUnique.begin(), kUnique.end() - 1));  // ends the LISTEN
             LiveNode::Wait(listen_);
@@ -222,6 +240,16 @@ private:
             if (!node_.Submit(adding_)) Fail("NCBADDNAME refused");
             started = true;
         }
+        UseNodeType(NodeType::kH);
+        if (!adding_at_server_.busy) {
+            // A grant left it registered: it goes, and is asked for again.
+            if (NameState(kAddingAtServer) != 0)
+                node_.DeleteName(std::string(kAddingAtServer.begin(), kAddingAtServer.end() - 1));
+            LiveNode::Prepare(adding_at_server_, NCBADDNAME);
+            std::memcpy(adding_at_server_.ncb.ncb_name, kAddingAtServer.data(), 16);
+            if (!node_.Submit(adding_at_server_)) Fail("NCBADDNAME refused");
+            started = true;
+        }
         if (!status_.busy) {
             LiveNode::Prepare(status_, NCBASTAT);
             testing::SetName(status_.ncb.ncb_callname, kNeighbour.to_string(), ' ');
@@ -239,9 +267,9 @@ private:
     LiveNode node_;
     std::uint16_t name_port_ = 0;
     Ear neighbour_, other_port_, sniffer_;
-    TrackedNcb listen_, adding_, status_;
+    TrackedNcb listen_, adding_, adding_at_server_, status_;
     std::vector<UCHAR> status_buffer_ = std::vector<UCHAR>(kStatusBuffer);
-    std::uint16_t registration_id_ = 0, status_id_ = 0;
+    std::uint16_t registration_id_ = 0, status_id_ = 0, server_registration_id_ = 0;
 };
 
 }  // namespace
