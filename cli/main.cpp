@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "command.h"
@@ -139,14 +138,17 @@ int main(int argc, char **argv) {
     }
     // The provider reads its settings when first used: the options go in
     // through the environment it reads, after the files.
-    for (const auto &[option, key, variable] : {std::tuple{"node-type", "node-type", "KORVEL_NODE_TYPE"},
-                                                {std::tuple{"wins", "wins", "KORVEL_WINS"}}}) {
-        auto text = args->Value(option);
+    struct SettingOption {
+        const char *option, *variable;
+    };
+    for (const SettingOption &o :
+         {SettingOption{"node-type", "KORVEL_NODE_TYPE"}, SettingOption{"wins", "KORVEL_WINS"}}) {
+        auto text = args->Value(o.option);
         if (!text) continue;
         nbt::Settings scratch;
-        if (!nbt::ApplySetting(key, *text, scratch, &error))
-            return UsageError("--" + std::string(option) + ": " + error);
-        ::setenv(variable, text->c_str(), 1);
+        if (!nbt::ApplySetting(o.option, *text, scratch, &error))
+            return UsageError("--" + std::string(o.option) + ": " + error);
+        ::setenv(o.variable, text->c_str(), 1);
     }
     if (!nbt::LoadSettings({}, &error)) {
         std::fprintf(stderr, "korvel-nb: %s\n", error.c_str());
