@@ -92,7 +92,7 @@ nbt::Settings ServerSettings(NodeType type, NameServer primary, NameServer secon
     settings.ns_retry_timeout = 100ms;
     settings.ns_retry_count = 2;
     settings.ns_recheck_interval = 400ms;
-    settings.negative_cache_ttl = 400ms;
+    settings.negative_cache_ttl = 1s;
     return settings;
 }
 
@@ -133,7 +133,7 @@ TEST(NameServerTest, HNodeRegistersThroughAWackRefreshesAtHalfTheGrantAndRelease
     lan.Drain();
 
     auto add = StartAdd(h, "HYBRID");
-    auto request = server.Next(codec::NameOpcode::kRegistration, 1s);
+    auto request = server.Next(codec::NameOpcode::kRegistration, 3s);
     ASSERT_TRUE(request);
     EXPECT_EQ(request->packet.header.flags, 0x2900) << "unicast, with RD";
     EXPECT_EQ(request->packet.additional[0].ttl, 259200u);
@@ -144,29 +144,29 @@ TEST(NameServerTest, HNodeRegistersThroughAWackRefreshesAtHalfTheGrantAndRelease
     server.Reply(*request, codec::BuildWack(request->id(), request->packet.questions[0].name, 0x2900, 2));
     EXPECT_FALSE(server.Next(codec::NameOpcode::kRegistration, 400ms)) << "a WACK stops the resending";
     EXPECT_EQ(add->Wait(0ms), NRC_PENDING) << "and the add waits on past the retries";
+    const auto granted = Clock::now();
     server.Grant(*request, 2);
-    ASSERT_EQ(add->Wait(1s), NRC_GOODRET);
+    ASSERT_EQ(add->Wait(3s), NRC_GOODRET);
     EXPECT_TRUE(lan.ReceiveMatching(500ms, [](const codec::NamePacket &p) {
         return p.header.flags == 0x2910 && p.questions[0].name == WireName("HYBRID");
     })) << "an H-node announces a granted name on its segment";
 
     // Refreshed at half the granted 2 s, not half the 3 days asked; a server
     // answers a refresh as a registration, and that answer counts.
-    const auto granted = Clock::now();
     auto refresh = server.Next(codec::NameOpcode::kRefresh, 3s);
     ASSERT_TRUE(refresh);
-    EXPECT_GT(Clock::now() - granted, 800ms);
-    EXPECT_LT(Clock::now() - granted, 1600ms);
+    EXPECT_GE(Clock::now() - granted, 1s);
+    EXPECT_LT(Clock::now() - granted, 2500ms);
     EXPECT_EQ(refresh->packet.header.flags, 0x4000);
-    server.Grant(*refresh, 2);
     const auto refreshed = Clock::now();
+    server.Grant(*refresh, 2);
     auto again = server.Next(codec::NameOpcode::kRefresh, 3s);
     ASSERT_TRUE(again);
     EXPECT_NE(again->id(), refresh->id()) << "the first refresh was answered, not resent";
-    EXPECT_GT(Clock::now() - refreshed, 800ms);
+    EXPECT_GE(Clock::now() - refreshed, 1s);
 
     ASSERT_EQ(h.DeleteName("HYBRID"), NRC_GOODRET);
-    auto release = server.Next(codec::NameOpcode::kRelease, 1s);
+    auto release = server.Next(codec::NameOpcode::kRelease, 3s);
     ASSERT_TRUE(release);
     EXPECT_EQ(release->packet.header.flags, 0x3000);
     EXPECT_EQ(release->packet.questions[0].name, WireName("HYBRID"));
@@ -180,13 +180,13 @@ TEST(NameServerTest, PNodeIsRefusedTimesOutAndNeverBroadcasts) {
 
     // A WACK, then the refusal: the owner defended the name.
     auto taken = StartAdd(p, "TAKEN");
-    auto request = server.Next(codec::NameOpcode::kRegistration, 1s);
+    auto request = server.Next(codec::NameOpcode::kRegistration, 3s);
     ASSERT_TRUE(request);
     EXPECT_EQ(NbFlagsOf(*request), 0x2000) << "ONT says P";
     server.Reply(*request, codec::BuildWack(request->id(), request->packet.questions[0].name, 0x2900, 5));
     std::this_thread::sleep_for(100ms);
     server.Grant(*request, 0, codec::NameRcode::kActive);
-    EXPECT_EQ(taken->Wait(1s), NRC_INUSE);
+    EXPECT_EQ(taken->Wait(3s), NRC_INUSE);
     std::vector<UCHAR> buffer;
     ASSERT_EQ(p.Status("*", buffer), NRC_GOODRET);
     EXPECT_EQ(FindName(ViewStatus(buffer), Padded("TAKEN")), nullptr);
@@ -194,11 +194,11 @@ TEST(NameServerTest, PNodeIsRefusedTimesOutAndNeverBroadcasts) {
     // A WACK whose TTL runs out with nothing after it, and plain silence:
     // a P-node has nobody else to ask.
     auto waited = StartAdd(p, "WAITED");
-    request = server.Next(codec::NameOpcode::kRegistration, 1s);
+    request = server.Next(codec::NameOpcode::kRegistration, 3s);
     ASSERT_TRUE(request);
     server.Reply(*request, codec::BuildWack(request->id(), request->packet.questions[0].name, 0x2900, 1));
     EXPECT_EQ(waited->Wait(600ms), NRC_PENDING);
-    EXPECT_EQ(waited->Wait(1s), NRC_CMDTMO);
+    EXPECT_EQ(waited->Wait(3s), NRC_CMDTMO);
     server.socket().Drain();
     EXPECT_EQ(p.AddName("ALONE"), NRC_CMDTMO);
     auto first = server.Next(codec::NameOpcode::kRegistration, 0ms);
@@ -208,11 +208,11 @@ TEST(NameServerTest, PNodeIsRefusedTimesOutAndNeverBroadcasts) {
 
     // Resolution asks the server alone; its "no such name" is final.
     auto status = StartStatus(p, "SOMEONE");
-    auto query = server.Next(codec::NameOpcode::kQuery, 1s);
+    auto query = server.Next(codec::NameOpcode::kQuery, 3s);
     ASSERT_TRUE(query);
     EXPECT_EQ(query->packet.header.flags, 0x0100);
     server.NoSuchName(*query);
-    EXPECT_EQ(status->ncb.Wait(1s), NRC_CMDTMO);
+    EXPECT_EQ(status->ncb.Wait(3s), NRC_CMDTMO);
 
     while (auto datagram = lan.Receive(0ms)) EXPECT_FALSE(FromNode(*datagram, p)) << "a P-node broadcast";
 }
@@ -224,22 +224,22 @@ TEST(NameServerTest, SilentPrimaryHandsOverToTheSecondary) {
     ASSERT_EQ(b.AddName("ELSEWHERE"), NRC_GOODRET);
 
     auto add = StartAdd(h, "SPARE");
-    auto request = secondary.Next(codec::NameOpcode::kRegistration, 1s);
+    auto request = secondary.Next(codec::NameOpcode::kRegistration, 3s);
     ASSERT_TRUE(request);
     EXPECT_TRUE(primary.Next(codec::NameOpcode::kRegistration, 0ms)) << "the primary was asked first";
     secondary.Grant(*request, 2);
-    ASSERT_EQ(add->Wait(1s), NRC_GOODRET);
+    ASSERT_EQ(add->Wait(3s), NRC_GOODRET);
 
     // Queries take the same way; the answer points at the B-node.
     auto status = StartStatus(h, "ELSEWHERE");
-    auto query = secondary.Next(codec::NameOpcode::kQuery, 1s);
+    auto query = secondary.Next(codec::NameOpcode::kQuery, 3s);
     ASSERT_TRUE(query);
     secondary.Answer(*query, b.address().to_uint(), 60);
-    EXPECT_EQ(status->ncb.Wait(2s), NRC_GOODRET);
+    EXPECT_EQ(status->ncb.Wait(3s), NRC_GOODRET);
 
     // The refresh goes to the server that granted the name.
     primary.socket().Drain();
-    EXPECT_TRUE(secondary.Next(codec::NameOpcode::kRefresh, 2s));
+    EXPECT_TRUE(secondary.Next(codec::NameOpcode::kRefresh, 3s));
     EXPECT_FALSE(primary.Next(codec::NameOpcode::kRefresh, 0ms));
 }
 
@@ -257,11 +257,11 @@ TEST(NameServerTest, HNodeWorksByBroadcastWhileTheServerIsGoneAndRegistersWhenIt
 
     // Back: the name is offered again, and then refreshed as usual.
     server.socket().Drain();
-    auto request = server.Next(codec::NameOpcode::kRegistration, 2s);
+    auto request = server.Next(codec::NameOpcode::kRegistration, 3s);
     ASSERT_TRUE(request);
     EXPECT_EQ(request->packet.questions[0].name, WireName("SURVIVOR"));
     server.Grant(*request, 2);
-    EXPECT_TRUE(server.Next(codec::NameOpcode::kRefresh, 2s));
+    EXPECT_TRUE(server.Next(codec::NameOpcode::kRefresh, 3s));
 }
 
 TEST(NameServerTest, MNodeAsksTheSegmentFirstAndCachesWhatTheServerSays) {
@@ -275,30 +275,30 @@ TEST(NameServerTest, MNodeAsksTheSegmentFirstAndCachesWhatTheServerSays) {
 
     // Past the segment: the server's answer is kept for its TTL.
     auto status = StartStatus(m, "FARAWAY");
-    auto query = server.Next(codec::NameOpcode::kQuery, 1s);
+    auto query = server.Next(codec::NameOpcode::kQuery, 3s);
     ASSERT_TRUE(query);
     server.Answer(*query, b.address().to_uint(), 1);
-    ASSERT_EQ(status->ncb.Wait(2s), NRC_GOODRET);
+    ASSERT_EQ(status->ncb.Wait(3s), NRC_GOODRET);
     EXPECT_EQ(m.Status("FARAWAY", buffer), NRC_GOODRET);
     EXPECT_FALSE(server.Next(codec::NameOpcode::kQuery, 0ms)) << "answered from the cache";
     std::this_thread::sleep_for(1100ms);
     status = StartStatus(m, "FARAWAY");
-    EXPECT_TRUE(server.Next(codec::NameOpcode::kQuery, 1s)) << "asked again once the TTL ran out";
-    EXPECT_EQ(status->ncb.Wait(2s), NRC_CMDTMO);
+    EXPECT_TRUE(server.Next(codec::NameOpcode::kQuery, 3s)) << "asked again once the TTL ran out";
+    EXPECT_EQ(status->ncb.Wait(3s), NRC_CMDTMO);
 
     // Nobody knows it: kept briefly as such.
     server.socket().Drain();
     status = StartStatus(m, "NOWHERE");
-    query = server.Next(codec::NameOpcode::kQuery, 1s);
+    query = server.Next(codec::NameOpcode::kQuery, 3s);
     ASSERT_TRUE(query);
     server.NoSuchName(*query);
-    EXPECT_EQ(status->ncb.Wait(1s), NRC_CMDTMO);
+    EXPECT_EQ(status->ncb.Wait(3s), NRC_CMDTMO);
     EXPECT_EQ(m.Status("NOWHERE", buffer), NRC_CMDTMO);
     EXPECT_FALSE(server.Next(codec::NameOpcode::kQuery, 0ms)) << "a negative entry answered";
-    std::this_thread::sleep_for(400ms);
+    std::this_thread::sleep_for(1s);
     status = StartStatus(m, "NOWHERE");
-    EXPECT_TRUE(server.Next(codec::NameOpcode::kQuery, 1s)) << "and expired soon";
-    status->ncb.Wait(2s);
+    EXPECT_TRUE(server.Next(codec::NameOpcode::kQuery, 3s)) << "and expired soon";
+    status->ncb.Wait(3s);
 }
 
 TEST(NameServerTest, ChallengeIsAnsweredAndOnlyTheServersReleaseTakesTheName) {
@@ -306,10 +306,10 @@ TEST(NameServerTest, ChallengeIsAnsweredAndOnlyTheServersReleaseTakesTheName) {
     LoopbackNode h{ServerSettings(NodeType::kH, server.address())};
     for (const char *name : {"CHALLENGED", "KEPT"}) {
         auto add = StartAdd(h, name);
-        auto request = server.Next(codec::NameOpcode::kRegistration, 1s);
+        auto request = server.Next(codec::NameOpcode::kRegistration, 3s);
         ASSERT_TRUE(request);
         server.Grant(*request, 60);
-        ASSERT_EQ(add->Wait(1s), NRC_GOODRET);
+        ASSERT_EQ(add->Wait(3s), NRC_GOODRET);
     }
     const std::uint32_t own = h.address().to_uint();
     const std::string node = h.address().to_string();
