@@ -179,9 +179,10 @@ TEST_F(NameServiceTest, ConflictDemandMarksTheNameInEveryView) {
     peer.SendTo(codec::BuildRegistrationRefusal(0x1235, WireName("CONTESTED"), {0, a.address().to_uint()},
                                                 codec::NameRcode::kConflict),
                 a.address().to_string(), kPort);
-    std::this_thread::sleep_for(50ms);
-    ASSERT_EQ(a.Status("*", buffer), NRC_GOODRET);
-    EXPECT_EQ(FindName(ViewStatus(buffer), Padded("CONTESTED"))->name_flags, DUPLICATE);
+    EXPECT_TRUE(Eventually([&] {
+        return a.Status("*", buffer) == NRC_GOODRET &&
+               FindName(ViewStatus(buffer), Padded("CONTESTED"))->name_flags == DUPLICATE;
+    }));
     ASSERT_EQ(b.Status(a.AddressName(), buffer), NRC_GOODRET);
     EXPECT_EQ(FindName(ViewStatus(buffer), Padded("CONTESTED"))->name_flags, DUPLICATE);
     // A name in conflict is no longer defended, and can still be deleted.
@@ -318,14 +319,12 @@ TEST_F(NameServiceTest, EveryNameStateLocallyAndRemotely) {
     peer.SendTo(codec::BuildRegistrationRefusal(0x1236, WireName("SERVER"), {0, a.address().to_uint()},
                                                 codec::NameRcode::kConflict),
                 a.address().to_string(), kPort);
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(flags_of(a, Padded("*"), "SERVER"), DUPLICATE_DEREG);
+    EXPECT_TRUE(Eventually([&] { return flags_of(a, Padded("*"), "SERVER") == DUPLICATE_DEREG; }));
     EXPECT_EQ(flags_of(b, a.AddressName(), "SERVER"), DUPLICATE_DEREG);
 
     // A name still registering is listed locally with state 0 but not on the wire.
     std::thread adder([&] { EXPECT_EQ(a.AddName("PENDING"), NRC_GOODRET); });
-    std::this_thread::sleep_for(40ms);
-    EXPECT_EQ(flags_of(a, Padded("*"), "PENDING"), REGISTERING);
+    EXPECT_TRUE(Eventually([&] { return flags_of(a, Padded("*"), "PENDING") == REGISTERING; }));
     EXPECT_EQ(flags_of(b, a.AddressName(), "PENDING"), -2);
     adder.join();
     EXPECT_EQ(flags_of(b, a.AddressName(), "PENDING"), REGISTERED);
@@ -335,8 +334,7 @@ TEST_F(NameServiceTest, EveryNameStateLocallyAndRemotely) {
     hangup.ncb_command = NCBHANGUP;
     hangup.ncb_lsn = listen.ncb_lsn;
     EXPECT_EQ(a.provider.Netbios(&hangup), NRC_GOODRET);
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(flags_of(a, Padded("*"), "SERVER"), -2);
+    EXPECT_TRUE(Eventually([&] { return flags_of(a, Padded("*"), "SERVER") == -2; }));
     EXPECT_EQ(a.DeleteName("SERVER"), NRC_NOWILD);
     EXPECT_EQ(c.AddName("SERVER"), NRC_GOODRET);
 }
@@ -344,7 +342,12 @@ TEST_F(NameServiceTest, EveryNameStateLocallyAndRemotely) {
 TEST_F(NameServiceTest, DeleteWhileTheAddIsStillRegistering) {
     UCHAR add_rc = 0xEE;
     std::thread adder([&] { add_rc = a.AddName("RACE"); });
-    std::this_thread::sleep_for(40ms);
+    std::vector<UCHAR> listed;
+    EXPECT_TRUE(Eventually([&] {
+        if (a.Status("*", listed) != NRC_GOODRET) return false;
+        const NAME_BUFFER *entry = FindName(ViewStatus(listed), Padded("RACE"));
+        return entry && entry->name_flags == REGISTERING;
+    }));
     EXPECT_EQ(a.DeleteName("RACE"), NRC_GOODRET);
     adder.join();
     EXPECT_EQ(add_rc, NRC_NAMERR) << "the add must end, not hang";

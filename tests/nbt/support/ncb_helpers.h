@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "nb30.h"
 #include "nbt_event.h"
@@ -58,5 +59,17 @@ struct AsyncNcb {
         return event.WaitFor(timeout) ? ncb.ncb_retcode : NRC_PENDING;
     }
 };
+
+// Polls until the condition holds, for states reached on the network thread
+// that a test has no completion to wait on; false after the limit.
+template <typename Condition>
+bool Eventually(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
 
 }  // namespace nbt::testing
