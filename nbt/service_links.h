@@ -48,6 +48,10 @@ public:
     // The last session on a deregistered name has closed: delete it now.
     virtual void OnSessionsClosed(const NetbiosName &name) = 0;
 
+    // A call found nobody at the address the name resolved to: whatever was
+    // remembered of the name is stale, and the next call asks again.
+    virtual void ForgetAddress(const NetbiosName &name) = 0;
+
 protected:
     ~HeldNames() = default;
 };

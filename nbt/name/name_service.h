@@ -64,6 +64,7 @@ public:
     void Lookup(const NetbiosName &name, LookupHandler handler) override;
     std::optional<NetbiosName> NameOf(UCHAR number) const override;
     void OnSessionsClosed(const NetbiosName &name) override;
+    void ForgetAddress(const NetbiosName &name) override { cache_.Forget(name); }
 
     // The adapter status of this node, as NCBASTAT for "*" reports it.
     AdapterStatusReply LocalStatus() const;

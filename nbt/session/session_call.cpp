@@ -56,6 +56,7 @@ void Session::ArmSetupTimer() {
 
 void Session::ConnectNext() {
     if (next_target_ >= targets_.size()) {
+        if (phase_ == SessionPhase::kCalling) service_->Unreachable(remote_);
         FailCall(NRC_NOCALL);
         return;
     }

@@ -61,6 +61,8 @@ public:
     // Puts back a listen taken by MatchListen whose answer could not be sent.
     void ReturnListen(const std::shared_ptr<Session> &session);
     void AnswerDone(SessionAnswer *answer);
+    // No address of a call's target accepted the connection.
+    void Unreachable(const NetbiosName &remote) const { links_.names->ForgetAddress(remote); }
     // The NCBRECVANY a message or close of a session on `local` goes to, now
     // taken off the list; null when none waits (session_receive_any.cpp).
     NCB *TakeReceiveAny(const NetbiosName &local);

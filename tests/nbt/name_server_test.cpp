@@ -301,6 +301,28 @@ TEST(NameServerTest, MNodeAsksTheSegmentFirstAndCachesWhatTheServerSays) {
     status->ncb.Wait(3s);
 }
 
+TEST(NameServerTest, ACallThatFindsNobodyForgetsTheCachedAddress) {
+    ScriptedServer server("127.0.0.250");
+    LoopbackNode m{ServerSettings(NodeType::kM, server.address())};
+    ASSERT_EQ(m.AddName("CALLER"), NRC_GOODRET);  // the server stays silent: ours by broadcast
+    server.socket().Drain();
+
+    UCHAR rc = 0;
+    std::thread caller([&] { rc = m.Call("CALLER", "MOVED"); });
+    auto query = server.Next(codec::NameOpcode::kQuery, 3s);
+    ASSERT_TRUE(query);
+    server.Answer(*query, Ip("127.0.0.249"), 600);  // nobody listens there
+    caller.join();
+    EXPECT_EQ(rc, NRC_NOCALL);
+
+    caller = std::thread([&] { rc = m.Call("CALLER", "MOVED"); });
+    query = server.Next(codec::NameOpcode::kQuery, 3s);
+    EXPECT_TRUE(query) << "the stale address was not kept for its 600 s";
+    if (query) server.NoSuchName(*query);
+    caller.join();
+    EXPECT_EQ(rc, NRC_NOCALL);
+}
+
 TEST(NameServerTest, ChallengeIsAnsweredAndOnlyTheServersReleaseTakesTheName) {
     ScriptedServer server("127.0.0.250");
     LoopbackNode h{ServerSettings(NodeType::kH, server.address())};
