@@ -88,9 +88,10 @@ void LiveNode::WaitUntil(const std::function<bool()> &done) {
     while (!done()) Io().poll();
 }
 
-void LiveNode::Settle() {
-    while (Io().poll() > 0) {
-    }
+std::size_t LiveNode::Settle() {
+    std::size_t ran = 0;
+    while (const std::size_t now = Io().poll()) ran += now;
+    return ran;
 }
 
 }  // namespace nbt::fuzzing

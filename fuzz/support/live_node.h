@@ -8,6 +8,7 @@
 #pragma once
 
 #include <asio.hpp>
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -57,8 +58,8 @@ public:
         WaitUntil([&] { return !tracked.busy; });
     }
     // Runs handlers until none is ready: everything set off so far that
-    // needs no more from outside has happened.
-    static void Settle();
+    // needs no more from outside has happened. Returns how many ran.
+    static std::size_t Settle();
 
 private:
     static void Posted(NCB *ncb);
