@@ -83,6 +83,7 @@ private:
         NCB *ncb;
         std::unique_ptr<asio::steady_timer> timer;
         std::array<std::uint8_t, codec::kSessionHeaderSize> header{};
+        std::size_t sent = 0;  // of header and buffers, by a write made at submission
     };
 
     bool Live() const { return phase_ != SessionPhase::kGone; }
@@ -105,6 +106,13 @@ private:
     void OnHeader(const asio::error_code &ec, std::size_t bytes);
     void OnBody(const asio::error_code &ec);
     void DeliverMessage();
+    // Reads the body of a message just announced straight into the buffer of
+    // the receive it goes to, if it fits; *delivered when all of it was
+    // there. Returns the bytes read, moved to body_ when only part came.
+    std::size_t ReadBodyDirect(bool *delivered);
+    // Writes a send's message without waiting, when nothing is queued before
+    // it; returns how much the socket took.
+    std::size_t WriteNow(const PendingIo &io);
     void WriteFront();
     void OnWritten(NCB *ncb, const asio::error_code &ec);
     void ArmKeepAlive();
