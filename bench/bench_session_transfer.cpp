@@ -185,6 +185,7 @@ void ServeRaw(asio::ip::tcp::socket socket) {
     };
     std::thread timed(serve, kTimedServer, kTimeout);
     serve(kServer, 0);
+    std::abort();  // serve() never returns
 }
 
 // ---- the near side ---------------------------------------------------------
