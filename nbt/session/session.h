@@ -79,9 +79,10 @@ public:
     void Detach();
 
 private:
+    using Clock = std::chrono::steady_clock;
     struct PendingIo {
         NCB *ncb;
-        std::unique_ptr<asio::steady_timer> timer;
+        Clock::time_point deadline = Clock::time_point::max();  // max: no time-out
         std::array<std::uint8_t, codec::kSessionHeaderSize> header{};
         std::size_t sent = 0;  // of header and buffers, by a write made at submission
     };
@@ -89,7 +90,11 @@ private:
     bool Live() const { return phase_ != SessionPhase::kGone; }
     void Finish(NCB *ncb, UCHAR rc);
     void Release();
-    std::unique_ptr<asio::steady_timer> StartTimer(UCHAR units, NCB *ncb, bool send);
+    // When a receive or send given now runs out (units of 500 ms, 0: never);
+    // the session's one time-out timer is armed for it if it is the first.
+    Clock::time_point Deadline(UCHAR units);
+    void ArmTimeouts(Clock::time_point due);
+    void OnTimeouts(Clock::time_point due);
     void OnTimeout(NCB *ncb, bool send);
 
     // Call setup (session_call.cpp).
@@ -178,6 +183,13 @@ private:
 
     NCB *hangup_ = nullptr;
     std::unique_ptr<asio::steady_timer> hangup_timer_;
+
+    // Time-outs of receives and sends: one timer for the earliest deadline,
+    // left to run out rather than cancelled as blocks finish (a cancel costs
+    // the network thread a wake-up); when it fires it ends what has run out
+    // and is armed again for what is still pending.
+    std::unique_ptr<asio::steady_timer> timeouts_;
+    Clock::time_point timeouts_due_ = Clock::time_point::max();
 };
 
 }  // namespace nbt

@@ -93,10 +93,10 @@ void Session::Receive(NCB *ncb) {
     if (BadBuffer(ncb)) return Finish(ncb, NRC_BUFLEN);
     if (message_ready_ && receives_.empty()) {
         // Taken at once: no timer to arm.
-        receives_.push_back({ncb, nullptr, {}});
+        receives_.push_back({ncb});
         return DeliverMessage();
     }
-    receives_.push_back({ncb, StartTimer(rto_, ncb, false), {}});
+    receives_.push_back({ncb, Deadline(rto_)});
     if (message_ready_) DeliverMessage();
 }
 
@@ -105,7 +105,7 @@ void Session::Send(NCB *ncb) {
     if (phase_ == SessionPhase::kClosed || phase_ == SessionPhase::kAborted) return ReportClose(ncb);
     if (RefuseData(phase_, &rc)) return Finish(ncb, rc);
     if (BadBuffer(ncb)) return Finish(ncb, NRC_BUFLEN);
-    PendingIo io{ncb, nullptr, {}};
+    PendingIo io{ncb};
     // Two 16-bit lengths at most: a chain send may need the extension bit.
     io.header = *codec::EncodeSessionHeader(codec::SessionType::kMessage,
                                             std::uint32_t{ncb->ncb_length} + ChainedBufferOf(*ncb).length);
@@ -118,7 +118,7 @@ void Session::Send(NCB *ncb) {
         }
     }
     // The rest goes out from the network thread as the socket takes it.
-    io.timer = StartTimer(sto_, ncb, true);
+    io.deadline = Deadline(sto_);
     sends_.push_back(std::move(io));
     if (!writing_) WriteFront();
 }
