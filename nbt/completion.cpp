@@ -110,15 +110,8 @@ void SyncWaiter::Signal() {
 }
 
 void SyncWaiter::Wait() {
-    // An answer often comes within a few microseconds (a message already on
-    // its way, a write the kernel takes at once): cheaper to look again than
-    // to sleep and be woken.
-    for (int spin = 0; spin < 200; ++spin) {
-        if (state_.load(std::memory_order_acquire) == kDone) return;
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
-#endif
-    }
+    // No spinning first: on two cores a spinning caller holds the core the
+    // network thread or the peer needs to produce the answer.
     std::uint32_t expected = kWaiting;
     if (!state_.compare_exchange_strong(expected, kSleeping, std::memory_order_acq_rel)) return;
     while (state_.load(std::memory_order_acquire) != kDone) Futex(&state_, FUTEX_WAIT, kSleeping);

@@ -15,10 +15,10 @@
 
 namespace nbt {
 
-// Wakes the thread blocked in a synchronous Netbios() call. The waiter spins
-// briefly, then sleeps on a futex; Signal() makes a system call only when it
-// actually sleeps, and touches nothing of the waiter's after the store that
-// lets it go (it lives on the caller's stack).
+// Wakes the thread blocked in a synchronous Netbios() call. The waiter sleeps
+// on a futex unless the block is done already; Signal() makes a system call
+// only when it actually sleeps, and touches nothing of the waiter's after the
+// store that lets it go (it lives on the caller's stack).
 class SyncWaiter {
 public:
     void Signal();

@@ -168,6 +168,7 @@ private:
     std::size_t body_offset_ = 0;
     bool message_ready_ = false;
     bool reading_ = false;
+    int inline_reads_ = 0;  // headers being handled in place, nested
     std::deque<PendingIo> receives_;
 
     // Sending: one SESSION MESSAGE per NCB, written in order.
