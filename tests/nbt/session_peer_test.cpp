@@ -382,6 +382,21 @@ TEST_F(RawCaller, DirectReadsTakeSmallBuffersInPiecesAndSplitBodiesWhole) {
     EXPECT_TRUE(std::equal(in.begin(), in.end(), split.begin() + 4));
 }
 
+TEST_F(RawCaller, ReceivesQueuedAtDifferentTimesEachRunOutOnTheOneSessionTimer) {
+    Open(/*rto=*/1);
+    UCHAR in[2][8];
+    auto first = PendingReceive(in[0], sizeof in[0]);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    auto second = PendingReceive(in[1], sizeof in[1]);
+    // The timer armed for the first is armed again for the second.
+    EXPECT_EQ(first->Wait(), NRC_CMDTMO);
+    EXPECT_EQ(second->Wait(), NRC_CMDTMO);
+    peer->Write(Message(2, 7));
+    WORD got = 0;
+    EXPECT_EQ(node.Receive(lsn, in[0], sizeof in[0], &got), NRC_GOODRET);
+    EXPECT_EQ(got, 2);
+}
+
 TEST_F(RawCaller, ResetWhileCallersAreInsideTheirCommandsEndsEachBlockOnce) {
     Open();
     // Receives whose post routine counts its calls, a sender that keeps
