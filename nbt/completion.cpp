@@ -127,7 +127,11 @@ void Deliver(NCB *ncb, SyncWaiter *waiter, UCHAR rc) {
     const Notice notice = NoticeFor(ncb, waiter);
     Publish(ncb, rc);
     // The block is the caller's again: only what was read above is used.
-    if (notice.waiter) return notice.waiter->Signal();
+    if (notice.waiter) {
+        // Woken once the lock is free, or it would wake only to wait for it.
+        return StateGuard::AfterUnlock([](void *waiter) { static_cast<SyncWaiter *>(waiter)->Signal(); },
+                                       notice.waiter);
+    }
     if (!notice.post && !notice.event) return;
     auto &queue = QueuedNotices();
     auto &io = IoThread::Get();

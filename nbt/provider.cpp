@@ -78,7 +78,8 @@ UCHAR Provider::Netbios(NCB *ncb) {
     UCHAR rc = Validate(ncb);
     // The network thread cannot wait for itself: a completion routine may
     // only submit the asynchronous forms.
-    if (rc == NRC_GOODRET && !async && io_.IsCurrent()) rc = NRC_IFBUSY;
+    // Nor may a thread that holds the state lock (one running handlers).
+    if (rc == NRC_GOODRET && !async && (io_.IsCurrent() || StateGuard::Held())) rc = NRC_IFBUSY;
     if (rc != NRC_GOODRET) return RejectAtOnce(ncb, rc);
 
     ncb->ncb_retcode = NRC_PENDING;

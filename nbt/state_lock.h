@@ -11,6 +11,7 @@
 #include <asio.hpp>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 namespace nbt {
 
@@ -23,6 +24,9 @@ public:
 
     // Whether this thread holds the state lock.
     static bool Held();
+    // Runs fn(arg) once this thread has let the lock go: a thread woken
+    // under the lock would only block on it next.
+    static void AfterUnlock(void (*fn)(void *), void *arg);
 };
 
 // An executor that runs each function holding the state lock. Queries,
