@@ -3,8 +3,10 @@
 // same run:
 //   Stream:   64 KiB sends one way, one receive per message on the far side.
 //   PingPong: one byte there and back.
-// The far side is a child process: a node that listens on BENCHSRV, and a
-// raw TCP server, both sinking or echoing as the first message asks.
+// The far side is a child process: a node that listens on BENCHSRV (no
+// time-outs) and BENCHTMO (receive and send time-outs on every NCB), and a
+// raw TCP server, all sinking or echoing as the first message asks. The
+// "/timed" runs call BENCHTMO with time-outs on the near side too.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -26,6 +28,8 @@ namespace {
 
 constexpr WORD kBlock = 65535;
 constexpr char kServer[] = "BENCHSRV";
+constexpr char kTimedServer[] = "BENCHTMO";
+constexpr UCHAR kTimeout = 20;  // 10 s, in 500 ms units: armed, never reached
 constexpr char kClient[] = "BENCHCLI";
 
 nbt::Settings g_settings;
@@ -166,14 +170,22 @@ void ServeRaw(asio::ip::tcp::socket socket) {
     });
     raw.detach();
     nbt::Provider provider(g_settings);
-    if (Reset(provider) != NRC_GOODRET || AddName(provider, kServer) != NRC_GOODRET) _exit(1);
-    for (;;) {
-        NCB listen = Block(NCBLISTEN);
-        Pad(listen.ncb_name, kServer);
-        Pad(listen.ncb_callname, "*");
-        if (provider.Netbios(&listen) != NRC_GOODRET) _exit(2);
-        ServeSession(provider, listen.ncb_lsn);
-    }
+    if (Reset(provider) != NRC_GOODRET || AddName(provider, kServer) != NRC_GOODRET ||
+        AddName(provider, kTimedServer) != NRC_GOODRET)
+        _exit(1);
+    auto serve = [&provider](const char *name, UCHAR timeout) {
+        for (;;) {
+            NCB listen = Block(NCBLISTEN);
+            Pad(listen.ncb_name, name);
+            Pad(listen.ncb_callname, "*");
+            listen.ncb_rto = listen.ncb_sto = timeout;
+            if (provider.Netbios(&listen) != NRC_GOODRET) _exit(2);
+            ServeSession(provider, listen.ncb_lsn);
+        }
+    };
+    std::thread timed(serve, kTimedServer, kTimeout);
+    serve(kServer, 0);
+    std::abort();  // serve() never returns
 }
 
 // ---- the near side ---------------------------------------------------------
@@ -188,12 +200,13 @@ nbt::Provider &Near() {
 }
 
 // A session to the far side's node, in sink ('S') or echo ('E') mode.
-UCHAR OpenSession(char mode) {
+UCHAR OpenSession(char mode, bool timed) {
     nbt::Provider &provider = Near();
     for (int attempt = 0; attempt < 50; ++attempt) {
         NCB call = Block(NCBCALL);
         Pad(call.ncb_name, kClient);
-        Pad(call.ncb_callname, kServer);
+        Pad(call.ncb_callname, timed ? kTimedServer : kServer);
+        if (timed) call.ncb_rto = call.ncb_sto = kTimeout;
         if (provider.Netbios(&call) == NRC_GOODRET) {
             char m = mode;
             Send(provider, call.ncb_lsn, &m, 1);
@@ -225,8 +238,8 @@ asio::ip::tcp::socket OpenRaw(asio::io_context &io, char mode) {
     return socket;
 }
 
-void BM_SessionStream64K(benchmark::State &state) {
-    const UCHAR lsn = OpenSession('S');
+void BM_SessionStream64K(benchmark::State &state, bool timed) {
+    const UCHAR lsn = OpenSession('S', timed);
     if (!lsn) return state.SkipWithError("no session");
     std::vector<UCHAR> block(kBlock, 0x5A);
     for (auto _ : state)
@@ -235,8 +248,8 @@ void BM_SessionStream64K(benchmark::State &state) {
     CloseSession(lsn);
 }
 
-void BM_SessionStream64KWindowed(benchmark::State &state) {
-    const UCHAR lsn = OpenSession('W');
+void BM_SessionStream64KWindowed(benchmark::State &state, bool timed) {
+    const UCHAR lsn = OpenSession('W', timed);
     if (!lsn) return state.SkipWithError("no session");
     Window window;
     for (auto _ : state)
@@ -258,8 +271,8 @@ void BM_RawTcpStream64K(benchmark::State &state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kBlock);
 }
 
-void BM_SessionPingPong1(benchmark::State &state) {
-    const UCHAR lsn = OpenSession('E');
+void BM_SessionPingPong1(benchmark::State &state, bool timed) {
+    const UCHAR lsn = OpenSession('E', timed);
     if (!lsn) return state.SkipWithError("no session");
     UCHAR byte = 1, back = 0;
     for (auto _ : state) {
@@ -281,10 +294,13 @@ void BM_RawTcpPingPong1(benchmark::State &state) {
 }
 
 BENCHMARK(BM_RawTcpStream64K)->UseRealTime()->MinTime(2.0);
-BENCHMARK(BM_SessionStream64K)->UseRealTime()->MinTime(2.0);
-BENCHMARK(BM_SessionStream64KWindowed)->UseRealTime()->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_SessionStream64K, plain, false)->UseRealTime()->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_SessionStream64KWindowed, plain, false)->UseRealTime()->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_SessionStream64K, timed, true)->UseRealTime()->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_SessionStream64KWindowed, timed, true)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_RawTcpPingPong1)->UseRealTime()->MinTime(2.0);
-BENCHMARK(BM_SessionPingPong1)->UseRealTime()->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_SessionPingPong1, plain, false)->UseRealTime()->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_SessionPingPong1, timed, true)->UseRealTime()->MinTime(2.0);
 
 std::uint16_t FreePort() {
     asio::io_context io;

@@ -9,7 +9,7 @@ set(KORVEL_NETBIOS_MAP ${CMAKE_CURRENT_LIST_DIR}/korvel-netbios.map)
 add_library(korvel_nbt_shared SHARED ${PROJECT_SOURCE_DIR}/nbt/netbios.cpp ${PROJECT_SOURCE_DIR}/nbt/event_api.cpp)
 target_link_libraries(korvel_nbt_shared PUBLIC korvel_nb30 PRIVATE korvel_nbt korvel_nbt_internals)
 target_link_options(korvel_nbt_shared PRIVATE "LINKER:--version-script=${KORVEL_NETBIOS_MAP}")
-if(NOT KORVEL_SANITIZE)
+if(NOT KORVEL_SANITIZE AND NOT KORVEL_TSAN)
   target_link_options(korvel_nbt_shared PRIVATE "LINKER:--no-undefined")
 endif()
 set_target_properties(korvel_nbt_shared PROPERTIES

@@ -1,9 +1,16 @@
 #include "completion.h"
 
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <deque>
 #include <unordered_set>
 
+#include "io_thread.h"
 #include "nbt_event.h"
+#include "state_lock.h"
 
 namespace nbt {
 namespace {
@@ -61,19 +68,53 @@ void CallPost(void (*post)(NCB *), NCB *ncb) {
     }
 }
 
+// Post routines and events of blocks completed off the network thread, in
+// completion order. Guarded by the state lock.
+std::deque<std::pair<NCB *, Notice>> &QueuedNotices() {
+    static auto *queue = new std::deque<std::pair<NCB *, Notice>>;
+    return *queue;
+}
+
+void Notify(NCB *ncb, const Notice &notice) {
+    if (notice.waiter)
+        notice.waiter->Signal();
+    else if (notice.post)
+        CallPost(notice.post, ncb);
+    else if (notice.event)
+        notice.event->Set();
+}
+
+// Network thread: runs what callers' threads queued. One at a time off the
+// front, so a post routine that completes more blocks keeps the order.
+void RunQueuedNotices() {
+    auto &queue = QueuedNotices();
+    while (!queue.empty()) {
+        auto [ncb, notice] = queue.front();
+        queue.pop_front();
+        Notify(ncb, notice);
+    }
+}
+
+long Futex(std::atomic<std::uint32_t> *word, int op, std::uint32_t value) {
+    return syscall(SYS_futex, reinterpret_cast<std::uint32_t *>(word), op | FUTEX_PRIVATE_FLAG, value,
+                   nullptr, nullptr, 0);
+}
+
 }  // namespace
 
 void SyncWaiter::Signal() {
-    std::lock_guard lock(mutex_);
-    signalled_ = true;
-    // Notify under the lock: the waiter (on the caller's stack) may go away
-    // as soon as it sees signalled_.
-    done_.notify_one();
+    // The waiter may return and free *this as soon as it sees kDone: the wake
+    // below uses only the address, which the kernel treats as a number.
+    auto *word = &state_;
+    if (state_.exchange(kDone, std::memory_order_acq_rel) == kSleeping) Futex(word, FUTEX_WAKE, 1);
 }
 
 void SyncWaiter::Wait() {
-    std::unique_lock lock(mutex_);
-    done_.wait(lock, [this] { return signalled_; });
+    // No spinning first: on two cores a spinning caller holds the core the
+    // network thread or the peer needs to produce the answer.
+    std::uint32_t expected = kWaiting;
+    if (!state_.compare_exchange_strong(expected, kSleeping, std::memory_order_acq_rel)) return;
+    while (state_.load(std::memory_order_acquire) != kDone) Futex(&state_, FUTEX_WAIT, kSleeping);
 }
 
 bool BeginInFlight(NCB *ncb) {
@@ -86,12 +127,20 @@ void Deliver(NCB *ncb, SyncWaiter *waiter, UCHAR rc) {
     const Notice notice = NoticeFor(ncb, waiter);
     Publish(ncb, rc);
     // The block is the caller's again: only what was read above is used.
-    if (notice.waiter)
-        notice.waiter->Signal();
-    else if (notice.post)
-        CallPost(notice.post, ncb);
-    else if (notice.event)
-        notice.event->Set();
+    if (notice.waiter) {
+        // Woken once the lock is free, or it would wake only to wait for it.
+        return StateGuard::AfterUnlock([](void *waiter) { static_cast<SyncWaiter *>(waiter)->Signal(); },
+                                       notice.waiter);
+    }
+    if (!notice.post && !notice.event) return;
+    auto &queue = QueuedNotices();
+    auto &io = IoThread::Get();
+    if (io.IsCurrent()) {
+        RunQueuedNotices();  // those completed earlier go first
+        return Notify(ncb, notice);
+    }
+    if (queue.empty()) asio::post(io.executor(), [] { RunQueuedNotices(); });
+    queue.emplace_back(ncb, notice);
 }
 
 UCHAR RejectAtOnce(NCB *ncb, UCHAR rc) {

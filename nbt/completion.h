@@ -1,29 +1,33 @@
 // How a submitted NCB reports back. Every NCB that Netbios() accepts is
 // finished exactly once through Deliver(): it fills ncb_retcode and
 // ncb_cmd_cplt, then wakes the synchronous caller, or calls ncb_post, or sets
-// ncb_event. Nothing is read from the block once ncb_cmd_cplt is set. Services
+// ncb_event. Nothing is read from the block once ncb_cmd_cplt is set. Post
+// routines and events are always run on the network thread, in completion
+// order, also for blocks a caller's thread completed itself. Services
 // never call Deliver() themselves; they call Node::Complete(), which also
 // takes the NCB off the node's pending list.
 #pragma once
 
-#include <condition_variable>
+#include <atomic>
 #include <cstdint>
-#include <mutex>
 
 #include "nb30.h"
 
 namespace nbt {
 
-// Wakes the thread blocked in a synchronous Netbios() call.
+// Wakes the thread blocked in a synchronous Netbios() call. The waiter sleeps
+// on a futex unless the block is done already; Signal() makes a system call
+// only when it actually sleeps, and touches nothing of the waiter's after the
+// store that lets it go (it lives on the caller's stack).
 class SyncWaiter {
 public:
     void Signal();
     void Wait();
+    bool Signalled() const { return state_.load(std::memory_order_acquire) == kDone; }
 
 private:
-    std::mutex mutex_;
-    std::condition_variable done_;
-    bool signalled_ = false;
+    static constexpr std::uint32_t kWaiting = 0, kSleeping = 1, kDone = 2;
+    std::atomic<std::uint32_t> state_{kWaiting};
 };
 
 // Marks an NCB as in flight. False if it already is: submitting a block
@@ -33,6 +37,8 @@ bool BeginInFlight(NCB *ncb);
 // Finishes an in-flight NCB with rc. waiter is the synchronous caller's, or
 // null for the asynchronous forms (then ncb_post, else ncb_event, is used).
 // After this call the NCB belongs to the caller again: touch none of it.
+// Called holding the state lock. Off the network thread, the post routine or
+// event is queued for it (after any queued before), never run in place.
 void Deliver(NCB *ncb, SyncWaiter *waiter, UCHAR rc);
 
 // For an error found before the NCB was accepted (after BeginInFlight):

@@ -1,11 +1,14 @@
 // The one network thread of the process. Every socket, timer and service
-// handler of every Provider runs on it, so provider state needs no locks as
-// long as it is touched only from handlers posted here.
+// handler of every Provider runs on it, holding the state lock
+// (state_lock.h): handlers go through executor(), never straight to the
+// context.
 #pragma once
 
 #include <asio.hpp>
 #include <optional>
 #include <thread>
+
+#include "state_lock.h"
 
 namespace nbt {
 
@@ -15,10 +18,12 @@ public:
     static IoThread &Get();
 
     asio::io_context &context() { return context_; }
+    // What sockets, timers and posted work of the provider are built on.
+    StateExecutor executor() { return StateExecutor(context_.get_executor()); }
     bool IsCurrent() const { return std::this_thread::get_id() == thread_.get_id(); }
 
-    // Runs fn on the network thread and waits for it (runs it in place when
-    // called from that thread).
+    // Runs fn on the network thread, holding the state lock, and waits for
+    // it (runs it in place when called from that thread).
     template <typename Fn>
     void RunAndWait(Fn &&fn);
 
@@ -47,7 +52,7 @@ void nbt::IoThread::RunAndWait(Fn &&fn) {
     }
     std::promise<void> done;
     auto finished = done.get_future();
-    asio::post(context_, [&] {
+    asio::post(executor(), [&] {
         try {
             fn();
             done.set_value();

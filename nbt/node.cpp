@@ -40,7 +40,7 @@ bool Transient(const asio::error_code &ec) {
 }  // namespace
 
 Node::Node(const Lana &lana, const Limits &limits, const Settings &settings)
-    : io_(IoThread::Get().context()),
+    : io_(IoThread::Get().executor()),
       lana_(lana),
       limits_(limits),
       settings_(settings.ForAdapter(lana.interface_name)),

@@ -29,6 +29,7 @@
 #include "pending_table.h"
 #include "service_links.h"
 #include "settings.h"
+#include "state_lock.h"
 
 namespace nbt {
 
@@ -113,7 +114,9 @@ public:
     const Settings &settings() const { return settings_; }
     const Limits &limits() const { return limits_; }
     NodeCounters &counters() { return counters_; }
-    asio::io_context &io() { return io_; }
+    // What the node's sockets and timers are built on: their handlers run
+    // holding the state lock.
+    StateExecutor io() { return io_; }
     // Diagnostics (korvel-nb names): the name service, null once shut down.
     NameService *name_service() const { return name_service_.get(); }
 
@@ -172,7 +175,7 @@ private:
     void Accept();
     void RetryLater(std::function<void()> again);
 
-    asio::io_context &io_;
+    StateExecutor io_;
     Lana lana_;
     Limits limits_;
     Settings settings_;

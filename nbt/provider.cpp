@@ -7,6 +7,7 @@
 #include "nbt_event.h"
 #include "node.h"
 #include "settings_file.h"
+#include "state_lock.h"
 
 namespace nbt {
 
@@ -78,15 +79,17 @@ UCHAR Provider::Netbios(NCB *ncb) {
     UCHAR rc = Validate(ncb);
     // The network thread cannot wait for itself: a completion routine may
     // only submit the asynchronous forms.
-    if (rc == NRC_GOODRET && !async && io_.IsCurrent()) rc = NRC_IFBUSY;
+    // Nor may a thread that holds the state lock (one running handlers).
+    if (rc == NRC_GOODRET && !async && (io_.IsCurrent() || StateGuard::Held())) rc = NRC_IFBUSY;
     if (rc != NRC_GOODRET) return RejectAtOnce(ncb, rc);
 
-    std::weak_ptr<Alive> alive = alive_;
     ncb->ncb_retcode = NRC_PENDING;
     ncb->ncb_cmd_cplt = NRC_PENDING;
-    if (async) {
-        if (ncb->ncb_event) ncb->ncb_event->Reset();
-        asio::post(io_.context(), [this, alive, ncb] {
+    if (async && ncb->ncb_event) ncb->ncb_event->Reset();
+    if (io_.IsCurrent()) {
+        // From a completion routine, amid a completion: queued behind it, so
+        // the service that called the routine is not re-entered.
+        asio::post(io_.executor(), [this, alive = std::weak_ptr<Alive>(alive_), ncb] {
             if (alive.expired())
                 Deliver(ncb, nullptr, NRC_ENVNOTDEF);
             else
@@ -95,13 +98,16 @@ UCHAR Provider::Netbios(NCB *ncb) {
         return NRC_GOODRET;
     }
 
+    // The caller's thread carries the command itself, holding the state
+    // lock: what can finish at once (a send the socket takes, a message
+    // already here, a local status) finishes without a trip to the network
+    // thread, and blocks of one caller keep the order they were given in.
     SyncWaiter waiter;
-    asio::post(io_.context(), [this, alive, ncb, &waiter] {
-        if (alive.expired())
-            Deliver(ncb, &waiter, NRC_ENVNOTDEF);
-        else
-            Dispatch(ncb, &waiter);
-    });
+    {
+        StateGuard guard;
+        Dispatch(ncb, async ? nullptr : &waiter);
+    }
+    if (async) return NRC_GOODRET;
     waiter.Wait();
     return ncb->ncb_retcode;
 }

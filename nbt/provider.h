@@ -35,11 +35,12 @@ public:
 
     // What Netbios() does. Validates at once (NULL block, event and post both
     // given, and what the command table asks: a known command, its LANA
-    // enumerated, its LANA reset), then hands the block to the network
-    // thread. The synchronous form waits for completion; the asynchronous
-    // form returns NRC_GOODRET with ncb_retcode = ncb_cmd_cplt = NRC_PENDING
-    // and completes later through ncb_post or ncb_event, on the network
-    // thread.
+    // enumerated, its LANA reset), then starts the command on the caller's
+    // thread under the state lock (from the network thread itself: queued
+    // there). The synchronous form waits for completion, which may have come
+    // already; the asynchronous form returns NRC_GOODRET with ncb_retcode =
+    // ncb_cmd_cplt = NRC_PENDING unless it finished already, and its
+    // ncb_post or ncb_event is run on the network thread.
     UCHAR Netbios(NCB *ncb);
 
     static Provider &Default();
@@ -56,10 +57,10 @@ private:
     // The commands the provider carries itself; they return the NCB's code.
     using Handler = UCHAR (Provider::*)(NCB *);
 
-    void Dispatch(NCB *ncb, SyncWaiter *waiter);  // network thread
-    UCHAR Reset(NCB *ncb);                        // network thread
-    UCHAR Enumerate(NCB *ncb);                    // network thread
-    UCHAR Cancel(NCB *ncb);                       // network thread (provider_cancel.cpp)
+    void Dispatch(NCB *ncb, SyncWaiter *waiter);  // state lock held
+    UCHAR Reset(NCB *ncb);                        // state lock held
+    UCHAR Enumerate(NCB *ncb);                    // state lock held
+    UCHAR Cancel(NCB *ncb);                       // state lock held (provider_cancel.cpp)
     void RefreshLanas();                          // any thread
     bool IsEnumerated(UCHAR lana) const;
     bool IsReset(UCHAR lana) const;
@@ -73,7 +74,7 @@ private:
     std::vector<Lana> lanas_;
     std::bitset<MAX_LANA + 1> reset_;
 
-    // Network thread only.
+    // State lock held.
     std::map<UCHAR, std::shared_ptr<Node>> nodes_;
     std::uint8_t last_loopback_host_ = 0;
 };

@@ -16,7 +16,7 @@ asio::error_code BindToDevice(int fd, const std::string &interface_name) {
 
 }  // namespace
 
-DatagramPort::DatagramPort(asio::io_context &io) : io_(io), unicast_(io), broadcast_(io) {}
+DatagramPort::DatagramPort(const asio::any_io_executor &io) : io_(io), unicast_(io), broadcast_(io) {}
 
 DatagramPort::~DatagramPort() {
     Close();
@@ -96,8 +96,9 @@ DatagramPort::SendResult DatagramPort::Send(std::span<const std::uint8_t> bytes,
     if (*queued_ >= kMaxQueued) return SendResult::kQueueFull;
     ++*queued_;
     auto copy = std::make_shared<std::vector<std::uint8_t>>(bytes.begin(), bytes.end());
-    unicast_.socket.async_send_to(asio::buffer(*copy), to,
-                                  [copy, queued = queued_](const asio::error_code &, std::size_t) { --*queued; });
+    unicast_.socket.async_send_to(
+        asio::buffer(*copy), to,
+        [copy, queued = queued_](const asio::error_code &, std::size_t) { --*queued; });
     return SendResult::kSent;
 }
 

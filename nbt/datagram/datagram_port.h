@@ -18,7 +18,7 @@ namespace nbt {
 
 class DatagramPort : public std::enable_shared_from_this<DatagramPort> {
 public:
-    explicit DatagramPort(asio::io_context &io);
+    explicit DatagramPort(const asio::any_io_executor &io);
     ~DatagramPort();
 
     // interface_name: the LANA's interface, "" on the loopback adapter.
@@ -44,7 +44,7 @@ public:
 
 private:
     struct Socket {
-        explicit Socket(asio::io_context &io) : socket(io), buffer(65536) {}
+        explicit Socket(const asio::any_io_executor &io) : socket(io), buffer(65536) {}
         asio::ip::udp::socket socket;
         std::vector<std::uint8_t> buffer;
         asio::ip::udp::endpoint from;
@@ -52,7 +52,7 @@ private:
     asio::error_code Open(Socket &s, bool reuse, const std::string &interface_name);
     void ReceiveOn(Socket &s, bool unicast);
 
-    asio::io_context &io_;
+    asio::any_io_executor io_;
     Socket unicast_;
     Socket broadcast_;
     Receiver receiver_;

@@ -38,7 +38,8 @@ struct NameExchanges::Exchange {
     Clock::time_point due;
 };
 
-NameExchanges::NameExchanges(asio::io_context &io, Sender sender) : sender_(std::move(sender)), timer_(io) {}
+NameExchanges::NameExchanges(const asio::any_io_executor &io, Sender sender)
+    : sender_(std::move(sender)), timer_(io) {}
 
 NameExchanges::~NameExchanges() {
     CancelAll();

@@ -40,7 +40,7 @@ public:
         std::chrono::milliseconds interval{250};
     };
 
-    NameExchanges(asio::io_context &io, Sender sender);
+    NameExchanges(const asio::any_io_executor &io, Sender sender);
     ~NameExchanges();
     NameExchanges(const NameExchanges &) = delete;
     NameExchanges &operator=(const NameExchanges &) = delete;

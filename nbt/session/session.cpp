@@ -1,5 +1,7 @@
 #include "session.h"
 
+#include <algorithm>
+
 #include "node.h"
 #include "session_service.h"
 
@@ -51,16 +53,43 @@ void Session::Release() {
     if (!Live() || !service_) return;
     SessionService *service = service_;
     if (phase_ != SessionPhase::kDraining) phase_ = SessionPhase::kGone;
+    if (timeouts_) timeouts_->cancel();
     service->Release(*this);
 }
 
-std::unique_ptr<asio::steady_timer> Session::StartTimer(UCHAR units, NCB *ncb, bool send) {
-    if (units == 0) return nullptr;
-    auto timer = std::make_unique<asio::steady_timer>(node_->io(), std::chrono::milliseconds(500) * units);
-    timer->async_wait([self = shared_from_this(), ncb, send](const asio::error_code &ec) {
-        if (!ec) self->OnTimeout(ncb, send);
+Session::Clock::time_point Session::Deadline(UCHAR units) {
+    if (units == 0) return Clock::time_point::max();
+    const auto due = Clock::now() + std::chrono::milliseconds(500) * units;
+    if (due < timeouts_due_) ArmTimeouts(due);
+    return due;
+}
+
+void Session::ArmTimeouts(Clock::time_point due) {
+    if (!timeouts_) timeouts_ = std::make_unique<asio::steady_timer>(node_->io());
+    timeouts_due_ = due;
+    timeouts_->expires_at(due);
+    timeouts_->async_wait([self = shared_from_this(), due](const asio::error_code &ec) {
+        if (!ec) self->OnTimeouts(due);
     });
-    return timer;
+}
+
+void Session::OnTimeouts(Clock::time_point due) {
+    if (due != timeouts_due_) return;  // armed again for an earlier one since
+    timeouts_due_ = Clock::time_point::max();
+    if (!Live()) return;
+    const auto now = Clock::now();
+    std::vector<std::pair<NCB *, bool>> expired;
+    for (const auto &io : receives_)
+        if (io.deadline <= now) expired.emplace_back(io.ncb, false);
+    for (const auto &io : sends_)
+        if (io.deadline <= now) expired.emplace_back(io.ncb, true);
+    auto self = shared_from_this();
+    for (const auto &[ncb, send] : expired) OnTimeout(ncb, send);
+    if (!Live()) return;
+    auto next = Clock::time_point::max();
+    for (const auto &io : receives_) next = std::min(next, io.deadline);
+    for (const auto &io : sends_) next = std::min(next, io.deadline);
+    if (next != Clock::time_point::max()) ArmTimeouts(next);
 }
 
 void Session::OnTimeout(NCB *ncb, bool send) {
@@ -113,8 +142,9 @@ void Session::Detach() {
     service_ = nullptr;
     opener_ = nullptr;
     hangup_ = nullptr;
-    receives_.clear();  // their timers are cancelled as they go
+    receives_.clear();
     sends_.clear();
+    if (timeouts_) timeouts_->cancel();
     hangup_timer_.reset();
     keep_alive_timer_.reset();
     setup_timer_.cancel();

@@ -79,16 +79,22 @@ public:
     void Detach();
 
 private:
+    using Clock = std::chrono::steady_clock;
     struct PendingIo {
         NCB *ncb;
-        std::unique_ptr<asio::steady_timer> timer;
+        Clock::time_point deadline = Clock::time_point::max();  // max: no time-out
         std::array<std::uint8_t, codec::kSessionHeaderSize> header{};
+        std::size_t sent = 0;  // of header and buffers, by a write made at submission
     };
 
     bool Live() const { return phase_ != SessionPhase::kGone; }
     void Finish(NCB *ncb, UCHAR rc);
     void Release();
-    std::unique_ptr<asio::steady_timer> StartTimer(UCHAR units, NCB *ncb, bool send);
+    // When a receive or send given now runs out (units of 500 ms, 0: never);
+    // the session's one time-out timer is armed for it if it is the first.
+    Clock::time_point Deadline(UCHAR units);
+    void ArmTimeouts(Clock::time_point due);
+    void OnTimeouts(Clock::time_point due);
     void OnTimeout(NCB *ncb, bool send);
 
     // Call setup (session_call.cpp).
@@ -105,6 +111,13 @@ private:
     void OnHeader(const asio::error_code &ec, std::size_t bytes);
     void OnBody(const asio::error_code &ec);
     void DeliverMessage();
+    // Reads the body of a message just announced straight into the buffer of
+    // the receive it goes to, if it fits; *delivered when all of it was
+    // there. Returns the bytes read, moved to body_ when only part came.
+    std::size_t ReadBodyDirect(bool *delivered);
+    // Writes a send's message without waiting, when nothing is queued before
+    // it; returns how much the socket took.
+    std::size_t WriteNow(const PendingIo &io);
     void WriteFront();
     void OnWritten(NCB *ncb, const asio::error_code &ec);
     void ArmKeepAlive();
@@ -155,6 +168,7 @@ private:
     std::size_t body_offset_ = 0;
     bool message_ready_ = false;
     bool reading_ = false;
+    int inline_reads_ = 0;  // headers being handled in place, nested
     std::deque<PendingIo> receives_;
 
     // Sending: one SESSION MESSAGE per NCB, written in order.
@@ -170,6 +184,13 @@ private:
 
     NCB *hangup_ = nullptr;
     std::unique_ptr<asio::steady_timer> hangup_timer_;
+
+    // Time-outs of receives and sends: one timer for the earliest deadline,
+    // left to run out rather than cancelled as blocks finish (a cancel costs
+    // the network thread a wake-up); when it fires it ends what has run out
+    // and is armed again for what is still pending.
+    std::unique_ptr<asio::steady_timer> timeouts_;
+    Clock::time_point timeouts_due_ = Clock::time_point::max();
 };
 
 }  // namespace nbt

@@ -58,7 +58,7 @@ bool Session::TakeReceiveAny() {
     NCB *any = service_->TakeReceiveAny(local_);
     if (!any) return false;
     any->ncb_lsn = lsn_;
-    receives_.push_back({any, nullptr, {}});
+    receives_.push_back({any});
     return true;
 }
 

@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <asio.hpp>
+#include <atomic>
 #include <filesystem>
 #include <iterator>
 #include <numeric>
 #include <stdexcept>
 #include <thread>
 
+#include "io_thread.h"
 #include "loopback_node.h"
 #include "session_packet.h"
 #include "tcp_peer.h"
@@ -273,6 +275,173 @@ TEST_F(RawCaller, ANodeThatIsNotReceivingHoldsThePeerBack) {
     }
     EXPECT_LT(written, std::size_t{64} << 20) << "the node kept reading without receives";
     peer->socket.non_blocking(false);
+}
+
+// ---- the caller's thread carrying its own commands --------------------------
+// Sends the socket takes at once complete on the caller's thread, a message
+// already here goes straight into the receive's buffer; what cannot finish
+// at once goes on from the network thread. These hold the order and the
+// exactly-once rule across both.
+
+std::unique_ptr<AsyncNcb> SubmitSend(LoopbackNode &node, UCHAR lsn, const std::vector<UCHAR> &data) {
+    auto send = std::make_unique<AsyncNcb>(NCBSEND);
+    send->ncb.ncb_lsn = lsn;
+    send->ncb.ncb_buffer = const_cast<UCHAR *>(data.data());
+    send->ncb.ncb_length = static_cast<WORD>(data.size());
+    EXPECT_EQ(send->Submit(node.provider), NRC_GOODRET);
+    return send;
+}
+
+TEST_F(RawCaller, SynchronousAndAsynchronousBlocksOnOneSessionKeepTheirOrder) {
+    Open();
+    const std::vector<std::vector<UCHAR>> out{{1}, {2, 2}, {3, 3, 3}, {4}, {5, 5}};
+    auto first = SubmitSend(node, lsn, out[0]);
+    auto second = SubmitSend(node, lsn, out[1]);
+    auto third = SubmitSend(node, lsn, out[2]);
+    ASSERT_EQ(node.Send(lsn, out[3].data(), 1), NRC_GOODRET);
+    // The earlier blocks finished before the later synchronous one returned.
+    EXPECT_EQ(first->ncb.ncb_cmd_cplt, NRC_GOODRET);
+    EXPECT_EQ(second->ncb.ncb_cmd_cplt, NRC_GOODRET);
+    EXPECT_EQ(third->ncb.ncb_cmd_cplt, NRC_GOODRET);
+    auto fifth = SubmitSend(node, lsn, out[4]);
+    EXPECT_EQ(fifth->Wait(), NRC_GOODRET);
+    for (const auto &message : out) {
+        const auto header = peer->Read(4);
+        EXPECT_EQ(header[3], message.size());
+        EXPECT_EQ(peer->Read(message.size()), std::vector<std::uint8_t>(message.begin(), message.end()));
+    }
+
+    // Receives: a waiting asynchronous one takes the first message, the
+    // synchronous one after it the second, whichever path each message took.
+    UCHAR in[2][8] = {};
+    auto waiting = PendingReceive(in[0], sizeof in[0]);
+    peer->Write(Message(3, 10));
+    peer->Write(Message(5, 20));
+    WORD got = 0;
+    ASSERT_EQ(node.Receive(lsn, in[1], sizeof in[1], &got), NRC_GOODRET);
+    EXPECT_EQ(waiting->ncb.ncb_cmd_cplt, NRC_GOODRET);
+    EXPECT_EQ(waiting->ncb.ncb_length, 3);
+    EXPECT_EQ(in[0][0], 10);
+    EXPECT_EQ(got, 5);
+    EXPECT_EQ(in[1][0], 20);
+}
+
+TEST_F(RawCaller, PartialWritesUnderAFullBufferKeepEveryMessageWholeAndInOrder) {
+    Open();
+    // The peer reads nothing until a send stays pending: the send before it
+    // was probably taken only in part by the caller's thread.
+    std::vector<std::vector<UCHAR>> blocks;
+    std::vector<std::unique_ptr<AsyncNcb>> sends;
+    for (int i = 0; i < 2000; ++i) {
+        blocks.emplace_back(65000 + i % 7, static_cast<UCHAR>(i));
+        sends.push_back(SubmitSend(node, lsn, blocks.back()));
+        if (sends.back()->Wait(std::chrono::milliseconds(200)) == NRC_PENDING) break;
+    }
+    ASSERT_EQ(sends.back()->ncb.ncb_cmd_cplt, NRC_PENDING) << "the peer's buffers never filled";
+    // One more from a synchronous caller, queued behind the pending ones.
+    blocks.emplace_back(100, 0xAB);
+    std::thread late([&] { EXPECT_EQ(node.Send(lsn, blocks.back().data(), 100), NRC_GOODRET); });
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        const auto header = peer->Read(4);
+        const std::size_t length = (std::size_t{header[2]} << 8) | header[3];
+        ASSERT_EQ(length, blocks[i].size()) << "message " << i;
+        const auto body = peer->Read(length);
+        ASSERT_TRUE(std::equal(body.begin(), body.end(), blocks[i].begin())) << "message " << i;
+    }
+    late.join();
+    for (auto &send : sends) EXPECT_EQ(send->Wait(), NRC_GOODRET);
+}
+
+TEST_F(RawCaller, DirectReadsTakeSmallBuffersInPiecesAndSplitBodiesWhole) {
+    Open();
+    // A receive waiting with a buffer smaller than the message: pieces.
+    UCHAR small[10];
+    auto waiting = PendingReceive(small, sizeof small);
+    const auto message = Message(25, 1);
+    peer->Write(message);
+    EXPECT_EQ(waiting->Wait(), NRC_INCOMP);
+    EXPECT_EQ(waiting->ncb.ncb_length, 10);
+    std::vector<UCHAR> all(small, small + 10);
+    WORD got = 0;
+    EXPECT_EQ(node.Receive(lsn, small, sizeof small, &got), NRC_INCOMP);
+    all.insert(all.end(), small, small + got);
+    EXPECT_EQ(node.Receive(lsn, small, sizeof small, &got), NRC_GOODRET);
+    EXPECT_EQ(got, 5);
+    all.insert(all.end(), small, small + got);
+    EXPECT_TRUE(std::equal(all.begin(), all.end(), message.begin() + 4, message.end()));
+
+    // A body that arrives in two parts while a receive that fits it waits.
+    std::vector<UCHAR> in(3000);
+    auto fits = PendingReceive(in.data(), 3000);
+    const auto split = Message(3000, 5);
+    peer->Write({split.begin(), split.begin() + 1004});
+    EXPECT_EQ(fits->Wait(std::chrono::milliseconds(50)), NRC_PENDING);
+    peer->Write({split.begin() + 1004, split.end()});
+    EXPECT_EQ(fits->Wait(), NRC_GOODRET);
+    EXPECT_EQ(fits->ncb.ncb_length, 3000);
+    EXPECT_TRUE(std::equal(in.begin(), in.end(), split.begin() + 4));
+}
+
+TEST_F(RawCaller, ReceivesQueuedAtDifferentTimesEachRunOutOnTheOneSessionTimer) {
+    Open(/*rto=*/1);
+    UCHAR in[2][8];
+    auto first = PendingReceive(in[0], sizeof in[0]);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    auto second = PendingReceive(in[1], sizeof in[1]);
+    // The timer armed for the first is armed again for the second.
+    EXPECT_EQ(first->Wait(), NRC_CMDTMO);
+    EXPECT_EQ(second->Wait(), NRC_CMDTMO);
+    peer->Write(Message(2, 7));
+    WORD got = 0;
+    EXPECT_EQ(node.Receive(lsn, in[0], sizeof in[0], &got), NRC_GOODRET);
+    EXPECT_EQ(got, 2);
+}
+
+TEST_F(RawCaller, ResetWhileCallersAreInsideTheirCommandsEndsEachBlockOnce) {
+    Open();
+    // Receives whose post routine counts its calls, a sender that keeps
+    // writing from its own thread, and a reset from a third.
+    static std::atomic<int> posted[3];
+    for (auto &count : posted) count = 0;
+    struct Counted {
+        NCB ncb;
+        int index;
+    };
+    UCHAR in[3][8];
+    std::vector<std::unique_ptr<Counted>> receives;
+    for (int i = 0; i < 3; ++i) {
+        auto recv = std::make_unique<Counted>(Counted{testing::MakeNcb(NCBRECV | ASYNCH), i});
+        recv->ncb.ncb_lsn = lsn;
+        recv->ncb.ncb_buffer = in[i];
+        recv->ncb.ncb_length = sizeof in[i];
+        recv->ncb.ncb_post = [](NCB *ncb) {
+            // Counted a hundred times over when run off the network thread.
+            posted[reinterpret_cast<Counted *>(ncb)->index] += IoThread::Get().IsCurrent() ? 1 : 100;
+        };
+        ASSERT_EQ(node.provider.Netbios(&recv->ncb), NRC_GOODRET);
+        receives.push_back(std::move(recv));
+    }
+    std::thread drain([&] { peer->ReadToEnd(); });
+    std::atomic<bool> sending{true};
+    std::thread sender([&] {
+        std::vector<UCHAR> block(20000, 0x42);
+        while (node.Send(lsn, block.data(), 20000) == NRC_GOODRET) {
+        }
+        sending = false;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(testing::ResetLana(node.provider), NRC_GOODRET);
+    sender.join();
+    EXPECT_FALSE(sending);
+    drain.join();  // the reset took the connection down with an RST
+    // Each post routine ran once, on the network thread, after the reset
+    // had ended its block.
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(receives[static_cast<std::size_t>(i)]->ncb.ncb_retcode, NRC_CMDCAN);
+        for (int spin = 0; spin < 1000 && posted[i] == 0; ++spin)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_EQ(posted[i], 1);
+    }
 }
 
 }  // namespace

@@ -1,0 +1,41 @@
+#include "state_lock.h"
+
+namespace nbt {
+namespace {
+
+std::mutex &StateMutex() {
+    // Never destroyed: handlers may still run while statics are torn down.
+    static auto *mutex = new std::mutex;
+    return *mutex;
+}
+
+thread_local int held_depth = 0;
+thread_local std::vector<std::pair<void (*)(void *), void *>> after_unlock;
+
+}  // namespace
+
+StateGuard::StateGuard() {
+    if (held_depth++ == 0) StateMutex().lock();
+}
+
+StateGuard::~StateGuard() {
+    if (--held_depth > 0) return;
+    StateMutex().unlock();
+    // Swapped out first: what runs may take the lock again and defer more.
+    std::vector<std::pair<void (*)(void *), void *>> due;
+    due.swap(after_unlock);
+    for (const auto &[fn, arg] : due) fn(arg);
+    due.clear();
+    if (after_unlock.empty()) after_unlock.swap(due);  // its room serves the next time
+}
+
+bool StateGuard::Held() {
+    return held_depth > 0;
+}
+
+void StateGuard::AfterUnlock(void (*fn)(void *), void *arg) {
+    if (held_depth == 0) return fn(arg);
+    after_unlock.emplace_back(fn, arg);
+}
+
+}  // namespace nbt
