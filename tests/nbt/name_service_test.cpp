@@ -345,7 +345,8 @@ TEST_F(NameServiceTest, DeleteWhileTheAddIsStillRegistering) {
     std::vector<UCHAR> listed;
     EXPECT_TRUE(Eventually([&] {
         if (a.Status("*", listed) != NRC_GOODRET) return false;
-        const NAME_BUFFER *entry = FindName(ViewStatus(listed), Padded("RACE"));
+        const auto view = ViewStatus(listed);
+        const NAME_BUFFER *entry = FindName(view, Padded("RACE"));
         return entry && entry->name_flags == REGISTERING;
     }));
     EXPECT_EQ(a.DeleteName("RACE"), NRC_GOODRET);
