@@ -110,6 +110,8 @@ private:
     void ReleaseToServer(const NameEntry &entry, int count);
     void OnReleaseDemand(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from);
     const NameServer &Server(int index) const;
+    // Where requests to a server go: its port, or the name port when it gave none.
+    asio::ip::udp::endpoint ServerEndpoint(int index) const;
     bool IsNameServer(const asio::ip::udp::endpoint &from) const;
     bool UsesServer() const;
     std::uint16_t OwnNbFlags(bool group) const;

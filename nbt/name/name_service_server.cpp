@@ -39,6 +39,11 @@ const NameServer &NameService::Server(int index) const {
     return index == 0 ? node_->settings().name_server : node_->settings().name_server_secondary;
 }
 
+asio::ip::udp::endpoint NameService::ServerEndpoint(int index) const {
+    const NameServer &server = Server(index);
+    return {asio::ip::address_v4(server.ipv4), server.port ? server.port : node_->name_port()};
+}
+
 bool NameService::UsesServer() const {
     return node_->settings().node_type != NodeType::kB && (Server(0).configured() || Server(1).configured());
 }
@@ -161,7 +166,7 @@ void NameService::ClaimFromServer(const NetbiosName &name, bool group, UCHAR num
     request.bytes =
         codec::BuildClaimRequest(id, refresh ? codec::kRefreshRequestFlags : codec::kServerRegistrationFlags,
                                  wire, {OwnNbFlags(group), OwnAddress()}, node_->settings().ns_requested_ttl);
-    request.to = {address, target.port ? target.port : node_->name_port()};
+    request.to = ServerEndpoint(server);
     request.peer = address;
     // Servers answer a refresh as a registration.
     request.opcode = refresh ? codec::NameOpcode::kRefresh : codec::NameOpcode::kRegistration;
@@ -287,7 +292,7 @@ void NameService::ReleaseToServer(const NameEntry &entry, int count) {
     NameExchanges::Request request;
     request.bytes = codec::BuildClaimRequest(id, codec::kServerReleaseFlags, WireName(entry.name),
                                              {OwnNbFlags(entry.group), OwnAddress()}, 0);
-    request.to = {address, Server(server).port ? Server(server).port : node_->name_port()};
+    request.to = ServerEndpoint(server);
     request.peer = address;
     request.opcode = codec::NameOpcode::kRelease;
     request.count = count;
@@ -405,7 +410,7 @@ void NameService::QueryServer(const NetbiosName &name, int server, AnswerHandler
     const codec::NetbiosName wire = WireName(name);
     NameExchanges::Request request;
     request.bytes = codec::BuildServerQueryRequest(id, wire);
-    request.to = {address, Server(server).port ? Server(server).port : node_->name_port()};
+    request.to = ServerEndpoint(server);
     request.peer = address;
     request.opcode = codec::NameOpcode::kQuery;
     request.count = node_->settings().ns_retry_count;
