@@ -28,18 +28,8 @@ for _ in $(seq 80); do
   sleep 0.25
 done
 
-# Runs a command line $2 times inside h2 and prints each run's milliseconds
-# (as a whole process, from inside the namespace: no `ip netns exec` in it).
-timed_runs() {
-  in_h2 bash -c '
-    for _ in $(seq "$2"); do
-      start=$(date +%s%N)
-      eval "$1" >/dev/null 2>&1 || echo "failed: $1" >&2
-      end=$(date +%s%N)
-      echo $(( (end - start) / 1000 ))
-    done' _ "$1" "$2"
-}
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+in_host() { in_h2 "$@"; }
+. bench/lab_timing.sh
 ms() { awk -v us="$1" 'BEGIN {printf "%.1f ms", us / 1000}'; }
 
 echo "== status $samba: korvel-nb vs nmblookup -A ($status_runs runs each, median) =="
