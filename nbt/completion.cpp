@@ -1,12 +1,16 @@
 #include "completion.h"
 
 #include <linux/futex.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <deque>
+#include <mutex>
 #include <unordered_set>
+#include <vector>
 
 #include "io_thread.h"
 #include "nbt_event.h"
@@ -100,18 +104,106 @@ long Futex(std::atomic<std::uint32_t> *word, int op, std::uint32_t value) {
                    nullptr, nullptr, 0);
 }
 
+// The eventfd a thread polls beside its socket, so that a completion it
+// does not make itself still wakes it. Never closed: a Signal() may write to
+// it late, after its waiter has gone; a thread that ends hands it to the next
+// one, where such a late write is at worst one spurious wake-up.
+struct WakeFds {
+    std::mutex mutex;
+    std::vector<int> spare;
+};
+
+WakeFds &SpareWakeFds() {
+    static auto *fds = new WakeFds;
+    return *fds;
+}
+
+struct ThreadWakeFd {
+    int fd = -1;
+    ~ThreadWakeFd() {
+        if (fd < 0) return;
+        auto &fds = SpareWakeFds();
+        std::lock_guard lock(fds.mutex);
+        fds.spare.push_back(fd);
+    }
+};
+
+int ThisThreadsWakeFd() {
+    thread_local ThreadWakeFd own;
+    if (own.fd >= 0) return own.fd;
+    auto &fds = SpareWakeFds();
+    {
+        std::lock_guard lock(fds.mutex);
+        if (!fds.spare.empty()) {
+            own.fd = fds.spare.back();
+            fds.spare.pop_back();
+            return own.fd;
+        }
+    }
+    own.fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    return own.fd;
+}
+
+void DrainWakeFd(int fd) {
+    std::uint64_t count;
+    while (::read(fd, &count, sizeof count) == sizeof count) {
+    }
+}
+
 }  // namespace
 
+bool SyncWaiter::WorkOn(std::weak_ptr<CallerWork> work, int fd, short events) {
+    if (fd < 0 || events == 0 || (wake_fd_ = ThisThreadsWakeFd()) < 0) return false;
+    work_ = std::move(work);
+    fd_ = fd;
+    events_ = given_events_ = events;
+    return true;
+}
+
 void SyncWaiter::Signal() {
-    // The waiter may return and free *this as soon as it sees kDone: the wake
-    // below uses only the address, which the kernel treats as a number.
+    // The waiter may return and free *this as soon as it sees kDone: the
+    // wakes below use only what was read before, the futex's address being a
+    // number to the kernel.
     auto *word = &state_;
-    if (state_.exchange(kDone, std::memory_order_acq_rel) == kSleeping) Futex(word, FUTEX_WAKE, 1);
+    const int wake_fd = wake_fd_;
+    switch (state_.exchange(kDone, std::memory_order_acq_rel)) {
+        case kSleeping:
+            Futex(word, FUTEX_WAKE, 1);
+            break;
+        case kPolling: {
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const auto written = ::write(wake_fd, &one, sizeof one);
+            break;
+        }
+        default:
+            break;
+    }
 }
 
 void SyncWaiter::Wait() {
-    // No spinning first: on two cores a spinning caller holds the core the
-    // network thread or the peer needs to produce the answer.
+    while (events_ != 0) {
+        pollfd fds[2] = {{fd_, events_, 0}, {wake_fd_, POLLIN, 0}};
+        std::uint32_t expected = kWaiting;
+        if (!state_.compare_exchange_strong(expected, kPolling, std::memory_order_acq_rel)) break;  // done
+        ::poll(fds, 2, -1);
+        expected = kPolling;
+        if (!state_.compare_exchange_strong(expected, kWaiting, std::memory_order_acq_rel)) {
+            DrainWakeFd(wake_fd_);  // what Signal() wrote, or writes yet: then a spurious wake-up later
+            break;
+        }
+        if (fds[1].revents) DrainWakeFd(wake_fd_);  // a late write meant for an earlier wait
+        if (fds[0].revents == 0) continue;
+        StateGuard guard;
+        const auto work = work_.lock();
+        events_ = work ? work->Step(events_) : 0;
+    }
+    if (given_events_ != 0) {
+        StateGuard guard;
+        if (const auto work = work_.lock()) work->Leave(given_events_);
+    }
+    // What is left is the network thread's to do. No spinning first: on two
+    // cores a spinning caller holds the core the network thread or the peer
+    // needs to produce the answer.
     std::uint32_t expected = kWaiting;
     if (!state_.compare_exchange_strong(expected, kSleeping, std::memory_order_acq_rel)) return;
     while (state_.load(std::memory_order_acquire) != kDone) Futex(&state_, FUTEX_WAIT, kSleeping);

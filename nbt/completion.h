@@ -10,24 +10,53 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "nb30.h"
 
 namespace nbt {
 
+// What a synchronous caller can carry on itself while its command waits for
+// a socket: it waits on that socket and, once it is ready, does the work
+// holding the state lock. The message it waits for then wakes it alone,
+// instead of waking the network thread, which reads it and wakes the caller.
+class CallerWork {
+public:
+    // Holding the state lock, once the socket was ready for `events`: does
+    // what can be done now and returns the events to wait for next, or 0
+    // when the caller can do nothing more (the network thread carries on).
+    virtual short Step(short events) = 0;
+    // Holding the state lock, once the caller stops waiting, whatever the
+    // reason: `events` are those WorkOn() was given.
+    virtual void Leave(short events) = 0;
+
+protected:
+    ~CallerWork() = default;
+};
+
 // Wakes the thread blocked in a synchronous Netbios() call. The waiter sleeps
-// on a futex unless the block is done already; Signal() makes a system call
-// only when it actually sleeps, and touches nothing of the waiter's after the
-// store that lets it go (it lives on the caller's stack).
+// on a futex unless the block is done already, or waits on the socket of the
+// work it was given; Signal() makes a system call only when it actually
+// sleeps, and touches nothing of the waiter's after the store that lets it
+// go (it lives on the caller's stack).
 class SyncWaiter {
 public:
     void Signal();
     void Wait();
     bool Signalled() const { return state_.load(std::memory_order_acquire) == kDone; }
+    // Holding the state lock, on the caller's own thread, before the block
+    // can complete: the caller is to wait for `events` on `fd` and then do
+    // work.Step(). False if this thread cannot wait that way.
+    bool WorkOn(std::weak_ptr<CallerWork> work, int fd, short events);
 
 private:
-    static constexpr std::uint32_t kWaiting = 0, kSleeping = 1, kDone = 2;
+    static constexpr std::uint32_t kWaiting = 0, kSleeping = 1, kPolling = 2, kDone = 3;
     std::atomic<std::uint32_t> state_{kWaiting};
+    std::weak_ptr<CallerWork> work_;
+    int fd_ = -1;
+    short events_ = 0;
+    short given_events_ = 0;
+    int wake_fd_ = -1;  // this thread's eventfd, written by Signal() while polling
 };
 
 // Marks an NCB as in flight. False if it already is: submitting a block

@@ -139,6 +139,7 @@ public:
     // Complete() right after writing them.
     bool Complete(NCB *ncb, UCHAR rc);
     bool IsPending(const NCB *ncb) const { return pending_.Contains(ncb); }
+    SyncWaiter *WaiterOf(const NCB *ncb) const { return pending_.WaiterOf(ncb); }
     std::size_t pending_count() const { return pending_.size(); }
 
     // ---- used by the Provider --------------------------------------------

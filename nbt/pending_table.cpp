@@ -14,6 +14,11 @@ bool PendingTable::Contains(const NCB *ncb) const {
     return std::any_of(entries_.begin(), entries_.end(), [ncb](const Entry &e) { return e.ncb == ncb; });
 }
 
+SyncWaiter *PendingTable::WaiterOf(const NCB *ncb) const {
+    auto it = std::find_if(entries_.begin(), entries_.end(), [ncb](const Entry &e) { return e.ncb == ncb; });
+    return it == entries_.end() ? nullptr : it->waiter;
+}
+
 bool PendingTable::Complete(NCB *ncb, UCHAR rc) {
     auto it = std::find_if(entries_.begin(), entries_.end(), [ncb](const Entry &e) { return e.ncb == ncb; });
     if (it == entries_.end()) return false;

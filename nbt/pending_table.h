@@ -15,6 +15,8 @@ public:
     // False (and nothing added) when `limit` NCBs are already pending.
     bool Add(NCB *ncb, SyncWaiter *waiter, std::size_t limit);
     bool Contains(const NCB *ncb) const;
+    // The synchronous caller waiting for a pending NCB, if one does.
+    SyncWaiter *WaiterOf(const NCB *ncb) const;
     // Finishes a pending NCB with rc; false if it was not pending (already
     // finished or cancelled), in which case nothing is touched.
     bool Complete(NCB *ncb, UCHAR rc);

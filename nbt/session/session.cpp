@@ -21,7 +21,9 @@ Session::Session(std::shared_ptr<Node> node, SessionService *service, UCHAR lsn,
       socket_(node_->io()),
       setup_timer_(node_->io()) {}
 
-Session::~Session() = default;
+Session::~Session() {
+    ReleaseFd();
+}
 
 UCHAR Session::StatusState() const {
     switch (phase_) {
@@ -46,6 +48,7 @@ bool Session::HoldsName() const {
 }
 
 void Session::Finish(NCB *ncb, UCHAR rc) {
+    if (ncb == direct_) MoveDirectToBody();
     node_->Complete(ncb, rc);
 }
 
@@ -144,13 +147,14 @@ void Session::Detach() {
     hangup_ = nullptr;
     receives_.clear();
     sends_.clear();
+    direct_ = nullptr;
+    send_driven_ = writing_ = false;
     if (timeouts_) timeouts_->cancel();
     hangup_timer_.reset();
     keep_alive_timer_.reset();
     setup_timer_.cancel();
     if (hung_up) {
-        asio::error_code ignored;
-        socket_.close(ignored);
+        ReleaseFd();
     } else {
         CloseSocket(true);
     }

@@ -1,7 +1,7 @@
 // One local session table entry: from the LISTEN or CALL that reserves its
 // number, through the established TCP connection, to the close that is
-// reported once. Lives on the network thread; every async handler holds a
-// shared_ptr to it, so a handler that runs after a reset finds it detached.
+// reported once. Used only holding the state lock; every async handler holds
+// a shared_ptr to it, so a handler that runs after a reset finds it detached.
 #pragma once
 
 #include <array>
@@ -12,9 +12,11 @@
 #include <memory>
 #include <vector>
 
+#include "completion.h"
 #include "nb30.h"
 #include "netbios_name.h"
 #include "session_packet.h"
+#include "socket_poller.h"
 
 namespace nbt {
 
@@ -32,7 +34,7 @@ enum class SessionPhase {
     kGone,         // released or detached; nothing left to do
 };
 
-class Session : public std::enable_shared_from_this<Session> {
+class Session : public std::enable_shared_from_this<Session>, public CallerWork, public PolledSocket {
 public:
     // rto/sto in 500 ms units, 0 = none. opener: the LISTEN or CALL NCB.
     Session(std::shared_ptr<Node> node, SessionService *service, UCHAR lsn, NCB *opener);
@@ -46,7 +48,9 @@ public:
     // The SESSION_BUFFER state byte.
     UCHAR StatusState() const;
     std::size_t pending_receives() const { return receives_.size(); }
-    std::size_t pending_sends() const { return sends_.size(); }
+    std::size_t pending_sends() const {
+        return sends_.size() - static_cast<std::size_t>(!sends_.empty() && !sends_.front().ncb);
+    }
     // Holds its local name for a session (a pending LISTEN does not).
     bool HoldsName() const;
 
@@ -78,16 +82,25 @@ public:
     // calls its service again.
     void Detach();
 
+    // A synchronous RECV's caller reads the socket itself (POLLIN); one whose
+    // SEND the socket did not take at once writes the rest itself (POLLOUT).
+    short Step(short events) override;
+    void Leave(short events) override;
+    // The network thread: the established connection is ready.
+    void OnReady(std::uint32_t events) override;
+
 private:
     using Clock = std::chrono::steady_clock;
     struct PendingIo {
-        NCB *ncb;
+        NCB *ncb;  // null: a keep-alive the socket did not take at once
         Clock::time_point deadline = Clock::time_point::max();  // max: no time-out
         std::array<std::uint8_t, codec::kSessionHeaderSize> header{};
-        std::size_t sent = 0;  // of header and buffers, by a write made at submission
+        std::size_t sent = 0;  // of header and buffers
     };
 
     bool Live() const { return phase_ != SessionPhase::kGone; }
+    // Ends an NCB of this session. A receive whose buffer a message is being
+    // read into gives that message's bytes back to the session first.
     void Finish(NCB *ncb, UCHAR rc);
     void Release();
     // When a receive or send given now runs out (units of 500 ms, 0: never);
@@ -107,19 +120,34 @@ private:
 
     // Data (session_data.cpp).
     void Establish();
-    void ReadHeader();
-    void OnHeader(const asio::error_code &ec, std::size_t bytes);
-    void OnBody(const asio::error_code &ec);
+    // Reads what the socket holds, without waiting, until it would block or
+    // a message waits for a receive; then the network thread waits for more.
+    // Whoever holds the state lock reads: a caller's thread or the network
+    // thread, which only waits for the socket to become readable.
+    void PumpInput();
+    enum class Input { kProgress, kBlocked, kStopped };
+    Input ReadSome();
+    Input ReadHeaderBytes();
+    Input ReadBodyBytes();
+    Input DrainSome();
+    // Arms or disarms the network thread's watch on the connection for what
+    // it has to do there: read, when the socket said it had nothing and no
+    // caller reads it; write, when a send waits for room and no caller
+    // writes it.
+    void UpdateWatch();
+    void EnsureBodyRoom();
+    void MoveDirectToBody();
+    bool WantsInput() const;
     void DeliverMessage();
-    // Reads the body of a message just announced straight into the buffer of
-    // the receive it goes to, if it fits; *delivered when all of it was
-    // there. Returns the bytes read, moved to body_ when only part came.
-    std::size_t ReadBodyDirect(bool *delivered);
-    // Writes a send's message without waiting, when nothing is queued before
-    // it; returns how much the socket took.
-    std::size_t WriteNow(const PendingIo &io);
-    void WriteFront();
-    void OnWritten(NCB *ncb, const asio::error_code &ec);
+    // Writes what the socket takes now of a send's message, from io.sent;
+    // returns how much that was. A full buffer is no failure; with nobody
+    // to tell (failed null), the queued write finds out which it was.
+    std::size_t WriteNow(const PendingIo &io, bool *failed = nullptr);
+    // The caller's own send, once the socket takes more.
+    void ContinueDrivenSend();
+    bool WriterBusy() const { return writing_ || send_driven_; }
+    // The network thread's sends: as much as the socket takes, then a watch.
+    void WriteSome();
     void ArmKeepAlive();
     // Moves the NCBRECVANY of the service that this session's next message
     // or close goes to into receives_ (session_receive_any.cpp).
@@ -132,9 +160,10 @@ private:
     void Closed(UCHAR code);
     void ReportClose(NCB *ncb);
     void FinishHangup();
-    void Drain();
     void EndDrain();
     void CloseSocket(bool reset_peer);
+    // Closes the established connection as it stands.
+    void ReleaseFd();
 
     std::shared_ptr<Node> node_;
     SessionService *service_;
@@ -147,7 +176,12 @@ private:
     NCB *opener_;  // the LISTEN or CALL while it is pending
     UCHAR close_code_ = NRC_GOODRET;
 
+    // Asio's until the session is established (connect, session request),
+    // then fd_, watched through the SocketPoller.
     asio::ip::tcp::socket socket_;
+    int fd_ = -1;
+    std::uint64_t poll_key_ = 0;
+    std::uint32_t watched_ = 0;  // what the poller is armed for
     asio::steady_timer setup_timer_;
 
     // Call setup.
@@ -162,18 +196,29 @@ private:
     // Receiving: at most one message is held ahead of the receives; reading
     // stops until it has been handed out, so TCP holds the sender back.
     std::array<std::uint8_t, codec::kSessionHeaderSize> in_header_{};
+    std::size_t header_got_ = 0;
+    bool in_body_ = false;  // the header is in; the body is coming
+    std::size_t body_length_ = 0;
+    std::size_t body_got_ = 0;
+    // The receive the body is read straight into: the first one, waiting
+    // when the header came, if the body fits. Otherwise body_ holds it.
+    NCB *direct_ = nullptr;
     std::unique_ptr<std::uint8_t[]> body_;
     std::size_t body_capacity_ = 0;
-    std::size_t body_length_ = 0;
-    std::size_t body_offset_ = 0;
+    std::size_t body_offset_ = 0;  // handed out so far, in NRC_INCOMP pieces
     bool message_ready_ = false;
-    bool reading_ = false;
-    int inline_reads_ = 0;  // headers being handled in place, nested
+    bool input_blocked_ = false;  // the last read found nothing, and none since
+    int input_drivers_ = 0;       // callers reading the socket themselves
+    bool stop_at_delivery_ = false;
+    bool delivered_ = false;  // a message went to a receive since stop_at_delivery_ was set
+    bool pumping_ = false;
+    bool pump_again_ = false;
     std::deque<PendingIo> receives_;
 
     // Sending: one SESSION MESSAGE per NCB, written in order.
     std::deque<PendingIo> sends_;
-    bool writing_ = false;
+    bool writing_ = false;      // the network thread writes the first send
+    bool send_driven_ = false;  // the first send's caller writes the rest itself
 
     // Keep-alives, when the settings ask for them: only on a session that
     // has carried data (some servers drop a session whose first packet is

@@ -1,7 +1,11 @@
 // How sessions end: the peer's FIN or RST, our HANGUP, a malformed packet or
 // a send time-out. A close no pending command heard of is reported once, by
 // the next command on the number; then the number is free.
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 
 #include "node.h"
 #include "session.h"
@@ -13,13 +17,31 @@ namespace {
 // How long a HANGUP waits for the sends already under way.
 constexpr auto kHangupSendWait = std::chrono::seconds(20);
 
-// Bytes a hung-up session reads (and drops) until the peer's FIN. Only the
-// network thread reads into it and nobody looks at it.
+// Bytes a hung-up session reads (and drops) until the peer's FIN. Read
+// holding the state lock, and nobody looks at them.
 std::array<std::uint8_t, 16384> drain_scratch;
 
 }  // namespace
 
+void Session::ReleaseFd() {
+    if (fd_ < 0) return;
+    SocketPoller::Get().Remove(poll_key_, fd_);
+    ::close(fd_);
+    fd_ = -1;
+    watched_ = 0;
+}
+
 void Session::CloseSocket(bool reset_peer) {
+    if (fd_ >= 0) {
+        if (reset_peer) {
+            const linger abortive{1, 0};
+            ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+        } else {
+            ::shutdown(fd_, SHUT_RDWR);
+        }
+        ReleaseFd();
+        return;
+    }
     if (!socket_.is_open()) return;
     asio::error_code ignored;
     if (reset_peer)
@@ -44,6 +66,9 @@ void Session::Closed(UCHAR code) {
     phase_ = code == NRC_SCLOSED ? SessionPhase::kClosed : SessionPhase::kAborted;
     close_code_ = code;
     message_ready_ = false;
+    in_body_ = false;
+    direct_ = nullptr;  // the receives end with the close: nothing to keep
+    send_driven_ = writing_ = false;
     hangup_timer_.reset();
     keep_alive_timer_.reset();
     auto receives = std::move(receives_);
@@ -116,8 +141,7 @@ void Session::FinishHangup() {
     message_ready_ = false;
     // FIN now; closing with unread bytes would turn it into an RST, so read
     // on (and drop) until the peer closes too.
-    asio::error_code ignored;
-    socket_.shutdown(asio::socket_base::shutdown_send, ignored);
+    ::shutdown(fd_, SHUT_WR);
     phase_ = SessionPhase::kDraining;
     if (service_) {
         SessionService *service = service_;
@@ -131,17 +155,15 @@ void Session::FinishHangup() {
         self->phase_ = SessionPhase::kGone;
         self->CloseSocket(true);
     });
-    if (!reading_) Drain();
+    PumpInput();
 }
 
-void Session::Drain() {
-    if (phase_ != SessionPhase::kDraining) return;
-    socket_.async_read_some(asio::buffer(drain_scratch),
-                            [self = shared_from_this()](const asio::error_code &ec, std::size_t) {
-                                if (self->phase_ != SessionPhase::kDraining) return;
-                                if (!ec) return self->Drain();
-                                self->EndDrain();
-                            });
+Session::Input Session::DrainSome() {
+    const ssize_t n = ::recv(fd_, drain_scratch.data(), drain_scratch.size(), MSG_DONTWAIT);
+    if (n > 0) return Input::kProgress;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return Input::kBlocked;
+    EndDrain();
+    return Input::kStopped;
 }
 
 // The peer's FIN (or a reset) has been read: close now. Another read would

@@ -1,6 +1,7 @@
 // Established sessions: one SESSION MESSAGE per NCBSEND, exactly one message
 // per NCBRECV (in pieces, with NRC_INCOMP, when the buffer is smaller), and
 // keep-alives skipped.
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 
@@ -32,10 +33,10 @@ bool RefuseData(SessionPhase phase, UCHAR *rc) {
 // The message of a send: its header, its buffer, its chained buffer.
 std::array<asio::const_buffer, 3> MessageBuffers(
     const NCB *ncb, const std::array<std::uint8_t, codec::kSessionHeaderSize> &header, std::size_t skip) {
-    const ChainedBuffer chained = ChainedBufferOf(*ncb);
-    std::array<asio::const_buffer, 3> buffers{asio::buffer(header),
-                                              asio::buffer(ncb->ncb_buffer, ncb->ncb_length),
-                                              asio::buffer(chained.data, chained.length)};
+    const ChainedBuffer chained = ncb ? ChainedBufferOf(*ncb) : ChainedBuffer{};
+    std::array<asio::const_buffer, 3> buffers{
+        asio::buffer(header), ncb ? asio::buffer(ncb->ncb_buffer, ncb->ncb_length) : asio::const_buffer(),
+        asio::buffer(chained.data, chained.length)};
     for (auto &buffer : buffers) {
         const std::size_t n = std::min(skip, buffer.size());
         buffer += n;
@@ -74,6 +75,17 @@ void Session::Establish() {
     phase_ = SessionPhase::kEstablished;
     asio::error_code ignored;
     socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
+    // From here on the connection is watched through the poller, which wakes
+    // the network thread only when it is armed for it.
+    fd_ = socket_.release(ignored);
+    if (fd_ >= 0) poll_key_ = SocketPoller::Get().Add(fd_, std::weak_ptr<PolledSocket>(self));
+    if (poll_key_ == 0) {
+        if (NCB *ncb = opener_) {
+            opener_ = nullptr;
+            Finish(ncb, NRC_NORES);
+        }
+        return Abort(true);
+    }
     if (NCB *ncb = opener_) {
         opener_ = nullptr;
         if (node_->IsPending(ncb)) {
@@ -83,7 +95,7 @@ void Session::Establish() {
         }
     }
     ArmKeepAlive();
-    if (phase_ == SessionPhase::kEstablished && !reading_) ReadHeader();
+    PumpInput();
 }
 
 void Session::Receive(NCB *ncb) {
@@ -91,6 +103,7 @@ void Session::Receive(NCB *ncb) {
     if (phase_ == SessionPhase::kClosed || phase_ == SessionPhase::kAborted) return ReportClose(ncb);
     if (RefuseData(phase_, &rc)) return Finish(ncb, rc);
     if (BadBuffer(ncb)) return Finish(ncb, NRC_BUFLEN);
+    auto self = shared_from_this();
     if (message_ready_ && receives_.empty()) {
         // Taken at once: no timer to arm.
         receives_.push_back({ncb});
@@ -98,6 +111,15 @@ void Session::Receive(NCB *ncb) {
     }
     receives_.push_back({ncb, Deadline(rto_)});
     if (message_ready_) DeliverMessage();
+    // Once the network thread watches the socket, what came since wakes it
+    // (or this caller); before that, what is there may be read now.
+    if (!(watched_ & EPOLLIN)) PumpInput();
+    if (!node_->IsPending(ncb) || !WantsInput()) return;
+    SyncWaiter *waiter = node_->WaiterOf(ncb);
+    if (waiter && waiter->WorkOn(std::static_pointer_cast<CallerWork>(self), fd_, POLLIN)) {
+        ++input_drivers_;
+        UpdateWatch();  // the caller reads: the network thread need not wake for it
+    }
 }
 
 void Session::Send(NCB *ncb) {
@@ -109,7 +131,7 @@ void Session::Send(NCB *ncb) {
     // Two 16-bit lengths at most: a chain send may need the extension bit.
     io.header = *codec::EncodeSessionHeader(codec::SessionType::kMessage,
                                             std::uint32_t{ncb->ncb_length} + ChainedBufferOf(*ncb).length);
-    if (!writing_ && sends_.empty()) {
+    if (!WriterBusy() && sends_.empty()) {
         io.sent = WriteNow(io);
         if (io.sent == MessageSize(MessageBuffers(ncb, io.header, 0))) {
             ++node_->counters().xmit_success;
@@ -117,138 +139,252 @@ void Session::Send(NCB *ncb) {
             return Finish(ncb, NRC_GOODRET);
         }
     }
-    // The rest goes out from the network thread as the socket takes it.
     io.deadline = Deadline(sto_);
     sends_.push_back(std::move(io));
-    if (!writing_) WriteFront();
+    if (WriterBusy()) return;
+    // The rest goes out as the socket takes it: written by a synchronous
+    // caller itself, else from the network thread.
+    SyncWaiter *waiter = sends_.size() == 1 ? node_->WaiterOf(ncb) : nullptr;
+    if (waiter && waiter->WorkOn(std::static_pointer_cast<CallerWork>(shared_from_this()), fd_, POLLOUT)) {
+        send_driven_ = true;
+        return;
+    }
+    writing_ = true;
+    UpdateWatch();
 }
 
-std::size_t Session::WriteNow(const PendingIo &io) {
-    const auto buffers = MessageBuffers(io.ncb, io.header, 0);
+std::size_t Session::WriteNow(const PendingIo &io, bool *failed) {
+    const auto buffers = MessageBuffers(io.ncb, io.header, io.sent);
     iovec parts[3];
     for (std::size_t i = 0; i < buffers.size(); ++i)
         parts[i] = {const_cast<void *>(buffers[i].data()), buffers[i].size()};
     msghdr message{};
     message.msg_iov = parts;
     message.msg_iovlen = 3;
-    const ssize_t n = ::sendmsg(socket_.native_handle(), &message, MSG_DONTWAIT | MSG_NOSIGNAL);
-    // A full buffer or a failure: the queued write finds out which.
+    const ssize_t n = ::sendmsg(fd_, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n < 0 && failed) *failed = errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
     return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
-// Reads a few messages in place, on whichever thread holds the lock, when
-// their bytes are already here: a hop to the network thread saved each.
-// Bounded, so a peer's stream of keep-alives cannot nest calls without end.
-constexpr int kInlineReads = 8;
-
-void Session::ReadHeader() {
-    reading_ = true;
-    std::size_t already = 0;
-    if (inline_reads_ < kInlineReads && phase_ == SessionPhase::kEstablished) {
-        const ssize_t n = ::recv(socket_.native_handle(), in_header_.data(), in_header_.size(), MSG_DONTWAIT);
-        if (n == static_cast<ssize_t>(in_header_.size())) {
-            ++inline_reads_;
-            OnHeader({}, in_header_.size());
-            --inline_reads_;
-            return;
-        }
-        // The end of the stream, or a failure: reported as the queued read would.
-        if (n == 0) return OnHeader(asio::error::eof, 0);
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            return OnHeader(asio::error_code(errno, asio::error::get_system_category()), 0);
-        if (n > 0) already = static_cast<std::size_t>(n);
+short Session::Step(short events) {
+    auto self = shared_from_this();
+    if (events & POLLOUT) {
+        ContinueDrivenSend();
+        return send_driven_ ? POLLOUT : 0;
     }
-    asio::async_read(socket_, asio::buffer(in_header_.data() + already, in_header_.size() - already),
-                     [self = shared_from_this(), already](const asio::error_code &ec, std::size_t bytes) {
-                         self->OnHeader(ec, already + bytes);
-                     });
+    // One message a step: the caller's is likely it, and what comes after
+    // is the network thread's to read once the caller has left.
+    delivered_ = false;
+    stop_at_delivery_ = true;
+    PumpInput();
+    stop_at_delivery_ = false;
+    return WantsInput() ? POLLIN : 0;
 }
 
-void Session::OnHeader(const asio::error_code &ec, std::size_t bytes) {
-    reading_ = false;
-    if (phase_ == SessionPhase::kDraining) return ec ? EndDrain() : Drain();
-    if (phase_ != SessionPhase::kEstablished && phase_ != SessionPhase::kHangingUp) return;
-    if (ec) {
+void Session::Leave(short events) {
+    auto self = shared_from_this();
+    if (events & POLLOUT) {
+        // Its send ended some other way (a time-out, an abort): nothing is
+        // left to hand over unless it is still the first.
+        if (send_driven_) {
+            send_driven_ = false;
+            WriteSome();
+        }
+        return;
+    }
+    if (--input_drivers_ > 0) return;
+    // Watched at once, without a read first: arming has the kernel look at
+    // the socket again, so bytes already there wake the network thread.
+    input_blocked_ = true;
+    UpdateWatch();
+}
+
+void Session::OnReady(std::uint32_t events) {
+    auto self = shared_from_this();
+    watched_ = 0;  // one-shot: disarmed by the event
+    if (fd_ < 0) return;
+    if (writing_ && (events & (EPOLLOUT | EPOLLERR | EPOLLHUP))) WriteSome();
+    if (fd_ >= 0 && (events & (EPOLLIN | EPOLLRDHUP | EPOLLERR | EPOLLHUP))) PumpInput();
+    UpdateWatch();
+}
+
+void Session::UpdateWatch() {
+    if (fd_ < 0) return;
+    std::uint32_t want = 0;
+    if (input_blocked_ && input_drivers_ == 0 && WantsInput()) want |= EPOLLIN | EPOLLRDHUP;
+    if (writing_) want |= EPOLLOUT;
+    if (want == watched_) return;
+    if (SocketPoller::Get().Arm(poll_key_, fd_, want)) watched_ = want;
+}
+
+void Session::ContinueDrivenSend() {
+    if (!send_driven_) return;
+    if (sends_.empty() || (phase_ != SessionPhase::kEstablished && phase_ != SessionPhase::kHangingUp)) {
+        send_driven_ = false;
+        return;
+    }
+    PendingIo &io = sends_.front();
+    const std::size_t size = MessageSize(MessageBuffers(io.ncb, io.header, 0));
+    bool failed = false;
+    io.sent += WriteNow(io, &failed);
+    if (failed) {
+        send_driven_ = false;
+        ++node_->counters().xmit_aborts;
+        return Abort(false);  // EPIPE, ECONNRESET: the peer is gone
+    }
+    if (io.sent < size) return;
+    NCB *ncb = io.ncb;
+    send_driven_ = false;
+    sends_.pop_front();
+    ++node_->counters().xmit_success;
+    carried_data_ = active_since_keep_alive_ = true;
+    Finish(ncb, NRC_GOODRET);
+    WriteSome();  // those queued behind it, or the hangup waiting for it
+}
+
+bool Session::WantsInput() const {
+    if (phase_ == SessionPhase::kDraining) return true;
+    return (phase_ == SessionPhase::kEstablished || phase_ == SessionPhase::kHangingUp) && !message_ready_;
+}
+
+// Messages read in one go before the rest is left to a later turn of the
+// network thread: a peer's stream cannot keep one caller here for ever.
+constexpr int kPumpRounds = 32;
+
+void Session::PumpInput() {
+    if (pumping_) {
+        pump_again_ = true;  // called back from a completion: the loop below goes on
+        return;
+    }
+    auto self = shared_from_this();
+    pumping_ = true;
+    for (int round = 0;; ++round) {
+        pump_again_ = false;
+        const Input step = ReadSome();
+        if (step == Input::kProgress) {
+            if (stop_at_delivery_ && delivered_) break;
+            if (round < kPumpRounds) continue;
+            asio::post(node_->io(), [self] { self->PumpInput(); });
+            break;
+        }
+        if (step == Input::kBlocked) {
+            UpdateWatch();
+            break;
+        }
+        if (!pump_again_) break;
+    }
+    pumping_ = false;
+}
+
+Session::Input Session::ReadSome() {
+    Input step = Input::kStopped;
+    if (phase_ == SessionPhase::kDraining)
+        step = DrainSome();
+    else if (WantsInput())
+        step = in_body_ ? ReadBodyBytes() : ReadHeaderBytes();
+    input_blocked_ = step == Input::kBlocked;
+    return step;
+}
+
+namespace {
+
+// A recv() that never waits: the bytes read, 0 at the end of the stream, -1
+// when nothing is there yet, -2 on a failure.
+ssize_t RecvNow(int fd, void *into, std::size_t size) {
+    const ssize_t n = ::recv(fd, into, size, MSG_DONTWAIT);
+    if (n >= 0) return n;
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? -1 : -2;
+}
+
+}  // namespace
+
+Session::Input Session::ReadHeaderBytes() {
+    const ssize_t n = RecvNow(fd_, in_header_.data() + header_got_, in_header_.size() - header_got_);
+    if (n == -1) return Input::kBlocked;
+    if (n <= 0) {
         // A clean end between messages is the peer hanging up; anything
         // else (reset, end inside a header) is an abort.
-        if (ec == asio::error::eof && bytes == 0) return PeerClosed();
-        return Abort(false);
+        if (n == 0 && header_got_ == 0)
+            PeerClosed();
+        else
+            Abort(false);
+        return Input::kStopped;
     }
+    header_got_ += static_cast<std::size_t>(n);
+    if (header_got_ < in_header_.size()) return Input::kProgress;
+    header_got_ = 0;
     const auto decoded = codec::DecodeSessionHeader(in_header_);
-    if (decoded.error != codec::HeaderError::kOk) return Abort(true);
+    if (decoded.error != codec::HeaderError::kOk) {
+        Abort(true);
+        return Input::kStopped;
+    }
     switch (decoded.header.type) {
         case codec::SessionType::kKeepAlive:
-            return ReadHeader();
+            return Input::kProgress;
         case codec::SessionType::kMessage:
             break;
         default:
-            return Abort(true);  // setup packets have no place in a session
+            Abort(true);  // setup packets have no place in a session
+            return Input::kStopped;
     }
     body_length_ = decoded.header.length;
+    body_got_ = 0;
     body_offset_ = 0;
     if (body_length_ == 0) {
         message_ready_ = true;
         carried_data_ = active_since_keep_alive_ = true;
-        return DeliverMessage();
+        DeliverMessage();
+        return Input::kProgress;
     }
-    bool delivered = false;
-    std::size_t already = ReadBodyDirect(&delivered);
-    if (delivered) return;
-    if (body_capacity_ < body_length_) {
-        // Grows to the largest message seen, never past 131071 bytes.
-        body_ = std::make_unique_for_overwrite<std::uint8_t[]>(body_length_);
-        body_capacity_ = body_length_;
+    in_body_ = true;
+    // Straight into the waiting receive's buffer if it fits: no second copy.
+    direct_ = nullptr;
+    if (!receives_.empty() && phase_ == SessionPhase::kEstablished) {
+        NCB *ncb = receives_.front().ncb;
+        if (node_->IsPending(ncb) && ncb->ncb_length >= body_length_) direct_ = ncb;
     }
-    if (already == 0 && inline_reads_ < kInlineReads) {
-        // Nobody waits for it: read ahead into our buffer, in place if it is here.
-        const ssize_t n = ::recv(socket_.native_handle(), body_.get(), body_length_, MSG_DONTWAIT);
-        if (n == static_cast<ssize_t>(body_length_)) return OnBody({});
-        if (n > 0) already = static_cast<std::size_t>(n);  // failures: the queued read reports them
-    }
-    reading_ = true;
-    asio::async_read(socket_, asio::buffer(body_.get() + already, body_length_ - already),
-                     [self = shared_from_this()](const asio::error_code &error, std::size_t) {
-                         self->reading_ = false;
-                         self->OnBody(error);
-                     });
+    if (!direct_) EnsureBodyRoom();
+    return Input::kProgress;
 }
 
-void Session::OnBody(const asio::error_code &ec) {
-    if (phase_ == SessionPhase::kDraining) return ec ? EndDrain() : Drain();
-    if (phase_ != SessionPhase::kEstablished && phase_ != SessionPhase::kHangingUp) return;
-    if (ec) return Abort(false);  // the message was cut off
+Session::Input Session::ReadBodyBytes() {
+    std::uint8_t *into = direct_ ? direct_->ncb_buffer : body_.get();
+    const ssize_t n = RecvNow(fd_, into + body_got_, body_length_ - body_got_);
+    if (n == -1) return Input::kBlocked;
+    if (n <= 0) {
+        Abort(false);  // the message was cut off
+        return Input::kStopped;
+    }
+    body_got_ += static_cast<std::size_t>(n);
+    if (body_got_ < body_length_) return Input::kProgress;
+    in_body_ = false;
+    carried_data_ = active_since_keep_alive_ = true;
+    if (NCB *ncb = direct_) {
+        direct_ = nullptr;
+        receives_.pop_front();  // the direct receive is always the first
+        ncb->ncb_length = static_cast<WORD>(body_length_);
+        ++node_->counters().recv_success;
+        delivered_ = true;
+        Finish(ncb, NRC_GOODRET);
+        return Input::kProgress;
+    }
     message_ready_ = true;
-    carried_data_ = active_since_keep_alive_ = true;
     DeliverMessage();
+    return Input::kProgress;
 }
 
-std::size_t Session::ReadBodyDirect(bool *delivered) {
-    *delivered = false;
-    if (receives_.empty() || phase_ != SessionPhase::kEstablished) return 0;
-    NCB *ncb = receives_.front().ncb;
-    if (!node_->IsPending(ncb) || ncb->ncb_length < body_length_) return 0;
-    // No read is in progress on the socket here, so reading it past asio is safe.
-    const ssize_t n = ::recv(socket_.native_handle(), ncb->ncb_buffer, body_length_, MSG_DONTWAIT);
-    if (n <= 0) return 0;  // nothing here yet, or a failure the queued read will report
-    const auto got = static_cast<std::size_t>(n);
-    if (got < body_length_) {
-        // Only part of it: the rest comes the usual way, so the part moves too.
-        if (body_capacity_ < body_length_) {
-            body_ = std::make_unique_for_overwrite<std::uint8_t[]>(body_length_);
-            body_capacity_ = body_length_;
-        }
-        std::memcpy(body_.get(), ncb->ncb_buffer, got);
-        return got;
-    }
-    *delivered = true;
-    receives_.pop_front();
-    carried_data_ = active_since_keep_alive_ = true;
-    ncb->ncb_length = static_cast<WORD>(body_length_);
-    ++node_->counters().recv_success;
-    auto self = shared_from_this();
-    Finish(ncb, NRC_GOODRET);
-    if (!reading_ && phase_ == SessionPhase::kEstablished) ReadHeader();
-    return got;
+void Session::EnsureBodyRoom() {
+    if (body_capacity_ >= body_length_) return;
+    // Grows to the largest message seen, never past 131071 bytes.
+    body_ = std::make_unique_for_overwrite<std::uint8_t[]>(body_length_);
+    body_capacity_ = body_length_;
+}
+
+void Session::MoveDirectToBody() {
+    // Called before the receive ends: its buffer is still ours to read.
+    EnsureBodyRoom();
+    if (body_got_ > 0) std::memcpy(body_.get(), direct_->ncb_buffer, body_got_);
+    direct_ = nullptr;
 }
 
 void Session::DeliverMessage() {
@@ -269,39 +405,37 @@ void Session::DeliverMessage() {
         }
         message_ready_ = false;
         ++node_->counters().recv_success;
+        delivered_ = true;
         Finish(ncb, NRC_GOODRET);
     }
-    if (!message_ready_ && !reading_ && phase_ == SessionPhase::kEstablished) ReadHeader();
+    if (!message_ready_) PumpInput();
 }
 
-void Session::WriteFront() {
-    if (sends_.empty() || (phase_ != SessionPhase::kEstablished && phase_ != SessionPhase::kHangingUp))
-        return;
-    PendingIo &io = sends_.front();
-    NCB *ncb = io.ncb;
-    const auto buffers = MessageBuffers(ncb, io.header, io.sent);
-    writing_ = true;
-    asio::async_write(socket_, buffers,
-                      [self = shared_from_this(), ncb](const asio::error_code &ec, std::size_t) {
-                          self->writing_ = false;
-                          self->OnWritten(ncb, ec);
-                      });
-}
-
-void Session::OnWritten(NCB *ncb, const asio::error_code &ec) {
-    if (phase_ != SessionPhase::kEstablished && phase_ != SessionPhase::kHangingUp) return;
-    if (sends_.empty() || sends_.front().ncb != ncb) return;  // timed out meanwhile
-    if (ec) {
-        ++node_->counters().xmit_aborts;
-        return Abort(false);  // EPIPE, ECONNRESET: the peer is gone
-    }
-    sends_.pop_front();
-    ++node_->counters().xmit_success;
-    carried_data_ = active_since_keep_alive_ = true;
+void Session::WriteSome() {
     auto self = shared_from_this();
-    Finish(ncb, NRC_GOODRET);
-    if (!sends_.empty()) return WriteFront();
-    if (phase_ == SessionPhase::kHangingUp) FinishHangup();
+    while (!sends_.empty() && (phase_ == SessionPhase::kEstablished || phase_ == SessionPhase::kHangingUp)) {
+        PendingIo &io = sends_.front();
+        bool failed = false;
+        io.sent += WriteNow(io, &failed);
+        if (failed) {
+            writing_ = false;
+            if (io.ncb) ++node_->counters().xmit_aborts;
+            return Abort(false);  // EPIPE, ECONNRESET: the peer is gone
+        }
+        if (io.sent < MessageSize(MessageBuffers(io.ncb, io.header, 0))) {
+            writing_ = true;
+            return UpdateWatch();
+        }
+        NCB *ncb = io.ncb;
+        sends_.pop_front();
+        if (!ncb) continue;  // a keep-alive
+        ++node_->counters().xmit_success;
+        carried_data_ = active_since_keep_alive_ = true;
+        Finish(ncb, NRC_GOODRET);
+    }
+    writing_ = false;
+    UpdateWatch();
+    if (sends_.empty() && phase_ == SessionPhase::kHangingUp) FinishHangup();
 }
 
 void Session::ArmKeepAlive() {
@@ -319,17 +453,20 @@ void Session::OnKeepAliveDue() {
     const bool quiet = !active_since_keep_alive_;
     active_since_keep_alive_ = false;
     // Never between the parts of a message being written, never first.
-    if (!carried_data_ || !quiet || writing_) return ArmKeepAlive();
+    if (!carried_data_ || !quiet || WriterBusy()) return ArmKeepAlive();
     static const auto keep_alive = codec::EncodeKeepAlive();
-    writing_ = true;
-    asio::async_write(socket_, asio::buffer(keep_alive),
-                      [self = shared_from_this()](const asio::error_code &ec, std::size_t) {
-                          self->writing_ = false;
-                          if (self->phase_ != SessionPhase::kEstablished) return;
-                          if (ec) return self->Abort(false);
-                          self->ArmKeepAlive();
-                          if (!self->sends_.empty()) self->WriteFront();
-                      });
+    PendingIo io{nullptr};
+    std::copy(keep_alive.begin(), keep_alive.end(), io.header.begin());
+    bool failed = false;
+    io.sent = WriteNow(io, &failed);
+    if (failed) return Abort(false);
+    if (io.sent < io.header.size()) {
+        // Only part of it: the rest goes before any message.
+        sends_.push_back(io);
+        writing_ = true;
+        UpdateWatch();
+    }
+    ArmKeepAlive();
 }
 
 }  // namespace nbt

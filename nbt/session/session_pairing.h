@@ -6,8 +6,8 @@
 #include <optional>
 #include <span>
 
-#include "session_packet.h"
 #include "netbios_name.h"
+#include "session_packet.h"
 
 namespace nbt {
 

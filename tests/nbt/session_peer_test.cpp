@@ -279,9 +279,10 @@ TEST_F(RawCaller, ANodeThatIsNotReceivingHoldsThePeerBack) {
 
 // ---- the caller's thread carrying its own commands --------------------------
 // Sends the socket takes at once complete on the caller's thread, a message
-// already here goes straight into the receive's buffer; what cannot finish
-// at once goes on from the network thread. These hold the order and the
-// exactly-once rule across both.
+// already here goes straight into the receive's buffer; a synchronous caller
+// whose command cannot finish at once waits on the socket and carries it on
+// itself; an asynchronous one leaves it to the network thread. These hold
+// the order and the exactly-once rule across all of them.
 
 std::unique_ptr<AsyncNcb> SubmitSend(LoopbackNode &node, UCHAR lsn, const std::vector<UCHAR> &data) {
     auto send = std::make_unique<AsyncNcb>(NCBSEND);
@@ -380,6 +381,56 @@ TEST_F(RawCaller, DirectReadsTakeSmallBuffersInPiecesAndSplitBodiesWhole) {
     EXPECT_EQ(fits->Wait(), NRC_GOODRET);
     EXPECT_EQ(fits->ncb.ncb_length, 3000);
     EXPECT_TRUE(std::equal(in.begin(), in.end(), split.begin() + 4));
+}
+
+// A synchronous receive waits on the session's socket and reads its message
+// itself; what other threads do still reaches it.
+TEST_F(RawCaller, SynchronousReceivesReadTheirOwnSocketAndOtherThreadsStillEndThem) {
+    Open();
+    auto receive = [&](std::vector<UCHAR> &into, WORD length) {
+        NCB ncb = testing::MakeNcb(NCBRECV);
+        ncb.ncb_lsn = lsn;
+        ncb.ncb_buffer = into.data();
+        ncb.ncb_length = length;
+        const UCHAR rc = node.provider.Netbios(&ncb);
+        into.resize(ncb.ncb_length);
+        return rc;
+    };
+    // A body in two parts, read by the waiting caller straight into its buffer.
+    std::vector<UCHAR> in(3000);
+    std::thread reader([&] { EXPECT_EQ(receive(in, 3000), NRC_GOODRET); });
+    const auto split = Message(3000, 5);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    peer->Write({split.begin(), split.begin() + 1004});
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    peer->Write({split.begin() + 1004, split.end()});
+    reader.join();
+    ASSERT_EQ(in.size(), 3000u);
+    EXPECT_TRUE(std::equal(in.begin(), in.end(), split.begin() + 4));
+
+    // A receive cancelled with part of a body in its buffer hands the part
+    // back: the next receive gets the whole message.
+    in.assign(3000, 0);
+    auto cancelled = PendingReceive(in.data(), 3000);
+    const auto second = Message(3000, 9);
+    peer->Write({second.begin(), second.begin() + 1004});
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    NCB cancel = testing::MakeNcb(NCBCANCEL);
+    cancel.ncb_buffer = reinterpret_cast<PUCHAR>(&cancelled->ncb);
+    EXPECT_EQ(node.provider.Netbios(&cancel), NRC_GOODRET);
+    EXPECT_EQ(cancelled->Wait(), NRC_CMDCAN);
+    std::vector<UCHAR> next(3000);
+    reader = std::thread([&] { EXPECT_EQ(receive(next, 3000), NRC_GOODRET); });
+    peer->Write({second.begin() + 1004, second.end()});
+    reader.join();
+    ASSERT_EQ(next.size(), 3000u);
+    EXPECT_TRUE(std::equal(next.begin(), next.end(), second.begin() + 4));
+
+    // A hangup from another thread ends a caller waiting on the socket.
+    reader = std::thread([&] { EXPECT_EQ(receive(in, 8), NRC_SCLOSED); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(node.Hangup(lsn), NRC_GOODRET);
+    reader.join();
 }
 
 TEST_F(RawCaller, ReceivesQueuedAtDifferentTimesEachRunOutOnTheOneSessionTimer) {

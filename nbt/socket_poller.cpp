@@ -1,0 +1,77 @@
+#include "socket_poller.h"
+
+#include <sys/epoll.h>
+#include <unistd.h>
+
+#include <array>
+#include <vector>
+
+#include "io_thread.h"
+
+namespace nbt {
+
+SocketPoller &SocketPoller::Get() {
+    // Never destroyed: sessions may close their sockets while statics are
+    // being torn down at exit.
+    static auto *poller = new SocketPoller;
+    return *poller;
+}
+
+SocketPoller::SocketPoller()
+    : epoll_fd_(::epoll_create1(EPOLL_CLOEXEC)), descriptor_(IoThread::Get().executor()) {
+    if (epoll_fd_ < 0) return;  // Add() then says no, and sockets stay with Asio's reactor
+    asio::error_code ignored;
+    descriptor_.assign(epoll_fd_, ignored);
+    WaitForReady();
+}
+
+void SocketPoller::WaitForReady() {
+    descriptor_.async_wait(asio::posix::descriptor_base::wait_read, [this](const asio::error_code &ec) {
+        if (ec) return;
+        OnReady();
+        WaitForReady();
+    });
+}
+
+void SocketPoller::OnReady() {
+    std::array<epoll_event, 64> events;
+    int n;
+    do {
+        n = ::epoll_wait(epoll_fd_, events.data(), static_cast<int>(events.size()), 0);
+        // Owners first, then their calls: one may close and remove another.
+        std::vector<std::pair<std::shared_ptr<PolledSocket>, std::uint32_t>> ready;
+        for (int i = 0; i < n; ++i) {
+            const auto it = owners_.find(events[i].data.u64);
+            if (it == owners_.end()) continue;
+            if (auto owner = it->second.lock())
+                ready.emplace_back(std::move(owner), std::uint32_t{events[i].events});
+        }
+        for (auto &[owner, what] : ready) owner->OnReady(what);
+    } while (n == static_cast<int>(events.size()));
+}
+
+std::uint64_t SocketPoller::Add(int fd, std::weak_ptr<PolledSocket> owner) {
+    if (epoll_fd_ < 0) return 0;
+    const std::uint64_t key = next_key_++;
+    epoll_event event{};
+    event.events = EPOLLONESHOT;
+    event.data.u64 = key;
+    if (::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &event) != 0) return 0;
+    owners_.emplace(key, std::move(owner));
+    return key;
+}
+
+bool SocketPoller::Arm(std::uint64_t key, int fd, std::uint32_t events) {
+    epoll_event event{};
+    event.events = events | EPOLLONESHOT;
+    event.data.u64 = key;
+    return ::epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, fd, &event) == 0;
+}
+
+void SocketPoller::Remove(std::uint64_t key, int fd) {
+    epoll_event unused{};
+    ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, fd, &unused);
+    owners_.erase(key);
+}
+
+}  // namespace nbt
