@@ -1,6 +1,10 @@
 #include "node.h"
 
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -52,6 +56,7 @@ Node::Node(const Lana &lana, const Limits &limits, const Settings &settings)
       datagram_socket_(std::make_shared<DatagramPort>(io_)) {}
 
 Node::~Node() {
+    CloseNameSocket();
     asio::error_code ignored;
     unicast_.close(ignored);
     broadcast_.close(ignored);
@@ -195,7 +200,10 @@ void Node::StartServices() {
     datagram_socket_->Start([service = datagram_service_.get()](
                                 std::span<const std::uint8_t> bytes, const asio::ip::udp::endpoint &from,
                                 bool unicast) { service->OnPacket(bytes, from, unicast); });
-    ReceiveOn(unicast_, unicast_buffer_, unicast_from_, false);
+    asio::error_code ignored;
+    unicast_fd_ = unicast_.release(ignored);
+    if (unicast_fd_ >= 0) unicast_key_ = SocketPoller::Get().Add(unicast_fd_, weak_from_this());
+    ReadNameSocket();
     ReceiveOn(broadcast_, broadcast_buffer_, broadcast_from_, true);
     Accept();
 }
@@ -268,32 +276,160 @@ bool Node::IsPeerAddress(const asio::ip::address_v4 &address) const {
 }
 
 void Node::SendDatagram(std::span<const std::uint8_t> datagram, const asio::ip::udp::endpoint &to) {
-    if (!unicast_.is_open()) return;
-    asio::error_code ec;
-    unicast_.send_to(asio::buffer(datagram.data(), datagram.size()), to, 0, ec);
-    if (!ec) {
-        ++counters_.xmit_success;
+    if (unicast_fd_ < 0) return;
+    if (holding_sends_) {
+        held_sends_.emplace_back(std::vector<std::uint8_t>(datagram.begin(), datagram.end()), to);
         return;
     }
-    if (ec != asio::error::would_block && ec != asio::error::try_again) {
-        ++counters_.xmit_aborts;
-        return;
+    if (unicast_backlog_.empty()) {
+        const auto address = to.data();
+        const ssize_t n = ::sendto(unicast_fd_, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+                                   address, static_cast<socklen_t>(to.size()));
+        if (n >= 0) {
+            ++counters_.xmit_success;
+            return;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != ENOBUFS) {
+            ++counters_.xmit_aborts;
+            return;
+        }
     }
     // Send buffer full: queue a copy, if the queue has room.
-    if (queued_datagrams_ >= kMaxQueuedDatagrams) {
+    if (unicast_backlog_.size() >= kMaxQueuedDatagrams) {
         NodeCounters::CountUpTo16Bits(counters_.xmit_buf_unavail);
         return;
     }
-    ++queued_datagrams_;
-    auto copy = std::make_shared<std::vector<std::uint8_t>>(datagram.begin(), datagram.end());
-    unicast_.async_send_to(asio::buffer(*copy), to,
-                           [self = shared_from_this(), copy](const asio::error_code &error, std::size_t) {
-                               --self->queued_datagrams_;
-                               if (error)
-                                   ++self->counters_.xmit_aborts;
-                               else
-                                   ++self->counters_.xmit_success;
-                           });
+    unicast_backlog_.emplace_back(std::vector<std::uint8_t>(datagram.begin(), datagram.end()), to);
+    WatchNameSocket();
+}
+
+void Node::FlushNameBacklog() {
+    while (!unicast_backlog_.empty() && unicast_fd_ >= 0) {
+        const auto &[bytes, to] = unicast_backlog_.front();
+        const ssize_t n = ::sendto(unicast_fd_, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+                                   to.data(), static_cast<socklen_t>(to.size()));
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS)) return;
+        if (n >= 0)
+            ++counters_.xmit_success;
+        else
+            ++counters_.xmit_aborts;
+        unicast_backlog_.pop_front();
+    }
+}
+
+// Datagrams read in one go before the rest is left to a later turn of the
+// network thread.
+constexpr int kNameReadBatch = 64;
+
+// Answers to what ReadNameSocket() reads are sent once it is done: the
+// sender then sleeps right after its last send, which is when the peer's
+// answer to it may come. Busy past that, it makes the peer's wake-up dearer.
+class Node::HeldSends {
+public:
+    explicit HeldSends(Node &node) : node_(node), outer_(node.holding_sends_) { node_.holding_sends_ = true; }
+    ~HeldSends() {
+        if (outer_) return;
+        node_.holding_sends_ = false;
+        auto held = std::move(node_.held_sends_);
+        node_.held_sends_.clear();
+        for (const auto &[bytes, to] : held) node_.SendDatagram(bytes, to);
+    }
+    HeldSends(const HeldSends &) = delete;
+    HeldSends &operator=(const HeldSends &) = delete;
+
+private:
+    Node &node_;
+    bool outer_;
+};
+
+void Node::ReadNameSocket() {
+    auto self = shared_from_this();
+    HeldSends held(*this);
+    for (int i = 0; i < kNameReadBatch; ++i) {
+        if (!open_ || unicast_fd_ < 0) return;
+        sockaddr_in from{};
+        socklen_t length = sizeof from;
+        const ssize_t n = ::recvfrom(unicast_fd_, unicast_buffer_.data(), unicast_buffer_.size(),
+                                     MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&from), &length);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                unicast_drained_ = true;
+                return WatchNameSocket();
+            }
+            // Out of memory and the like: try again shortly, not at once.
+            unicast_drained_ = false;
+            RetryLater([self] { self->ReadNameSocket(); });
+            return;
+        }
+        unicast_drained_ = false;
+        if (from.sin_family != AF_INET) continue;
+        const asio::ip::udp::endpoint sender(asio::ip::address_v4(ntohl(from.sin_addr.s_addr)),
+                                             ntohs(from.sin_port));
+        ++counters_.recv_success;
+        // One bad datagram must not stop the receive loop.
+        try {
+            name_service_->OnDatagram(
+                std::span<const std::uint8_t>(unicast_buffer_.data(), static_cast<std::size_t>(n)), sender);
+        } catch (...) {
+        }
+    }
+    asio::post(io_, [self] { self->ReadNameSocket(); });
+}
+
+void Node::WatchNameSocket(bool later) {
+    if (unicast_fd_ < 0) return;
+    std::uint32_t want = 0;
+    if (unicast_drained_ && name_socket_readers_ == 0) want |= EPOLLIN;
+    if (!unicast_backlog_.empty()) want |= EPOLLOUT;
+    if (want == unicast_watched_) return;
+    if (later && (want & ~unicast_watched_)) return SocketPoller::Get().RecheckLater(unicast_key_);
+    if (SocketPoller::Get().Arm(unicast_key_, unicast_fd_, want)) unicast_watched_ = want;
+}
+
+void Node::OnReady(std::uint32_t events) {
+    auto self = shared_from_this();
+    unicast_watched_ = 0;  // one-shot: disarmed by the event
+    if (!open_) return;
+    if (events & (EPOLLOUT | EPOLLERR)) FlushNameBacklog();
+    if (events & (EPOLLIN | EPOLLERR)) return ReadNameSocket();
+    WatchNameSocket();
+}
+
+void Node::LetCallerReadNameSocket(NCB *ncb) {
+    if (unicast_fd_ < 0 || !IsPending(ncb)) return;
+    SyncWaiter *waiter = WaiterOf(ncb);
+    if (!waiter ||
+        !waiter->WorkOn(std::static_pointer_cast<CallerWork>(shared_from_this()), unicast_fd_, POLLIN))
+        return;
+    ++name_socket_readers_;
+    WatchNameSocket();  // the caller reads: the network thread need not wake for it
+}
+
+short Node::Step(short) {
+    ReadNameSocket();
+    return open_ && unicast_fd_ >= 0 ? POLLIN : 0;
+}
+
+void Node::Leave(short) {
+    if (--name_socket_readers_ > 0) return;
+    // Armed without a read first: arming looks at the socket again.
+    unicast_drained_ = true;
+    WatchNameSocket(/*later=*/true);
+}
+
+void Node::Recheck() {
+    auto self = shared_from_this();
+    WatchNameSocket();
+}
+
+void Node::CloseNameSocket() {
+    if (unicast_fd_ < 0) return;
+    SocketPoller::Get().Remove(unicast_key_, unicast_fd_);
+    ::close(unicast_fd_);
+    unicast_fd_ = -1;
+    unicast_watched_ = 0;
+    unicast_backlog_.clear();
 }
 
 void Node::SendDatagramPacket(std::span<const std::uint8_t> packet, const asio::ip::udp::endpoint &to) {
@@ -350,6 +486,7 @@ void Node::Shutdown() {
     }
     if (datagram_service_) datagram_service_->Shutdown();
     datagram_socket_->Close();
+    CloseNameSocket();
     asio::error_code ignored;
     unicast_.close(ignored);
     broadcast_.close(ignored);

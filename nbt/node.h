@@ -18,6 +18,7 @@
 #include <asio.hpp>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <span>
 #include <vector>
@@ -29,6 +30,7 @@
 #include "pending_table.h"
 #include "service_links.h"
 #include "settings.h"
+#include "socket_poller.h"
 #include "state_lock.h"
 
 namespace nbt {
@@ -72,7 +74,7 @@ struct NodeCounters {
     }
 };
 
-class Node : public std::enable_shared_from_this<Node> {
+class Node : public std::enable_shared_from_this<Node>, public PolledSocket, public CallerWork {
 public:
     // Binds the LANA's sockets and starts its services. On failure returns
     // null with *rc = NRC_OPENERR (port or address taken, no permission) or
@@ -163,6 +165,16 @@ public:
     void OnDatagram(std::span<const std::uint8_t> datagram, const asio::ip::udp::endpoint &from);
     void OnConnection(asio::ip::tcp::socket socket);
 
+    // ---- the unicast name socket -------------------------------------------
+    // Watched through the SocketPoller. A synchronous caller whose block
+    // waits for an answer to a request just sent from it reads it itself
+    // until the block ends, instead of being woken by the network thread.
+    void LetCallerReadNameSocket(NCB *ncb);
+    void OnReady(std::uint32_t events) override;
+    void Recheck() override;
+    short Step(short events) override;
+    void Leave(short events) override;
+
     Node(const Lana &lana, const Limits &limits, const Settings &settings);  // use Open()
 
 private:
@@ -173,6 +185,13 @@ private:
     void StartServices();
     void ReceiveOn(asio::ip::udp::socket &socket, std::vector<std::uint8_t> &buffer,
                    asio::ip::udp::endpoint &from, bool broadcast_socket);
+    // Hands the datagrams waiting on the unicast name socket to the name
+    // service, then has the network thread watch it again.
+    void ReadNameSocket();
+    // later: a socket to arm is left to a recheck a little later instead.
+    void WatchNameSocket(bool later = false);
+    void FlushNameBacklog();
+    void CloseNameSocket();
     void Accept();
     void RetryLater(std::function<void()> again);
 
@@ -189,14 +208,21 @@ private:
     std::uint16_t datagram_port_number_ = 0;
     MacAddress mac_{};
 
-    asio::ip::udp::socket unicast_;
+    asio::ip::udp::socket unicast_;  // until the services start: then unicast_fd_
+    int unicast_fd_ = -1;
+    std::uint64_t unicast_key_ = 0;
+    std::uint32_t unicast_watched_ = 0;  // what the poller is armed for
+    bool unicast_drained_ = false;       // the last read found nothing
+    int name_socket_readers_ = 0;        // callers reading it themselves
+    // Datagrams the socket had no room for, sent once it has.
+    std::deque<std::pair<std::vector<std::uint8_t>, asio::ip::udp::endpoint>> unicast_backlog_;
+    class HeldSends;
+    bool holding_sends_ = false;
+    std::vector<std::pair<std::vector<std::uint8_t>, asio::ip::udp::endpoint>> held_sends_;
     asio::ip::udp::socket broadcast_;
     asio::ip::tcp::acceptor listener_;
     std::vector<std::uint8_t> unicast_buffer_, broadcast_buffer_;
-    asio::ip::udp::endpoint unicast_from_, broadcast_from_;
-
-    // Datagrams handed to async_send_to that have not completed yet.
-    std::size_t queued_datagrams_ = 0;
+    asio::ip::udp::endpoint broadcast_from_;
 
     PendingTable pending_;
     NodeCounters counters_;

@@ -18,7 +18,9 @@ SocketPoller &SocketPoller::Get() {
 }
 
 SocketPoller::SocketPoller()
-    : epoll_fd_(::epoll_create1(EPOLL_CLOEXEC)), descriptor_(IoThread::Get().executor()) {
+    : epoll_fd_(::epoll_create1(EPOLL_CLOEXEC)),
+      descriptor_(IoThread::Get().executor()),
+      recheck_timer_(IoThread::Get().executor()) {
     if (epoll_fd_ < 0) return;  // Add() then says no, and sockets stay with Asio's reactor
     asio::error_code ignored;
     descriptor_.assign(epoll_fd_, ignored);
@@ -28,8 +30,10 @@ SocketPoller::SocketPoller()
 void SocketPoller::WaitForReady() {
     descriptor_.async_wait(asio::posix::descriptor_base::wait_read, [this](const asio::error_code &ec) {
         if (ec) return;
-        OnReady();
+        // Waiting again first: what a socket's owner sends last should be
+        // the last thing this thread does before it sleeps.
         WaitForReady();
+        OnReady();
     });
 }
 
@@ -66,6 +70,31 @@ bool SocketPoller::Arm(std::uint64_t key, int fd, std::uint32_t events) {
     event.events = events | EPOLLONESHOT;
     event.data.u64 = key;
     return ::epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, fd, &event) == 0;
+}
+
+// Long against a message's round trip, short against anything a peer waits
+// for: the socket is read the moment it is armed if bytes came meanwhile.
+constexpr auto kRecheckDelay = std::chrono::milliseconds(10);
+
+void SocketPoller::RecheckLater(std::uint64_t key) {
+    recheck_.push_back(key);
+    if (recheck_armed_) return;
+    recheck_armed_ = true;
+    recheck_timer_.expires_after(kRecheckDelay);
+    recheck_timer_.async_wait([this](const asio::error_code &) { OnRecheckDue(); });
+}
+
+void SocketPoller::OnRecheckDue() {
+    recheck_armed_ = false;
+    std::vector<std::uint64_t> due;
+    due.swap(recheck_);
+    std::vector<std::shared_ptr<PolledSocket>> owners;
+    for (const std::uint64_t key : due) {
+        const auto it = owners_.find(key);
+        if (it == owners_.end()) continue;
+        if (auto owner = it->second.lock()) owners.push_back(std::move(owner));
+    }
+    for (const auto &owner : owners) owner->Recheck();
 }
 
 void SocketPoller::Remove(std::uint64_t key, int fd) {

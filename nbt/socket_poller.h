@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 namespace nbt {
 
@@ -19,6 +20,9 @@ public:
     // Holding the state lock: the socket was ready for `events` (EPOLL*).
     // It is disarmed until armed again.
     virtual void OnReady(std::uint32_t events) = 0;
+    // Holding the state lock: the recheck asked for with RecheckLater() is
+    // due. The owner arms the socket if it still wants to be watched.
+    virtual void Recheck() = 0;
 
 protected:
     ~PolledSocket() = default;
@@ -36,6 +40,11 @@ public:
     bool Arm(std::uint64_t key, int fd, std::uint32_t events);
     // Before fd is closed.
     void Remove(std::uint64_t key, int fd);
+    // Has the owner Recheck() in a few milliseconds. A caller that has just
+    // read a socket itself is likely back for the next message before then:
+    // arming the socket in between and disarming it again would cost two
+    // system calls per message, and nothing waits for the socket meanwhile.
+    void RecheckLater(std::uint64_t key);
 
     SocketPoller(const SocketPoller &) = delete;
     SocketPoller &operator=(const SocketPoller &) = delete;
@@ -44,11 +53,15 @@ private:
     SocketPoller();
     void WaitForReady();
     void OnReady();
+    void OnRecheckDue();
 
     int epoll_fd_;
     asio::posix::stream_descriptor descriptor_;
     std::unordered_map<std::uint64_t, std::weak_ptr<PolledSocket>> owners_;
     std::uint64_t next_key_ = 1;
+    asio::steady_timer recheck_timer_;
+    bool recheck_armed_ = false;
+    std::vector<std::uint64_t> recheck_;
 };
 
 }  // namespace nbt

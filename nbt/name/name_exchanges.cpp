@@ -66,10 +66,12 @@ void NameExchanges::Start(std::uint16_t id, Request request, ReplyHandler on_rep
     exchange->on_expiry = std::move(on_expiry);
     if (exchange->request.count < 1) exchange->request.count = 1;
     exchanges_[id] = exchange;
-    sender_(exchange->request.bytes, exchange->request.to);
     exchange->sent = 1;
     exchange->due = Clock::now() + exchange->request.interval;
     Schedule(exchange->due);
+    // Last: a caller that waits for the answer should be asleep when it
+    // comes, not still busy here.
+    sender_(exchange->request.bytes, exchange->request.to);
 }
 
 void NameExchanges::Schedule(Clock::time_point due) {

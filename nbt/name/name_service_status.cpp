@@ -116,23 +116,32 @@ void NameService::AdapterStatus(NCB *ncb) {
         return void(node_->Complete(ncb, NRC_BUFLEN));
     const NetbiosName callname = NameFromField(ncb->ncb_callname);
     if (callname[0] == '*') return FinishStatus(ncb, LocalStatus());
-    if (callname[0] == 0) {
+    const bool by_address = callname[0] == 0;
+    if (const NameEntry *entry = by_address ? nullptr : table_.Find(callname);
+        entry && entry->state != REGISTERING)
+        return FinishStatus(ncb, LocalStatus());
+    // The answers come to the name socket: a synchronous caller reads them
+    // itself. Set up before the request goes out, so that nothing is left
+    // to do between sending it and waiting.
+    node_->LetCallerReadNameSocket(ncb);
+    if (by_address) {
         MacAddress mac;
         std::copy(callname.begin() + 10, callname.end(), mac.begin());
         return StatusByAddress(ncb, mac);
     }
-    if (const NameEntry *entry = table_.Find(callname); entry && entry->state != REGISTERING)
-        return FinishStatus(ncb, LocalStatus());
     auto self = shared_from_this();
     auto finish = [self, ncb](std::optional<codec::NodeStatus> status) {
         self->FinishRemoteStatus(ncb, status);
     };
-    if (auto address = DottedAddress(callname)) return QueryStatus(*address, finish);
-    Resolve(callname, [self, ncb, finish](std::optional<asio::ip::address_v4> address) {
-        if (!address) return self->FinishRemoteStatus(ncb, std::nullopt);
-        if (!self->node_->IsPending(ncb)) return;
-        self->QueryStatus(*address, finish);
-    });
+    if (auto address = DottedAddress(callname)) {
+        QueryStatus(*address, finish);
+    } else {
+        Resolve(callname, [self, ncb, finish](std::optional<asio::ip::address_v4> address) {
+            if (!address) return self->FinishRemoteStatus(ncb, std::nullopt);
+            if (!self->node_->IsPending(ncb)) return;
+            self->QueryStatus(*address, finish);
+        });
+    }
 }
 
 void NameService::QueryStatus(asio::ip::address_v4 peer, StatusHandler handler) {

@@ -88,6 +88,7 @@ public:
     void Leave(short events) override;
     // The network thread: the established connection is ready.
     void OnReady(std::uint32_t events) override;
+    void Recheck() override;
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -134,7 +135,8 @@ private:
     // it has to do there: read, when the socket said it had nothing and no
     // caller reads it; write, when a send waits for room and no caller
     // writes it.
-    void UpdateWatch();
+    // later: a socket to arm is left to a recheck a little later instead.
+    void UpdateWatch(bool later = false);
     void EnsureBodyRoom();
     void MoveDirectToBody();
     bool WantsInput() const;

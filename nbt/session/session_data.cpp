@@ -196,6 +196,11 @@ void Session::Leave(short events) {
     // Watched at once, without a read first: arming has the kernel look at
     // the socket again, so bytes already there wake the network thread.
     input_blocked_ = true;
+    UpdateWatch(/*later=*/true);
+}
+
+void Session::Recheck() {
+    auto self = shared_from_this();
     UpdateWatch();
 }
 
@@ -208,12 +213,13 @@ void Session::OnReady(std::uint32_t events) {
     UpdateWatch();
 }
 
-void Session::UpdateWatch() {
+void Session::UpdateWatch(bool later) {
     if (fd_ < 0) return;
     std::uint32_t want = 0;
     if (input_blocked_ && input_drivers_ == 0 && WantsInput()) want |= EPOLLIN | EPOLLRDHUP;
     if (writing_) want |= EPOLLOUT;
     if (want == watched_) return;
+    if (later && (want & ~watched_)) return SocketPoller::Get().RecheckLater(poll_key_);
     if (SocketPoller::Get().Arm(poll_key_, fd_, want)) watched_ = want;
 }
 
