@@ -357,10 +357,13 @@ void Node::ReadNameSocket() {
                 unicast_drained_ = true;
                 return WatchNameSocket();
             }
-            // Out of memory and the like: try again shortly, not at once.
-            unicast_drained_ = false;
-            RetryLater([self] { self->ReadNameSocket(); });
-            return;
+            if (errno == ENOMEM || errno == ENOBUFS) {
+                // Try again shortly, not at once.
+                unicast_drained_ = false;
+                RetryLater([self] { self->ReadNameSocket(); });
+                return;
+            }
+            continue;  // an ICMP error for an earlier send, reported once: read on
         }
         unicast_drained_ = false;
         if (from.sin_family != AF_INET) continue;

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -72,20 +73,18 @@ void Session::Accept(asio::ip::tcp::socket socket, const NetbiosName &caller) {
 
 void Session::Establish() {
     auto self = shared_from_this();
-    phase_ = SessionPhase::kEstablished;
     asio::error_code ignored;
     socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
     // From here on the connection is watched through the poller, which wakes
     // the network thread only when it is armed for it.
-    fd_ = socket_.release(ignored);
-    if (fd_ >= 0) poll_key_ = SocketPoller::Get().Add(fd_, std::weak_ptr<PolledSocket>(self));
+    const int fd = socket_.release(ignored);
+    if (fd >= 0) poll_key_ = SocketPoller::Get().Add(fd, std::weak_ptr<PolledSocket>(self));
     if (poll_key_ == 0) {
-        if (NCB *ncb = opener_) {
-            opener_ = nullptr;
-            Finish(ncb, NRC_NORES);
-        }
-        return Abort(true);
+        if (fd >= 0) ::close(fd);
+        return EndOpener(NRC_NORES);  // no room to watch one more socket
     }
+    fd_ = fd;
+    phase_ = SessionPhase::kEstablished;
     if (NCB *ncb = opener_) {
         opener_ = nullptr;
         if (node_->IsPending(ncb)) {
@@ -111,15 +110,17 @@ void Session::Receive(NCB *ncb) {
     }
     receives_.push_back({ncb, Deadline(rto_)});
     if (message_ready_) DeliverMessage();
-    // Once the network thread watches the socket, what came since wakes it
-    // (or this caller); before that, what is there may be read now.
-    if (!(watched_ & EPOLLIN)) PumpInput();
-    if (!node_->IsPending(ncb) || !WantsInput()) return;
-    SyncWaiter *waiter = node_->WaiterOf(ncb);
+    if (!node_->IsPending(ncb)) return;
+    // A synchronous caller waits on the socket and reads what is there or
+    // comes; the network thread need not wake for it.
+    SyncWaiter *waiter = WantsInput() ? node_->WaiterOf(ncb) : nullptr;
     if (waiter && waiter->WorkOn(std::static_pointer_cast<CallerWork>(self), fd_, POLLIN)) {
         ++input_drivers_;
-        UpdateWatch();  // the caller reads: the network thread need not wake for it
+        return UpdateWatch();
     }
+    // Once the network thread watches the socket, what came since wakes it;
+    // before that, what is there is read now.
+    if (!(watched_ & EPOLLIN)) PumpInput();
 }
 
 void Session::Send(NCB *ncb) {
