@@ -74,7 +74,7 @@ struct NodeCounters {
     }
 };
 
-class Node : public std::enable_shared_from_this<Node>, public PolledSocket, public CallerWork {
+class Node final : public std::enable_shared_from_this<Node>, public PolledSocket, public CallerWork {
 public:
     // Binds the LANA's sockets and starts its services. On failure returns
     // null with *rc = NRC_OPENERR (port or address taken, no permission) or

@@ -34,7 +34,7 @@ enum class SessionPhase {
     kGone,         // released or detached; nothing left to do
 };
 
-class Session : public std::enable_shared_from_this<Session>, public CallerWork, public PolledSocket {
+class Session final : public std::enable_shared_from_this<Session>, public CallerWork, public PolledSocket {
 public:
     // rto/sto in 500 ms units, 0 = none. opener: the LISTEN or CALL NCB.
     Session(std::shared_ptr<Node> node, SessionService *service, UCHAR lsn, NCB *opener);
