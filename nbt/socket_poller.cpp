@@ -45,10 +45,12 @@ void SocketPoller::OnReady() {
         // Owners first, then their calls: one may close and remove another.
         std::vector<std::pair<std::shared_ptr<PolledSocket>, std::uint32_t>> ready;
         for (int i = 0; i < n; ++i) {
-            const auto it = owners_.find(events[i].data.u64);
+            // Copied out first: epoll_event is packed, its fields unaligned.
+            const std::uint64_t key = events[i].data.u64;
+            const std::uint32_t what = events[i].events;
+            const auto it = owners_.find(key);
             if (it == owners_.end()) continue;
-            if (auto owner = it->second.lock())
-                ready.emplace_back(std::move(owner), std::uint32_t{events[i].events});
+            if (auto owner = it->second.lock()) ready.emplace_back(std::move(owner), what);
         }
         for (auto &[owner, what] : ready) owner->OnReady(what);
     } while (n == static_cast<int>(events.size()));
