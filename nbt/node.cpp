@@ -201,8 +201,7 @@ void Node::StartServices() {
                                 std::span<const std::uint8_t> bytes, const asio::ip::udp::endpoint &from,
                                 bool unicast) { service->OnPacket(bytes, from, unicast); });
     asio::error_code ignored;
-    unicast_fd_ = unicast_.release(ignored);
-    if (unicast_fd_ >= 0) unicast_key_ = SocketPoller::Get().Add(unicast_fd_, weak_from_this());
+    name_socket_.Attach(unicast_.release(ignored), weak_from_this());
     ReadNameSocket();
     ReceiveOn(broadcast_, broadcast_buffer_, broadcast_from_, true);
     Accept();
@@ -276,15 +275,15 @@ bool Node::IsPeerAddress(const asio::ip::address_v4 &address) const {
 }
 
 void Node::SendDatagram(std::span<const std::uint8_t> datagram, const asio::ip::udp::endpoint &to) {
-    if (unicast_fd_ < 0) return;
+    if (!name_socket_.open()) return;
     if (holding_sends_) {
         held_sends_.emplace_back(std::vector<std::uint8_t>(datagram.begin(), datagram.end()), to);
         return;
     }
     if (unicast_backlog_.empty()) {
         const auto address = to.data();
-        const ssize_t n = ::sendto(unicast_fd_, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
-                                   address, static_cast<socklen_t>(to.size()));
+        const ssize_t n = ::sendto(name_socket_.fd(), datagram.data(), datagram.size(),
+                                   MSG_DONTWAIT | MSG_NOSIGNAL, address, static_cast<socklen_t>(to.size()));
         if (n >= 0) {
             ++counters_.xmit_success;
             return;
@@ -304,9 +303,9 @@ void Node::SendDatagram(std::span<const std::uint8_t> datagram, const asio::ip::
 }
 
 void Node::FlushNameBacklog() {
-    while (!unicast_backlog_.empty() && unicast_fd_ >= 0) {
+    while (!unicast_backlog_.empty() && name_socket_.open()) {
         const auto &[bytes, to] = unicast_backlog_.front();
-        const ssize_t n = ::sendto(unicast_fd_, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+        const ssize_t n = ::sendto(name_socket_.fd(), bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
                                    to.data(), static_cast<socklen_t>(to.size()));
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS)) return;
         if (n >= 0)
@@ -346,10 +345,10 @@ void Node::ReadNameSocket() {
     auto self = shared_from_this();
     HeldSends held(*this);
     for (int i = 0; i < kNameReadBatch; ++i) {
-        if (!open_ || unicast_fd_ < 0) return;
+        if (!open_ || !name_socket_.open()) return;
         sockaddr_in from{};
         socklen_t length = sizeof from;
-        const ssize_t n = ::recvfrom(unicast_fd_, unicast_buffer_.data(), unicast_buffer_.size(),
+        const ssize_t n = ::recvfrom(name_socket_.fd(), unicast_buffer_.data(), unicast_buffer_.size(),
                                      MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&from), &length);
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -381,18 +380,15 @@ void Node::ReadNameSocket() {
 }
 
 void Node::WatchNameSocket(bool later) {
-    if (unicast_fd_ < 0) return;
     std::uint32_t want = 0;
     if (unicast_drained_ && name_socket_readers_ == 0) want |= EPOLLIN;
     if (!unicast_backlog_.empty()) want |= EPOLLOUT;
-    if (want == unicast_watched_) return;
-    if (later && (want & ~unicast_watched_)) return SocketPoller::Get().RecheckLater(unicast_key_);
-    if (SocketPoller::Get().Arm(unicast_key_, unicast_fd_, want)) unicast_watched_ = want;
+    name_socket_.Watch(want, later);
 }
 
 void Node::OnReady(std::uint32_t events) {
     auto self = shared_from_this();
-    unicast_watched_ = 0;  // one-shot: disarmed by the event
+    name_socket_.Fired();
     if (!open_) return;
     if (events & (EPOLLOUT | EPOLLERR)) FlushNameBacklog();
     if (events & (EPOLLIN | EPOLLERR)) return ReadNameSocket();
@@ -400,10 +396,10 @@ void Node::OnReady(std::uint32_t events) {
 }
 
 void Node::LetCallerReadNameSocket(NCB *ncb) {
-    if (unicast_fd_ < 0 || !IsPending(ncb)) return;
+    if (!name_socket_.open() || !IsPending(ncb)) return;
     SyncWaiter *waiter = WaiterOf(ncb);
     if (!waiter ||
-        !waiter->WorkOn(std::static_pointer_cast<CallerWork>(shared_from_this()), unicast_fd_, POLLIN))
+        !waiter->WorkOn(std::static_pointer_cast<CallerWork>(shared_from_this()), name_socket_.fd(), POLLIN))
         return;
     ++name_socket_readers_;
     WatchNameSocket();  // the caller reads: the network thread need not wake for it
@@ -411,7 +407,7 @@ void Node::LetCallerReadNameSocket(NCB *ncb) {
 
 short Node::Step(short) {
     ReadNameSocket();
-    return open_ && unicast_fd_ >= 0 ? POLLIN : 0;
+    return open_ && name_socket_.open() ? POLLIN : 0;
 }
 
 void Node::Leave(short) {
@@ -427,11 +423,7 @@ void Node::Recheck() {
 }
 
 void Node::CloseNameSocket() {
-    if (unicast_fd_ < 0) return;
-    SocketPoller::Get().Remove(unicast_key_, unicast_fd_);
-    ::close(unicast_fd_);
-    unicast_fd_ = -1;
-    unicast_watched_ = 0;
+    name_socket_.Close();
     unicast_backlog_.clear();
 }
 

@@ -208,12 +208,10 @@ private:
     std::uint16_t datagram_port_number_ = 0;
     MacAddress mac_{};
 
-    asio::ip::udp::socket unicast_;  // until the services start: then unicast_fd_
-    int unicast_fd_ = -1;
-    std::uint64_t unicast_key_ = 0;
-    std::uint32_t unicast_watched_ = 0;  // what the poller is armed for
-    bool unicast_drained_ = false;       // the last read found nothing
-    int name_socket_readers_ = 0;        // callers reading it themselves
+    asio::ip::udp::socket unicast_;  // until the services start: then name_socket_
+    PolledFd name_socket_;
+    bool unicast_drained_ = false;  // the last read found nothing
+    int name_socket_readers_ = 0;   // callers reading it themselves
     // Datagrams the socket had no room for, sent once it has.
     std::deque<std::pair<std::vector<std::uint8_t>, asio::ip::udp::endpoint>> unicast_backlog_;
     class HeldSends;

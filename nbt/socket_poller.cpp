@@ -105,4 +105,30 @@ void SocketPoller::Remove(std::uint64_t key, int fd) {
     owners_.erase(key);
 }
 
+bool PolledFd::Attach(int fd, std::weak_ptr<PolledSocket> owner) {
+    Close();
+    if (fd < 0) return false;
+    key_ = SocketPoller::Get().Add(fd, std::move(owner));
+    if (key_ == 0) {
+        ::close(fd);
+        return false;
+    }
+    fd_ = fd;
+    return true;
+}
+
+void PolledFd::Watch(std::uint32_t want, bool later) {
+    if (fd_ < 0 || want == watched_) return;
+    if (later && (want & ~watched_)) return SocketPoller::Get().RecheckLater(key_);
+    if (SocketPoller::Get().Arm(key_, fd_, want)) watched_ = want;
+}
+
+void PolledFd::Close() {
+    if (fd_ < 0) return;
+    SocketPoller::Get().Remove(key_, fd_);
+    ::close(fd_);
+    fd_ = -1;
+    watched_ = 0;
+}
+
 }  // namespace nbt

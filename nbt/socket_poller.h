@@ -64,4 +64,33 @@ private:
     std::vector<std::uint64_t> recheck_;
 };
 
+// One owner's socket watched through the poller: its descriptor, its key
+// and what it is armed for. Used holding the state lock.
+class PolledFd {
+public:
+    PolledFd() = default;
+    ~PolledFd() { Close(); }
+    PolledFd(const PolledFd &) = delete;
+    PolledFd &operator=(const PolledFd &) = delete;
+
+    // Takes fd over and registers it, disarmed. False, with fd closed, when
+    // it cannot be watched.
+    bool Attach(int fd, std::weak_ptr<PolledSocket> owner);
+    int fd() const { return fd_; }
+    bool open() const { return fd_ >= 0; }
+    std::uint32_t watched() const { return watched_; }
+    // The one-shot watch fired: it is disarmed.
+    void Fired() { watched_ = 0; }
+    // Arms it for `want` (0: disarms it). later: arming is left to the
+    // owner's Recheck() a little later.
+    void Watch(std::uint32_t want, bool later = false);
+    // Out of the poller, then closed.
+    void Close();
+
+private:
+    int fd_ = -1;
+    std::uint64_t key_ = 0;
+    std::uint32_t watched_ = 0;
+};
+
 }  // namespace nbt

@@ -21,9 +21,7 @@ Session::Session(std::shared_ptr<Node> node, SessionService *service, UCHAR lsn,
       socket_(node_->io()),
       setup_timer_(node_->io()) {}
 
-Session::~Session() {
-    ReleaseFd();
-}
+Session::~Session() = default;
 
 UCHAR Session::StatusState() const {
     switch (phase_) {
@@ -154,7 +152,7 @@ void Session::Detach() {
     keep_alive_timer_.reset();
     setup_timer_.cancel();
     if (hung_up) {
-        ReleaseFd();
+        conn_.Close();
     } else {
         CloseSocket(true);
     }

@@ -164,8 +164,6 @@ private:
     void FinishHangup();
     void EndDrain();
     void CloseSocket(bool reset_peer);
-    // Closes the established connection as it stands.
-    void ReleaseFd();
 
     std::shared_ptr<Node> node_;
     SessionService *service_;
@@ -179,11 +177,9 @@ private:
     UCHAR close_code_ = NRC_GOODRET;
 
     // Asio's until the session is established (connect, session request),
-    // then fd_, watched through the SocketPoller.
+    // then conn_, watched through the SocketPoller.
     asio::ip::tcp::socket socket_;
-    int fd_ = -1;
-    std::uint64_t poll_key_ = 0;
-    std::uint32_t watched_ = 0;  // what the poller is armed for
+    PolledFd conn_;
     asio::steady_timer setup_timer_;
 
     // Call setup.

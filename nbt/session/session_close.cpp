@@ -23,23 +23,15 @@ std::array<std::uint8_t, 16384> drain_scratch;
 
 }  // namespace
 
-void Session::ReleaseFd() {
-    if (fd_ < 0) return;
-    SocketPoller::Get().Remove(poll_key_, fd_);
-    ::close(fd_);
-    fd_ = -1;
-    watched_ = 0;
-}
-
 void Session::CloseSocket(bool reset_peer) {
-    if (fd_ >= 0) {
+    if (conn_.open()) {
         if (reset_peer) {
             const linger abortive{1, 0};
-            ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+            ::setsockopt(conn_.fd(), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
         } else {
-            ::shutdown(fd_, SHUT_RDWR);
+            ::shutdown(conn_.fd(), SHUT_RDWR);
         }
-        ReleaseFd();
+        conn_.Close();
         return;
     }
     if (!socket_.is_open()) return;
@@ -141,7 +133,7 @@ void Session::FinishHangup() {
     message_ready_ = false;
     // FIN now; closing with unread bytes would turn it into an RST, so read
     // on (and drop) until the peer closes too.
-    ::shutdown(fd_, SHUT_WR);
+    ::shutdown(conn_.fd(), SHUT_WR);
     phase_ = SessionPhase::kDraining;
     if (service_) {
         SessionService *service = service_;
@@ -159,7 +151,7 @@ void Session::FinishHangup() {
 }
 
 Session::Input Session::DrainSome() {
-    const ssize_t n = ::recv(fd_, drain_scratch.data(), drain_scratch.size(), MSG_DONTWAIT);
+    const ssize_t n = ::recv(conn_.fd(), drain_scratch.data(), drain_scratch.size(), MSG_DONTWAIT);
     if (n > 0) return Input::kProgress;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return Input::kBlocked;
     EndDrain();

@@ -77,13 +77,8 @@ void Session::Establish() {
     socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
     // From here on the connection is watched through the poller, which wakes
     // the network thread only when it is armed for it.
-    const int fd = socket_.release(ignored);
-    if (fd >= 0) poll_key_ = SocketPoller::Get().Add(fd, std::weak_ptr<PolledSocket>(self));
-    if (poll_key_ == 0) {
-        if (fd >= 0) ::close(fd);
+    if (!conn_.Attach(socket_.release(ignored), std::weak_ptr<PolledSocket>(self)))
         return EndOpener(NRC_NORES);  // no room to watch one more socket
-    }
-    fd_ = fd;
     phase_ = SessionPhase::kEstablished;
     if (NCB *ncb = opener_) {
         opener_ = nullptr;
@@ -114,13 +109,13 @@ void Session::Receive(NCB *ncb) {
     // A synchronous caller waits on the socket and reads what is there or
     // comes; the network thread need not wake for it.
     SyncWaiter *waiter = WantsInput() ? node_->WaiterOf(ncb) : nullptr;
-    if (waiter && waiter->WorkOn(std::static_pointer_cast<CallerWork>(self), fd_, POLLIN)) {
+    if (waiter && waiter->WorkOn(std::static_pointer_cast<CallerWork>(self), conn_.fd(), POLLIN)) {
         ++input_drivers_;
         return UpdateWatch();
     }
     // Once the network thread watches the socket, what came since wakes it;
     // before that, what is there is read now.
-    if (!(watched_ & EPOLLIN)) PumpInput();
+    if (!(conn_.watched() & EPOLLIN)) PumpInput();
 }
 
 void Session::Send(NCB *ncb) {
@@ -146,7 +141,8 @@ void Session::Send(NCB *ncb) {
     // The rest goes out as the socket takes it: written by a synchronous
     // caller itself, else from the network thread.
     SyncWaiter *waiter = sends_.size() == 1 ? node_->WaiterOf(ncb) : nullptr;
-    if (waiter && waiter->WorkOn(std::static_pointer_cast<CallerWork>(shared_from_this()), fd_, POLLOUT)) {
+    if (waiter &&
+        waiter->WorkOn(std::static_pointer_cast<CallerWork>(shared_from_this()), conn_.fd(), POLLOUT)) {
         send_driven_ = true;
         return;
     }
@@ -162,7 +158,7 @@ std::size_t Session::WriteNow(const PendingIo &io, bool *failed) {
     msghdr message{};
     message.msg_iov = parts;
     message.msg_iovlen = 3;
-    const ssize_t n = ::sendmsg(fd_, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+    const ssize_t n = ::sendmsg(conn_.fd(), &message, MSG_DONTWAIT | MSG_NOSIGNAL);
     if (n < 0 && failed) *failed = errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
     return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
@@ -207,21 +203,18 @@ void Session::Recheck() {
 
 void Session::OnReady(std::uint32_t events) {
     auto self = shared_from_this();
-    watched_ = 0;  // one-shot: disarmed by the event
-    if (fd_ < 0) return;
+    conn_.Fired();
+    if (!conn_.open()) return;
     if (writing_ && (events & (EPOLLOUT | EPOLLERR | EPOLLHUP))) WriteSome();
-    if (fd_ >= 0 && (events & (EPOLLIN | EPOLLRDHUP | EPOLLERR | EPOLLHUP))) PumpInput();
+    if (conn_.open() && (events & (EPOLLIN | EPOLLRDHUP | EPOLLERR | EPOLLHUP))) PumpInput();
     UpdateWatch();
 }
 
 void Session::UpdateWatch(bool later) {
-    if (fd_ < 0) return;
     std::uint32_t want = 0;
     if (input_blocked_ && input_drivers_ == 0 && WantsInput()) want |= EPOLLIN | EPOLLRDHUP;
     if (writing_) want |= EPOLLOUT;
-    if (want == watched_) return;
-    if (later && (want & ~watched_)) return SocketPoller::Get().RecheckLater(poll_key_);
-    if (SocketPoller::Get().Arm(poll_key_, fd_, want)) watched_ = want;
+    conn_.Watch(want, later);
 }
 
 void Session::ContinueDrivenSend() {
@@ -306,7 +299,7 @@ ssize_t RecvNow(int fd, void *into, std::size_t size) {
 }  // namespace
 
 Session::Input Session::ReadHeaderBytes() {
-    const ssize_t n = RecvNow(fd_, in_header_.data() + header_got_, in_header_.size() - header_got_);
+    const ssize_t n = RecvNow(conn_.fd(), in_header_.data() + header_got_, in_header_.size() - header_got_);
     if (n == -1) return Input::kBlocked;
     if (n <= 0) {
         // A clean end between messages is the peer hanging up; anything
@@ -356,7 +349,7 @@ Session::Input Session::ReadHeaderBytes() {
 
 Session::Input Session::ReadBodyBytes() {
     std::uint8_t *into = direct_ ? direct_->ncb_buffer : body_.get();
-    const ssize_t n = RecvNow(fd_, into + body_got_, body_length_ - body_got_);
+    const ssize_t n = RecvNow(conn_.fd(), into + body_got_, body_length_ - body_got_);
     if (n == -1) return Input::kBlocked;
     if (n <= 0) {
         Abort(false);  // the message was cut off
