@@ -21,7 +21,7 @@ SocketPoller::SocketPoller()
     : epoll_fd_(::epoll_create1(EPOLL_CLOEXEC)),
       descriptor_(IoThread::Get().executor()),
       recheck_timer_(IoThread::Get().executor()) {
-    if (epoll_fd_ < 0) return;  // Add() then says no, and sockets stay with Asio's reactor
+    if (epoll_fd_ < 0) return;  // Add() then says no: such a session ends its LISTEN or CALL with NRC_NORES
     asio::error_code ignored;
     descriptor_.assign(epoll_fd_, ignored);
     WaitForReady();
