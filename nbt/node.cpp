@@ -203,36 +203,34 @@ void Node::StartServices() {
     asio::error_code ignored;
     name_socket_.Attach(unicast_.release(ignored), weak_from_this());
     ReadNameSocket();
-    ReceiveOn(broadcast_, broadcast_buffer_, broadcast_from_, true);
+    ReceiveBroadcasts();
     Accept();
 }
 
-void Node::ReceiveOn(asio::ip::udp::socket &socket, std::vector<std::uint8_t> &buffer,
-                     asio::ip::udp::endpoint &from, bool broadcast_socket) {
-    socket.async_receive_from(asio::buffer(buffer), from,
-                              [self = shared_from_this(), &socket, &buffer, &from, broadcast_socket](
-                                  const asio::error_code &ec, std::size_t size) {
-                                  if (!self->open_) return;
-                                  if (ec) {
-                                      if (Transient(ec))
-                                          self->RetryLater([self, &socket, &buffer, &from, broadcast_socket] {
-                                              self->ReceiveOn(socket, buffer, from, broadcast_socket);
-                                          });
-                                      return;
-                                  }
-                                  // Our own broadcasts come back to us on the broadcast socket.
-                                  const bool own = broadcast_socket && from == self->name_endpoint();
-                                  if (!own) {
-                                      ++self->counters_.recv_success;
-                                      // One bad datagram must not stop the receive loop.
-                                      try {
-                                          self->name_service_->OnDatagram(
-                                              std::span<const std::uint8_t>(buffer.data(), size), from);
-                                      } catch (...) {
-                                      }
-                                  }
-                                  if (self->open_) self->ReceiveOn(socket, buffer, from, broadcast_socket);
-                              });
+void Node::ReceiveBroadcasts() {
+    broadcast_.async_receive_from(
+        asio::buffer(broadcast_buffer_), broadcast_from_,
+        [self = shared_from_this()](const asio::error_code &ec, std::size_t size) {
+            if (!self->open_) return;
+            if (ec) {
+                if (Transient(ec)) self->RetryLater([self] { self->ReceiveBroadcasts(); });
+                return;
+            }
+            // Our own broadcasts come back to us on the broadcast socket.
+            if (self->broadcast_from_ != self->name_endpoint())
+                self->HandleNameDatagram(std::span<const std::uint8_t>(self->broadcast_buffer_.data(), size),
+                                         self->broadcast_from_);
+            if (self->open_) self->ReceiveBroadcasts();
+        });
+}
+
+void Node::HandleNameDatagram(std::span<const std::uint8_t> datagram, const asio::ip::udp::endpoint &from) {
+    ++counters_.recv_success;
+    // One bad datagram must not stop the receive loop.
+    try {
+        name_service_->OnDatagram(datagram, from);
+    } catch (...) {
+    }
 }
 
 void Node::Accept() {
@@ -368,13 +366,8 @@ void Node::ReadNameSocket() {
         if (from.sin_family != AF_INET) continue;
         const asio::ip::udp::endpoint sender(asio::ip::address_v4(ntohl(from.sin_addr.s_addr)),
                                              ntohs(from.sin_port));
-        ++counters_.recv_success;
-        // One bad datagram must not stop the receive loop.
-        try {
-            name_service_->OnDatagram(
-                std::span<const std::uint8_t>(unicast_buffer_.data(), static_cast<std::size_t>(n)), sender);
-        } catch (...) {
-        }
+        HandleNameDatagram(std::span<const std::uint8_t>(unicast_buffer_.data(), static_cast<std::size_t>(n)),
+                           sender);
     }
     asio::post(io_, [self] { self->ReadNameSocket(); });
 }

@@ -183,8 +183,9 @@ private:
     // them and says in *why which step failed.
     bool BindAt(const asio::ip::address_v4 &address, BindFailure *why);
     void StartServices();
-    void ReceiveOn(asio::ip::udp::socket &socket, std::vector<std::uint8_t> &buffer,
-                   asio::ip::udp::endpoint &from, bool broadcast_socket);
+    void ReceiveBroadcasts();
+    // A datagram from either name socket, counted and handed to the name service.
+    void HandleNameDatagram(std::span<const std::uint8_t> datagram, const asio::ip::udp::endpoint &from);
     // Hands the datagrams waiting on the unicast name socket to the name
     // service, then has the network thread watch it again.
     void ReadNameSocket();
