@@ -231,6 +231,10 @@ void Deliver(NCB *ncb, SyncWaiter *waiter, UCHAR rc) {
         RunQueuedNotices();  // those completed earlier go first
         return Notify(ncb, notice);
     }
+    // An event runs no code of the caller's, so it need not wait for the
+    // network thread: set here, unless notices completed earlier are still
+    // queued, it costs that thread no wake-up and keeps completion order.
+    if (!notice.post && queue.empty()) return notice.event->Set();
     if (queue.empty()) asio::post(io.executor(), [] { RunQueuedNotices(); });
     queue.emplace_back(ncb, notice);
 }

@@ -2,8 +2,9 @@
 // finished exactly once through Deliver(): it fills ncb_retcode and
 // ncb_cmd_cplt, then wakes the synchronous caller, or calls ncb_post, or sets
 // ncb_event. Nothing is read from the block once ncb_cmd_cplt is set. Post
-// routines and events are always run on the network thread, in completion
-// order, also for blocks a caller's thread completed itself. Services
+// routines always run on the network thread, also for blocks a caller's
+// thread completed itself; post routines and events are run or set in
+// completion order. Services
 // never call Deliver() themselves; they call Node::Complete(), which also
 // takes the NCB off the node's pending list.
 #pragma once
@@ -66,8 +67,9 @@ bool BeginInFlight(NCB *ncb);
 // Finishes an in-flight NCB with rc. waiter is the synchronous caller's, or
 // null for the asynchronous forms (then ncb_post, else ncb_event, is used).
 // After this call the NCB belongs to the caller again: touch none of it.
-// Called holding the state lock. Off the network thread, the post routine or
-// event is queued for it (after any queued before), never run in place.
+// Called holding the state lock. Off the network thread, the post routine is
+// queued for it (after any queued before), never run in place; the event is
+// set in place unless notices are queued before it.
 void Deliver(NCB *ncb, SyncWaiter *waiter, UCHAR rc);
 
 // For an error found before the NCB was accepted (after BeginInFlight):

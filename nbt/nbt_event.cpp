@@ -1,29 +1,62 @@
 #include "nbt_event.h"
 
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <climits>
+
+namespace {
+
+void FutexWait(std::atomic<std::uint32_t> *word, std::uint32_t value, const timespec *timeout) {
+    syscall(SYS_futex, reinterpret_cast<std::uint32_t *>(word), FUTEX_WAIT | FUTEX_PRIVATE_FLAG, value,
+            timeout, nullptr, 0);
+}
+
+}  // namespace
+
 void NbtEvent::Set() {
-    std::lock_guard lock(mutex_);
-    set_ = true;
-    // Notify under the lock: a waiter that sees the event set may destroy it
-    // at once, and the notify must not reach a destroyed object.
-    changed_.notify_all();
+    // A waiter that sees the event set may destroy it at once: the wake
+    // below uses only the word's address, a number to the kernel.
+    auto *word = &state_;
+    if (state_.exchange(kSet, std::memory_order_acq_rel) == kClearWithSleepers)
+        syscall(SYS_futex, reinterpret_cast<std::uint32_t *>(word), FUTEX_WAKE | FUTEX_PRIVATE_FLAG, INT_MAX,
+                nullptr, nullptr, 0);
 }
 
 void NbtEvent::Reset() {
-    std::lock_guard lock(mutex_);
-    set_ = false;
+    // Sleepers (kClearWithSleepers) stay as they are: the event is clear.
+    std::uint32_t expected = kSet;
+    state_.compare_exchange_strong(expected, kClear, std::memory_order_acq_rel);
 }
 
 bool NbtEvent::IsSet() const {
-    std::lock_guard lock(mutex_);
-    return set_;
+    return state_.load(std::memory_order_acquire) == kSet;
 }
 
 void NbtEvent::Wait() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return set_; });
+    WaitFor(std::chrono::milliseconds::max());
 }
 
 bool NbtEvent::WaitFor(std::chrono::milliseconds timeout) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [this] { return set_; });
+    using Clock = std::chrono::steady_clock;
+    const bool forever = timeout >= std::chrono::hours(24 * 365);
+    const auto deadline = forever ? Clock::time_point::max() : Clock::now() + timeout;
+    for (;;) {
+        std::uint32_t seen = state_.load(std::memory_order_acquire);
+        if (seen == kSet) return true;
+        if (seen == kClear &&
+            !state_.compare_exchange_strong(seen, kClearWithSleepers, std::memory_order_acq_rel))
+            continue;  // set or reset meanwhile: look again
+        if (forever) {
+            FutexWait(&state_, kClearWithSleepers, nullptr);
+            continue;
+        }
+        const auto left = deadline - Clock::now();
+        if (left <= Clock::duration::zero()) return IsSet();
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        const timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+        FutexWait(&state_, kClearWithSleepers, &wait);
+    }
 }

@@ -3,9 +3,9 @@
 // provider sets when an asynchronous command completes.
 #pragma once
 
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <cstdint>
 
 #include "nb30.h"
 
@@ -20,7 +20,8 @@ struct NbtEvent {
     bool WaitFor(std::chrono::milliseconds timeout);
 
 private:
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    bool set_ = false;
+    // One word on a futex: Set() makes a system call only when a thread
+    // sleeps on it.
+    static constexpr std::uint32_t kClear = 0, kSet = 1, kClearWithSleepers = 2;
+    std::atomic<std::uint32_t> state_{kClear};
 };

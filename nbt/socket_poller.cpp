@@ -3,6 +3,7 @@
 #include <sys/epoll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -79,7 +80,8 @@ bool SocketPoller::Arm(std::uint64_t key, int fd, std::uint32_t events) {
 constexpr auto kRecheckDelay = std::chrono::milliseconds(10);
 
 void SocketPoller::RecheckLater(std::uint64_t key) {
-    recheck_.push_back(key);
+    // Once per socket however often it asks: a caller leaves it once a message.
+    if (std::find(recheck_.begin(), recheck_.end(), key) == recheck_.end()) recheck_.push_back(key);
     if (recheck_armed_) return;
     recheck_armed_ = true;
     recheck_timer_.expires_after(kRecheckDelay);

@@ -327,6 +327,48 @@ TEST_F(RawCaller, SynchronousAndAsynchronousBlocksOnOneSessionKeepTheirOrder) {
     EXPECT_EQ(in[1][0], 20);
 }
 
+TEST_F(RawCaller, EventsOfBlocksFinishedInPlaceNeedNoNetworkThreadYetWaitForPostRoutinesBefore) {
+    Open();
+    // The network thread held, without the state lock.
+    std::promise<void> release;
+    auto held = release.get_future().share();
+    std::promise<void> holding;
+    asio::post(IoThread::Get().context(), [held, &holding] {
+        holding.set_value();
+        held.wait();
+    });
+    holding.get_future().wait();
+
+    static std::atomic<int> posts;
+    static NbtEvent *later_event;
+    static std::atomic<bool> event_set_before_post;
+    posts = 0;
+    event_set_before_post = false;
+    const std::vector<UCHAR> byte{7};
+    auto first = SubmitSend(node, lsn, byte);
+    EXPECT_TRUE(first->event.IsSet()) << "an event alone waits for nobody";
+    auto posted = std::make_unique<AsyncNcb>(NCBSEND);
+    posted->ncb.ncb_lsn = lsn;
+    posted->ncb.ncb_buffer = const_cast<UCHAR *>(byte.data());
+    posted->ncb.ncb_length = 1;
+    posted->ncb.ncb_event = nullptr;  // a post routine or an event, not both
+    posted->ncb.ncb_post = [](NCB *) {
+        event_set_before_post = later_event->IsSet();
+        ++posts;
+    };
+    ASSERT_EQ(posted->Submit(node.provider), NRC_GOODRET);
+    ASSERT_EQ(posted->ncb.ncb_cmd_cplt, NRC_GOODRET);  // finished here, its post routine queued
+    auto later = SubmitSend(node, lsn, byte);
+    later_event = &later->event;  // read by the post routine, which cannot run yet
+    EXPECT_FALSE(later->event.IsSet()) << "set before the post routine of a block finished earlier";
+    EXPECT_EQ(posts, 0);
+
+    release.set_value();
+    EXPECT_EQ(later->Wait(), NRC_GOODRET);
+    EXPECT_EQ(posts, 1);
+    EXPECT_FALSE(event_set_before_post);
+}
+
 TEST_F(RawCaller, PartialWritesUnderAFullBufferKeepEveryMessageWholeAndInOrder) {
     Open();
     // The peer reads nothing until a send stays pending: the send before it
