@@ -293,14 +293,14 @@ void BM_RawTcpPingPong1(benchmark::State &state) {
     }
 }
 
-BENCHMARK(BM_RawTcpStream64K)->UseRealTime()->MinTime(2.0);
-BENCHMARK_CAPTURE(BM_SessionStream64K, plain, false)->UseRealTime()->MinTime(2.0);
-BENCHMARK_CAPTURE(BM_SessionStream64KWindowed, plain, false)->UseRealTime()->MinTime(2.0);
-BENCHMARK_CAPTURE(BM_SessionStream64K, timed, true)->UseRealTime()->MinTime(2.0);
-BENCHMARK_CAPTURE(BM_SessionStream64KWindowed, timed, true)->UseRealTime()->MinTime(2.0);
-BENCHMARK(BM_RawTcpPingPong1)->UseRealTime()->MinTime(2.0);
-BENCHMARK_CAPTURE(BM_SessionPingPong1, plain, false)->UseRealTime()->MinTime(2.0);
-BENCHMARK_CAPTURE(BM_SessionPingPong1, timed, true)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_RawTcpStream64K)->UseRealTime()->MinTime(0.5);
+BENCHMARK_CAPTURE(BM_SessionStream64K, plain, false)->UseRealTime()->MinTime(0.5);
+BENCHMARK_CAPTURE(BM_SessionStream64KWindowed, plain, false)->UseRealTime()->MinTime(0.5);
+BENCHMARK_CAPTURE(BM_SessionStream64K, timed, true)->UseRealTime()->MinTime(0.5);
+BENCHMARK_CAPTURE(BM_SessionStream64KWindowed, timed, true)->UseRealTime()->MinTime(0.5);
+BENCHMARK(BM_RawTcpPingPong1)->UseRealTime()->MinTime(0.5);
+BENCHMARK_CAPTURE(BM_SessionPingPong1, plain, false)->UseRealTime()->MinTime(0.5);
+BENCHMARK_CAPTURE(BM_SessionPingPong1, timed, true)->UseRealTime()->MinTime(0.5);
 
 std::uint16_t FreePort() {
     asio::io_context io;

@@ -4,7 +4,9 @@
 # processes), measures an idle provider, and ends with one line per figure:
 #   ratio <figure> <measured> <goal-operator><goal> <ok|MISSED>
 # "/timed" figures are the same runs with receive and send time-outs on
-# every NCB.
+# every NCB. Each figure is the median of repetitions run in random order:
+# on a shared virtual machine the raw baselines drift by up to 40% within a
+# minute, and a raw run and ours taken one after the other caught that drift.
 #   bench/compare.sh            (from anywhere in the tree)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,8 +18,9 @@ fi
 
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
-$build/bench_session_transfer --benchmark_format=csv >"$out/session.csv" 2>"$out/session.err"
-$build/bench_name_status --benchmark_filter='RawUdpRoundTrip/|Remote|Local' --benchmark_format=csv \
+repeat=(--benchmark_repetitions=7 --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true)
+$build/bench_session_transfer "${repeat[@]}" --benchmark_format=csv >"$out/session.csv" 2>"$out/session.err"
+$build/bench_name_status --benchmark_filter='RawUdpRoundTrip/|Remote|Local' "${repeat[@]}" --benchmark_format=csv \
   >"$out/status.csv" 2>"$out/status.err"
 cat "$out/session.err" "$out/status.err" | grep -v '^\*\*\*WARNING' >&2 || true
 
@@ -43,11 +46,11 @@ wait $idle 2>/dev/null || true
 hz=$(getconf CLK_TCK)
 
 # name,iterations,real_time,cpu_time,time_unit,bytes_per_second,...
-field() {  # field <csv> <benchmark name prefix> <column>
-  awk -F, -v name="$2" -v col="$3" '{gsub(/"/, "", $1)} index($1, name) == 1 {print $col; exit}' "$1"
+field() {  # field <csv> <benchmark name prefix> <column>, of the median row
+  awk -F, -v name="$2" -v col="$3" '{gsub(/"/, "", $1)} index($1, name) == 1 && $1 ~ /_median$/ {print $col; exit}' "$1"
 }
-us() {  # real time of a benchmark in microseconds
-  awk -F, -v name="$2" '{gsub(/"/, "", $1)} index($1, name) == 1 {
+us() {  # median real time of a benchmark in microseconds
+  awk -F, -v name="$2" '{gsub(/"/, "", $1)} index($1, name) == 1 && $1 ~ /_median$/ {
     t = $3; u = $5; if (u == "ns") t /= 1000; else if (u == "ms") t *= 1000; else if (u == "s") t *= 1e6
     printf "%.3f\n", t; exit}' "$1"
 }

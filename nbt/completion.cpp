@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <mutex>
 #include <unordered_set>
@@ -185,7 +186,10 @@ void SyncWaiter::Wait() {
         pollfd fds[2] = {{fd_, events_, 0}, {wake_fd_, POLLIN, 0}};
         std::uint32_t expected = kWaiting;
         if (!state_.compare_exchange_strong(expected, kPolling, std::memory_order_acq_rel)) break;  // done
+        const auto asleep = std::chrono::steady_clock::now();
         ::poll(fds, 2, -1);
+        // Far less than a wake-up takes: poll() did not sleep.
+        const bool at_once = std::chrono::steady_clock::now() - asleep < std::chrono::microseconds(2);
         expected = kPolling;
         if (!state_.compare_exchange_strong(expected, kWaiting, std::memory_order_acq_rel)) {
             DrainWakeFd(wake_fd_);  // what Signal() wrote, or writes yet: then a spurious wake-up later
@@ -195,7 +199,7 @@ void SyncWaiter::Wait() {
         if (fds[0].revents == 0) continue;
         StateGuard guard;
         const auto work = work_.lock();
-        events_ = work ? work->Step(events_) : 0;
+        events_ = work ? work->Step(events_, at_once) : 0;
     }
     if (given_events_ != 0) {
         StateGuard guard;

@@ -26,7 +26,8 @@ public:
     // Holding the state lock, once the socket was ready for `events`: does
     // what can be done now and returns the events to wait for next, or 0
     // when the caller can do nothing more (the network thread carries on).
-    virtual short Step(short events) = 0;
+    // at_once: it was ready without the caller having to sleep.
+    virtual short Step(short events, bool at_once) = 0;
     // Holding the state lock, once the caller stops waiting, whatever the
     // reason: `events` are those WorkOn() was given.
     virtual void Leave(short events) = 0;

@@ -398,7 +398,7 @@ void Node::LetCallerReadNameSocket(NCB *ncb) {
     WatchNameSocket();  // the caller reads: the network thread need not wake for it
 }
 
-short Node::Step(short) {
+short Node::Step(short, bool) {
     ReadNameSocket();
     return open_ && name_socket_.open() ? POLLIN : 0;
 }

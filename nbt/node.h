@@ -172,7 +172,7 @@ public:
     void LetCallerReadNameSocket(NCB *ncb);
     void OnReady(std::uint32_t events) override;
     void Recheck() override;
-    short Step(short events) override;
+    short Step(short events, bool at_once) override;
     void Leave(short events) override;
 
     Node(const Lana &lana, const Limits &limits, const Settings &settings);  // use Open()

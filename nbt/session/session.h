@@ -84,7 +84,7 @@ public:
 
     // A synchronous RECV's caller reads the socket itself (POLLIN); one whose
     // SEND the socket did not take at once writes the rest itself (POLLOUT).
-    short Step(short events) override;
+    short Step(short events, bool at_once) override;
     void Leave(short events) override;
     // The network thread: the established connection is ready.
     void OnReady(std::uint32_t events) override;
@@ -126,6 +126,8 @@ private:
     // Whoever holds the state lock reads: a caller's thread or the network
     // thread, which only waits for the socket to become readable.
     void PumpInput();
+    // Reads until a message has gone to a receive, or nothing more is there.
+    void ReadOneMessage();
     enum class Input { kProgress, kBlocked, kStopped };
     Input ReadSome();
     Input ReadHeaderBytes();
@@ -209,6 +211,9 @@ private:
     int input_drivers_ = 0;       // callers reading the socket themselves
     bool stop_at_delivery_ = false;
     bool delivered_ = false;  // a message went to a receive since stop_at_delivery_ was set
+    // The last synchronous receive found its message there before it had to
+    // wait: the peer is ahead, so the next one reads before it polls.
+    bool read_first_ = false;
     bool pumping_ = false;
     bool pump_again_ = false;
     std::deque<PendingIo> receives_;

@@ -109,6 +109,16 @@ void Session::Receive(NCB *ncb) {
     // A synchronous caller waits on the socket and reads what is there or
     // comes; the network thread need not wake for it.
     SyncWaiter *waiter = WantsInput() ? node_->WaiterOf(ncb) : nullptr;
+    if (waiter && read_first_ && !(conn_.watched() & EPOLLIN)) {
+        // Counted as a caller reading: finding nothing must not arm the
+        // network thread's watch only for the poll below to disarm it.
+        ++input_drivers_;
+        ReadOneMessage();
+        read_first_ = !node_->IsPending(ncb);
+        if (read_first_) return Leave(POLLIN);  // as a caller that has read its message
+        --input_drivers_;
+        waiter = WantsInput() ? node_->WaiterOf(ncb) : nullptr;
+    }
     if (waiter && waiter->WorkOn(std::static_pointer_cast<CallerWork>(self), conn_.fd(), POLLIN)) {
         ++input_drivers_;
         return UpdateWatch();
@@ -163,19 +173,24 @@ std::size_t Session::WriteNow(const PendingIo &io, bool *failed) {
     return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
-short Session::Step(short events) {
+short Session::Step(short events, bool at_once) {
     auto self = shared_from_this();
     if (events & POLLOUT) {
         ContinueDrivenSend();
         return send_driven_ ? POLLOUT : 0;
     }
-    // One message a step: the caller's is likely it, and what comes after
+    ReadOneMessage();
+    read_first_ = at_once && delivered_;
+    return WantsInput() ? POLLIN : 0;
+}
+
+void Session::ReadOneMessage() {
+    // One message at a time: the caller's is likely it, and what comes after
     // is the network thread's to read once the caller has left.
     delivered_ = false;
     stop_at_delivery_ = true;
     PumpInput();
     stop_at_delivery_ = false;
-    return WantsInput() ? POLLIN : 0;
 }
 
 void Session::Leave(short events) {

@@ -468,6 +468,25 @@ TEST_F(RawCaller, SynchronousReceivesReadTheirOwnSocketAndOtherThreadsStillEndTh
     ASSERT_EQ(next.size(), 3000u);
     EXPECT_TRUE(std::equal(next.begin(), next.end(), second.begin() + 4));
 
+    // Messages there before their receives are read without waiting; the
+    // receive that then finds nothing yet still waits for its message.
+    std::vector<std::vector<std::uint8_t>> ahead;
+    for (UCHAR i = 0; i < 3; ++i) peer->Write(ahead.emplace_back(Message(100, static_cast<UCHAR>(20 + i))));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    for (const auto &message : ahead) {
+        std::vector<UCHAR> got(100);
+        EXPECT_EQ(receive(got, 100), NRC_GOODRET);
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), message.begin() + 4));
+    }
+    reader = std::thread([&] { EXPECT_EQ(receive(next, 3000), NRC_GOODRET); });
+    const auto late = Message(3000, 30);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    peer->Write({late.begin(), late.begin() + 1004});
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    peer->Write({late.begin() + 1004, late.end()});
+    reader.join();
+    EXPECT_TRUE(std::equal(next.begin(), next.end(), late.begin() + 4));
+
     // A hangup from another thread ends a caller waiting on the socket.
     reader = std::thread([&] { EXPECT_EQ(receive(in, 8), NRC_SCLOSED); });
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
