@@ -439,20 +439,22 @@ TEST_F(RawCaller, SynchronousReceivesReadTheirOwnSocketAndOtherThreadsStillEndTh
         return rc;
     };
     // A body in two parts, read by the waiting caller straight into its buffer.
-    std::vector<UCHAR> in(3000);
-    std::thread reader([&] { EXPECT_EQ(receive(in, 3000), NRC_GOODRET); });
-    const auto split = Message(3000, 5);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    peer->Write({split.begin(), split.begin() + 1004});
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    peer->Write({split.begin() + 1004, split.end()});
-    reader.join();
-    ASSERT_EQ(in.size(), 3000u);
-    EXPECT_TRUE(std::equal(in.begin(), in.end(), split.begin() + 4));
+    auto receive_split = [&](const std::vector<std::uint8_t> &message) {
+        std::vector<UCHAR> got(3000);
+        std::thread waiting([&] { EXPECT_EQ(receive(got, 3000), NRC_GOODRET); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        peer->Write({message.begin(), message.begin() + 1004});
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        peer->Write({message.begin() + 1004, message.end()});
+        waiting.join();
+        ASSERT_EQ(got.size(), 3000u);
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), message.begin() + 4));
+    };
+    receive_split(Message(3000, 5));
 
     // A receive cancelled with part of a body in its buffer hands the part
     // back: the next receive gets the whole message.
-    in.assign(3000, 0);
+    std::vector<UCHAR> in(3000);
     auto cancelled = PendingReceive(in.data(), 3000);
     const auto second = Message(3000, 9);
     peer->Write({second.begin(), second.begin() + 1004});
@@ -462,7 +464,7 @@ TEST_F(RawCaller, SynchronousReceivesReadTheirOwnSocketAndOtherThreadsStillEndTh
     EXPECT_EQ(node.provider.Netbios(&cancel), NRC_GOODRET);
     EXPECT_EQ(cancelled->Wait(), NRC_CMDCAN);
     std::vector<UCHAR> next(3000);
-    reader = std::thread([&] { EXPECT_EQ(receive(next, 3000), NRC_GOODRET); });
+    std::thread reader([&] { EXPECT_EQ(receive(next, 3000), NRC_GOODRET); });
     peer->Write({second.begin() + 1004, second.end()});
     reader.join();
     ASSERT_EQ(next.size(), 3000u);
@@ -478,14 +480,7 @@ TEST_F(RawCaller, SynchronousReceivesReadTheirOwnSocketAndOtherThreadsStillEndTh
         EXPECT_EQ(receive(got, 100), NRC_GOODRET);
         EXPECT_TRUE(std::equal(got.begin(), got.end(), message.begin() + 4));
     }
-    reader = std::thread([&] { EXPECT_EQ(receive(next, 3000), NRC_GOODRET); });
-    const auto late = Message(3000, 30);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    peer->Write({late.begin(), late.begin() + 1004});
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    peer->Write({late.begin() + 1004, late.end()});
-    reader.join();
-    EXPECT_TRUE(std::equal(next.begin(), next.end(), late.begin() + 4));
+    receive_split(Message(3000, 30));
 
     // A hangup from another thread ends a caller waiting on the socket.
     reader = std::thread([&] { EXPECT_EQ(receive(in, 8), NRC_SCLOSED); });
