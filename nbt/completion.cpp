@@ -6,11 +6,11 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <deque>
 #include <mutex>
-#include <unordered_set>
 #include <vector>
 
 #include "io_thread.h"
@@ -22,7 +22,9 @@ namespace {
 
 struct InFlight {
     std::mutex mutex;
-    std::unordered_set<const NCB *> blocks;
+    // A few blocks at a time, bounded by the nodes' NCB limits: a scan costs
+    // less than a hashed node allocated and freed for every command.
+    std::vector<const NCB *> blocks;
 };
 
 InFlight &Blocks() {
@@ -58,7 +60,11 @@ Notice NoticeFor(const NCB *ncb, SyncWaiter *waiter) {
 void Publish(NCB *ncb, UCHAR rc) {
     auto &in_flight = Blocks();
     std::lock_guard lock(in_flight.mutex);
-    in_flight.blocks.erase(ncb);
+    auto &blocks = in_flight.blocks;
+    if (const auto it = std::find(blocks.begin(), blocks.end(), ncb); it != blocks.end()) {
+        *it = blocks.back();
+        blocks.pop_back();
+    }
     ncb->ncb_retcode = rc;
     std::atomic_ref<UCHAR>(ncb->ncb_cmd_cplt).store(rc, std::memory_order_release);
 }
@@ -216,7 +222,10 @@ void SyncWaiter::Wait() {
 bool BeginInFlight(NCB *ncb) {
     auto &in_flight = Blocks();
     std::lock_guard lock(in_flight.mutex);
-    return in_flight.blocks.insert(ncb).second;
+    auto &blocks = in_flight.blocks;
+    if (std::find(blocks.begin(), blocks.end(), ncb) != blocks.end()) return false;
+    blocks.push_back(ncb);
+    return true;
 }
 
 void Deliver(NCB *ncb, SyncWaiter *waiter, UCHAR rc) {

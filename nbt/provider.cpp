@@ -25,8 +25,9 @@ Limits LimitsFromReset(const NCB &ncb, const Settings &settings) {
 }
 
 Provider::Provider(Settings settings) : settings_(std::move(settings)), io_(IoThread::Get()) {
-    lanas_ = NumberLanas(settings_.host_interfaces ? ReadHostInterfaces() : std::vector<InterfaceAddress>{},
-                         settings_.host_interfaces);
+    std::lock_guard lock(mutex_);
+    SetLanas(NumberLanas(settings_.host_interfaces ? ReadHostInterfaces() : std::vector<InterfaceAddress>{},
+                         settings_.host_interfaces));
 }
 
 Provider::~Provider() {
@@ -43,29 +44,19 @@ Provider &Provider::Default() {
     return provider;
 }
 
-bool Provider::IsEnumerated(UCHAR lana) const {
-    std::lock_guard lock(mutex_);
-    return std::any_of(lanas_.begin(), lanas_.end(), [lana](const Lana &l) { return l.number == lana; });
-}
-
-bool Provider::IsReset(UCHAR lana) const {
-    std::lock_guard lock(mutex_);
-    return lana <= MAX_LANA && reset_.test(lana);
-}
-
 UCHAR Provider::Validate(const NCB *ncb) {
     const Command &command = CommandOf(ncb->ncb_command);
     if ((ncb->ncb_command & ASYNCH) && ncb->ncb_post && ncb->ncb_event) return NRC_ILLCMD;
     if (command.service == Service::kNone) return NRC_ILLCMD;
     if (command.lana == LanaNeed::kNone) return NRC_GOODRET;
-    if (!IsEnumerated(ncb->ncb_lana_num)) {
+    if (!enumerated_.test(ncb->ncb_lana_num)) {
         // An interface may have come up since the table was last read; only
         // a command that may reset it looks again.
         if (command.lana != LanaNeed::kEnumerated) return NRC_BRIDGE;
         RefreshLanas();
-        if (!IsEnumerated(ncb->ncb_lana_num)) return NRC_BRIDGE;
+        if (!enumerated_.test(ncb->ncb_lana_num)) return NRC_BRIDGE;
     }
-    if (command.lana == LanaNeed::kReset && !IsReset(ncb->ncb_lana_num)) return NRC_ENVNOTDEF;
+    if (command.lana == LanaNeed::kReset && !reset_.test(ncb->ncb_lana_num)) return NRC_ENVNOTDEF;
     return NRC_GOODRET;
 }
 
@@ -145,7 +136,14 @@ void Provider::RefreshLanas() {
         NumberLanas(settings_.host_interfaces ? ReadHostInterfaces() : std::vector<InterfaceAddress>{},
                     settings_.host_interfaces);
     std::lock_guard lock(mutex_);
+    SetLanas(std::move(lanas));
+}
+
+void Provider::SetLanas(std::vector<Lana> lanas) {
+    LanaBits::Words numbers{};
+    for (const Lana &lana : lanas) LanaBits::Add(numbers, lana.number);
     lanas_ = std::move(lanas);
+    enumerated_.assign(numbers);
 }
 
 UCHAR Provider::Enumerate(NCB *ncb) {

@@ -7,7 +7,6 @@
 #pragma once
 
 #include <asio/ip/address_v4.hpp>
-#include <bitset>
 #include <functional>
 #include <map>
 #include <memory>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "completion.h"
+#include "lana_bits.h"
 #include "lana_table.h"
 #include "nb30.h"
 #include "settings.h"
@@ -62,17 +62,17 @@ private:
     UCHAR Enumerate(NCB *ncb);                    // state lock held
     UCHAR Cancel(NCB *ncb);                       // state lock held (provider_cancel.cpp)
     void RefreshLanas();                          // any thread
-    bool IsEnumerated(UCHAR lana) const;
-    bool IsReset(UCHAR lana) const;
+    void SetLanas(std::vector<Lana> lanas);       // mutex_ held
     UCHAR Validate(const NCB *ncb);
 
     Settings settings_;
     IoThread &io_;
     std::shared_ptr<Alive> alive_ = std::make_shared<Alive>();
 
-    mutable std::mutex mutex_;  // guards lanas_ and reset_, read by callers
+    mutable std::mutex mutex_;  // guards lanas_, serialises writes of the sets
     std::vector<Lana> lanas_;
-    std::bitset<MAX_LANA + 1> reset_;
+    LanaBits enumerated_;  // the numbers in lanas_
+    LanaBits reset_;
 
     // State lock held.
     std::map<UCHAR, std::shared_ptr<Node>> nodes_;

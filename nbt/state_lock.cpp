@@ -21,6 +21,7 @@ StateGuard::StateGuard() {
 StateGuard::~StateGuard() {
     if (--held_depth > 0) return;
     StateMutex().unlock();
+    if (after_unlock.empty()) return;
     // Swapped out first: what runs may take the lock again and defer more.
     std::vector<std::pair<void (*)(void *), void *>> due;
     due.swap(after_unlock);

@@ -13,7 +13,11 @@ namespace nbt::codec {
 
 class ByteWriter {
 public:
-    explicit ByteWriter(std::vector<std::uint8_t> &out) : out_(&out) {}
+    // Room for a name packet up front: one allocation, not one per doubling.
+    // A vector written before keeps its own growth.
+    explicit ByteWriter(std::vector<std::uint8_t> &out) : out_(&out) {
+        if (out.empty()) out.reserve(kTypicalPacket);
+    }
 
     std::size_t size() const { return out_->size(); }
 
@@ -29,6 +33,7 @@ public:
     void Bytes(std::span<const std::uint8_t> bytes) { out_->insert(out_->end(), bytes.begin(), bytes.end()); }
 
 private:
+    static constexpr std::size_t kTypicalPacket = 128;
     std::vector<std::uint8_t> *out_;
 };
 

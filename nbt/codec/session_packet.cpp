@@ -40,18 +40,19 @@ bool RequestLengthFits(std::uint32_t length) {
     return length >= 2 * kPlainEncodedName && length <= 2 * kMaxEncodedName;
 }
 
+// Built in place: every session message sends one, so no allocation.
+std::array<std::uint8_t, kSessionHeaderSize> HeaderBytes(SessionType type, std::uint32_t length) {
+    return {static_cast<std::uint8_t>(type), static_cast<std::uint8_t>((length >> 16) & kSessionFlagE),
+            static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};
+}
+
 void WriteSessionHeader(ByteWriter &out, SessionType type, std::uint32_t length) {
-    out.U8(static_cast<std::uint8_t>(type));
-    out.U8(static_cast<std::uint8_t>((length >> 16) & kSessionFlagE));
-    out.U16(static_cast<std::uint16_t>(length));
+    out.Bytes(HeaderBytes(type, length));
 }
 
 // A control packet of a header and no body.
 std::array<std::uint8_t, kSessionHeaderSize> BareHeader(SessionType type) {
-    std::vector<std::uint8_t> bytes;
-    ByteWriter out(bytes);
-    WriteSessionHeader(out, type, 0);
-    return FixedBytes<kSessionHeaderSize>(bytes);
+    return HeaderBytes(type, 0);
 }
 
 // Reads one encoded name (no pointers), filling in the raw bytes and the scope.
@@ -68,10 +69,7 @@ bool ReadSessionName(ByteReader &in, SessionName &name, std::string *scope) {
 std::optional<std::array<std::uint8_t, kSessionHeaderSize>> EncodeSessionHeader(SessionType type,
                                                                                 std::uint32_t length) {
     if (length > kSessionMaxLength) return std::nullopt;
-    std::vector<std::uint8_t> bytes;
-    ByteWriter out(bytes);
-    WriteSessionHeader(out, type, length);
-    return FixedBytes<kSessionHeaderSize>(bytes);
+    return HeaderBytes(type, length);
 }
 
 HeaderResult DecodeSessionHeader(std::span<const std::uint8_t> bytes) {
