@@ -18,7 +18,7 @@ fi
 
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
-repeat=(--benchmark_repetitions=7 --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true)
+repeat=(--benchmark_repetitions=11 --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true)
 $build/bench_session_transfer "${repeat[@]}" --benchmark_format=csv >"$out/session.csv" 2>"$out/session.err"
 $build/bench_name_status --benchmark_filter='RawUdpRoundTrip/|Remote|Local' "${repeat[@]}" --benchmark_format=csv \
   >"$out/status.csv" 2>"$out/status.err"
