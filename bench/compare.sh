@@ -4,7 +4,7 @@
 # processes), measures an idle provider, and ends with one line per figure:
 #   ratio <figure> <measured> <goal-operator><goal> <ok|MISSED>
 # "/timed" figures are the same runs with receive and send time-outs on
-# every NCB. Each figure is the median of repetitions run in random order:
+# every NCB. Each figure is the median of 21 repetitions run in random order:
 # on a shared virtual machine the raw baselines drift by up to 40% within a
 # minute, and a raw run and ours taken one after the other caught that drift.
 #   bench/compare.sh            (from anywhere in the tree)
@@ -18,7 +18,7 @@ fi
 
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
-repeat=(--benchmark_repetitions=11 --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true)
+repeat=(--benchmark_repetitions=21 --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true)
 $build/bench_session_transfer "${repeat[@]}" --benchmark_format=csv >"$out/session.csv" 2>"$out/session.err"
 $build/bench_name_status --benchmark_filter='RawUdpRoundTrip/|Remote|Local' "${repeat[@]}" --benchmark_format=csv \
   >"$out/status.csv" 2>"$out/status.err"
