@@ -1,9 +1,7 @@
 #include "completion.h"
 
-#include <linux/futex.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +11,7 @@
 #include <mutex>
 #include <vector>
 
+#include "futex.h"
 #include "io_thread.h"
 #include "nbt_event.h"
 #include "state_lock.h"
@@ -106,11 +105,6 @@ void RunQueuedNotices() {
     }
 }
 
-long Futex(std::atomic<std::uint32_t> *word, int op, std::uint32_t value) {
-    return syscall(SYS_futex, reinterpret_cast<std::uint32_t *>(word), op | FUTEX_PRIVATE_FLAG, value,
-                   nullptr, nullptr, 0);
-}
-
 // The eventfd a thread polls beside its socket, so that a completion it
 // does not make itself still wakes it. Never closed: a Signal() may write to
 // it late, after its waiter has gone; a thread that ends hands it to the next
@@ -175,7 +169,7 @@ void SyncWaiter::Signal() {
     const int wake_fd = wake_fd_;
     switch (state_.exchange(kDone, std::memory_order_acq_rel)) {
         case kSleeping:
-            Futex(word, FUTEX_WAKE, 1);
+            FutexWake(word, 1);
             break;
         case kPolling: {
             const std::uint64_t one = 1;
@@ -216,7 +210,7 @@ void SyncWaiter::Wait() {
     // needs to produce the answer.
     std::uint32_t expected = kWaiting;
     if (!state_.compare_exchange_strong(expected, kSleeping, std::memory_order_acq_rel)) return;
-    while (state_.load(std::memory_order_acquire) != kDone) Futex(&state_, FUTEX_WAIT, kSleeping);
+    while (state_.load(std::memory_order_acquire) != kDone) FutexWait(&state_, kSleeping);
 }
 
 bool BeginInFlight(NCB *ncb) {

@@ -1,28 +1,17 @@
 #include "nbt_event.h"
 
-#include <linux/futex.h>
-#include <sys/syscall.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <climits>
 
-namespace {
+#include "futex.h"
 
-void FutexWait(std::atomic<std::uint32_t> *word, std::uint32_t value, const timespec *timeout) {
-    syscall(SYS_futex, reinterpret_cast<std::uint32_t *>(word), FUTEX_WAIT | FUTEX_PRIVATE_FLAG, value,
-            timeout, nullptr, 0);
-}
-
-}  // namespace
+using nbt::FutexWait;
+using nbt::FutexWake;
 
 void NbtEvent::Set() {
     // A waiter that sees the event set may destroy it at once: the wake
     // below uses only the word's address, a number to the kernel.
     auto *word = &state_;
-    if (state_.exchange(kSet, std::memory_order_acq_rel) == kClearWithSleepers)
-        syscall(SYS_futex, reinterpret_cast<std::uint32_t *>(word), FUTEX_WAKE | FUTEX_PRIVATE_FLAG, INT_MAX,
-                nullptr, nullptr, 0);
+    if (state_.exchange(kSet, std::memory_order_acq_rel) == kClearWithSleepers) FutexWake(word, INT_MAX);
 }
 
 void NbtEvent::Reset() {
