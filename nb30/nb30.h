@@ -29,7 +29,9 @@
 //     The routine must return quickly and must not block; it may submit
 //     asynchronous commands (a synchronous one returns NRC_IFBUSY there).
 //   - ncb_event set: the provider sets the event (see NbtEventCreate below).
-//     Giving both ncb_post and ncb_event is refused with NRC_ILLCMD.
+//     Giving both ncb_post and ncb_event is refused with NRC_ILLCMD. Once
+//     ncb_cmd_cplt is seen done, or the event seen set, the event is the
+//     caller's again: it may close it, or give it to its next block, at once.
 //   - neither: poll ncb_cmd_cplt until it is no longer NRC_PENDING. The
 //     provider writes it last, with release ordering; read it with an
 //     acquire load (C11/C++20 atomics, or __atomic_load_n(&ncb.ncb_cmd_cplt,
@@ -242,7 +244,8 @@ NB30_API UCHAR Netbios(PNCB pncb);
 
 // Completion events for ncb_event. An event starts cleared; Netbios() clears
 // it when it accepts an asynchronous block and sets it when that block
-// completes. It stays set until cleared again.
+// completes, before any post routine completed earlier may have run. It
+// stays set until cleared again.
 #define NBT_WAIT_FOREVER ((DWORD)0xFFFFFFFF)
 // A new event, or NULL when out of memory.
 NB30_API HANDLE NbtEventCreate(void);

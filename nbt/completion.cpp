@@ -78,20 +78,13 @@ void CallPost(void (*post)(NCB *), NCB *ncb) {
     }
 }
 
-// Post routines and events of blocks completed off the network thread, in
-// completion order. Guarded by the state lock.
-std::deque<std::pair<NCB *, Notice>> &QueuedNotices() {
-    static auto *queue = new std::deque<std::pair<NCB *, Notice>>;
-    return *queue;
-}
+// Post routines of blocks completed off the network thread, in completion
+// order. Guarded by the state lock.
+using QueuedPost = std::pair<NCB *, void (*)(NCB *)>;
 
-void Notify(NCB *ncb, const Notice &notice) {
-    if (notice.waiter)
-        notice.waiter->Signal();
-    else if (notice.post)
-        CallPost(notice.post, ncb);
-    else if (notice.event)
-        notice.event->Set();
+std::deque<QueuedPost> &QueuedNotices() {
+    static auto *queue = new std::deque<QueuedPost>;
+    return *queue;
 }
 
 // Network thread: runs what callers' threads queued. One at a time off the
@@ -99,9 +92,9 @@ void Notify(NCB *ncb, const Notice &notice) {
 void RunQueuedNotices() {
     auto &queue = QueuedNotices();
     while (!queue.empty()) {
-        auto [ncb, notice] = queue.front();
+        auto [ncb, post] = queue.front();
         queue.pop_front();
-        Notify(ncb, notice);
+        CallPost(post, ncb);
     }
 }
 
@@ -224,32 +217,35 @@ bool BeginInFlight(NCB *ncb) {
 
 void Deliver(NCB *ncb, SyncWaiter *waiter, UCHAR rc) {
     const Notice notice = NoticeFor(ncb, waiter);
+    // An event is set here, whatever thread this is, and marked before the
+    // result is out: the caller who sees ncb_cmd_cplt done may free or reuse
+    // it at once (nbt_event.h). It runs no code of the caller's, so it need
+    // not wait its turn behind post routines.
+    if (notice.event) notice.event->BeginSet();
     Publish(ncb, rc);
     // The block is the caller's again: only what was read above is used.
+    if (notice.event) return notice.event->FinishSet();
     if (notice.waiter) {
         // Woken once the lock is free, or it would wake only to wait for it.
         return StateGuard::AfterUnlock([](void *waiter) { static_cast<SyncWaiter *>(waiter)->Signal(); },
                                        notice.waiter);
     }
-    if (!notice.post && !notice.event) return;
+    if (!notice.post) return;
     auto &queue = QueuedNotices();
     auto &io = IoThread::Get();
     if (io.IsCurrent()) {
         RunQueuedNotices();  // those completed earlier go first
-        return Notify(ncb, notice);
+        return CallPost(notice.post, ncb);
     }
-    // An event runs no code of the caller's, so it need not wait for the
-    // network thread: set here, unless notices completed earlier are still
-    // queued, it costs that thread no wake-up and keeps completion order.
-    if (!notice.post && queue.empty()) return notice.event->Set();
     if (queue.empty()) asio::post(io.executor(), [] { RunQueuedNotices(); });
-    queue.emplace_back(ncb, notice);
+    queue.emplace_back(ncb, notice.post);
 }
 
 UCHAR RejectAtOnce(NCB *ncb, UCHAR rc) {
     NbtEvent *event = (ncb->ncb_command & ASYNCH) ? ncb->ncb_event : nullptr;
+    if (event) event->BeginSet();
     Publish(ncb, rc);
-    if (event) event->Set();
+    if (event) event->FinishSet();
     return rc;
 }
 

@@ -3,8 +3,8 @@
 // ncb_cmd_cplt, then wakes the synchronous caller, or calls ncb_post, or sets
 // ncb_event. Nothing is read from the block once ncb_cmd_cplt is set. Post
 // routines always run on the network thread, also for blocks a caller's
-// thread completed itself; post routines and events are run or set in
-// completion order. Services
+// thread completed itself, in completion order; an event is set by the
+// thread that completes its block, before Deliver() returns. Services
 // never call Deliver() themselves; they call Node::Complete(), which also
 // takes the NCB off the node's pending list.
 #pragma once
@@ -70,7 +70,7 @@ bool BeginInFlight(NCB *ncb);
 // After this call the NCB belongs to the caller again: touch none of it.
 // Called holding the state lock. Off the network thread, the post routine is
 // queued for it (after any queued before), never run in place; the event is
-// set in place unless notices are queued before it.
+// always set in place.
 void Deliver(NCB *ncb, SyncWaiter *waiter, UCHAR rc);
 
 // For an error found before the NCB was accepted (after BeginInFlight):

@@ -14,7 +14,36 @@ void NbtEvent::Set() {
     if (state_.exchange(kSet, std::memory_order_acq_rel) == kClearWithSleepers) FutexWake(word, INT_MAX);
 }
 
+void NbtEvent::BeginSet() {
+    setters_.fetch_add(kSetter, std::memory_order_acq_rel);
+}
+
+void NbtEvent::FinishSet() {
+    Set();
+    // The last touch of *this: once the count drops, an awaiting Reset() or
+    // destructor may go on; the wake uses only the word's address.
+    auto *word = &setters_;
+    if (setters_.fetch_sub(kSetter, std::memory_order_acq_rel) == (kSetter | kAwaited)) FutexWake(word, INT_MAX);
+}
+
+void NbtEvent::AwaitSetters() {
+    for (;;) {
+        std::uint32_t seen = setters_.load(std::memory_order_acquire);
+        if (seen < kSetter) {
+            if (seen == kAwaited) setters_.compare_exchange_strong(seen, 0, std::memory_order_acq_rel);
+            return;
+        }
+        if (!(seen & kAwaited) &&
+            !setters_.compare_exchange_strong(seen, seen | kAwaited, std::memory_order_acq_rel))
+            continue;
+        FutexWait(&setters_, seen | kAwaited);
+    }
+}
+
 void NbtEvent::Reset() {
+    // A completion still setting the event belongs to a block the caller
+    // has seen done: it lands before the event is cleared, not after.
+    AwaitSetters();
     // Sleepers (kClearWithSleepers) stay as they are: the event is clear.
     std::uint32_t expected = kSet;
     state_.compare_exchange_strong(expected, kClear, std::memory_order_acq_rel);
