@@ -34,6 +34,7 @@ InFlight &Blocks() {
 }
 
 std::atomic<std::uint64_t> thrown_post_routines{0};
+std::atomic<bool> leave_pending_blocks{false};
 
 // How a finished block is to be reported, read from it before its result is
 // published: from then on the caller may free it or submit it again.
@@ -122,8 +123,9 @@ struct ThreadWakeFd {
     }
 };
 
+thread_local ThreadWakeFd own;
+
 int ThisThreadsWakeFd() {
-    thread_local ThreadWakeFd own;
     if (own.fd >= 0) return own.fd;
     auto &fds = SpareWakeFds();
     {
@@ -216,6 +218,7 @@ bool BeginInFlight(NCB *ncb) {
 }
 
 void Deliver(NCB *ncb, SyncWaiter *waiter, UCHAR rc) {
+    if (leave_pending_blocks.load(std::memory_order_relaxed)) return;
     const Notice notice = NoticeFor(ncb, waiter);
     // An event is set here, whatever thread this is, and marked before the
     // result is out: the caller who sees ncb_cmd_cplt done may free or reuse
@@ -242,11 +245,51 @@ void Deliver(NCB *ncb, SyncWaiter *waiter, UCHAR rc) {
 }
 
 UCHAR RejectAtOnce(NCB *ncb, UCHAR rc) {
+    // Under the state lock, as Deliver() is, so that fork() never finds an
+    // event between BeginSet() and FinishSet().
+    StateGuard guard;
     NbtEvent *event = (ncb->ncb_command & ASYNCH) ? ncb->ncb_event : nullptr;
     if (event) event->BeginSet();
     Publish(ncb, rc);
     if (event) event->FinishSet();
     return rc;
+}
+
+void LeavePendingBlocksAtExit() {
+    leave_pending_blocks.store(true, std::memory_order_relaxed);
+}
+
+void LockCompletionsForFork() {
+    Blocks().mutex.lock();
+    SpareWakeFds().mutex.lock();
+}
+
+void UnlockCompletionsInParent() {
+    SpareWakeFds().mutex.unlock();
+    Blocks().mutex.unlock();
+}
+
+void ForgetCompletionsInChild() {
+    // The parent's wake-up descriptors are shared with it: a read here would
+    // take a wake-up meant for a thread there. Closing the child's copies
+    // leaves the parent's as they are.
+    auto &fds = SpareWakeFds();
+    for (const int fd : fds.spare) ::close(fd);
+    fds.spare.clear();
+    if (own.fd >= 0) ::close(own.fd);
+    own.fd = -1;
+    fds.mutex.unlock();
+
+    QueuedNotices().clear();
+    auto &in_flight = Blocks();
+    for (const NCB *block : in_flight.blocks) {
+        auto *ncb = const_cast<NCB *>(block);
+        ncb->ncb_retcode = NRC_CMDCAN;
+        ncb->ncb_cmd_cplt = NRC_CMDCAN;
+        if ((ncb->ncb_command & ASYNCH) && !ncb->ncb_post && ncb->ncb_event) ncb->ncb_event->Set();
+    }
+    in_flight.blocks.clear();
+    in_flight.mutex.unlock();
 }
 
 std::uint64_t ThrownPostRoutines() {

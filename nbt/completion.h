@@ -78,6 +78,18 @@ void Deliver(NCB *ncb, SyncWaiter *waiter, UCHAR rc);
 // forms, sets the event. The post routine is not called.
 UCHAR RejectAtOnce(NCB *ncb, UCHAR rc);
 
+// At process exit: blocks that are still pending are left as they are from
+// now on, neither written nor reported. They may live in stack frames that
+// have returned, and their post routines in code being torn down.
+void LeavePendingBlocksAtExit();
+
+// Around fork() (fork_handlers.h). In the child, blocks that were pending in
+// the parent end with NRC_CMDCAN and their events set, and no post routine
+// runs: those commands go on in the parent only.
+void LockCompletionsForFork();
+void UnlockCompletionsInParent();
+void ForgetCompletionsInChild();
+
 // Post routines that threw since the process started. What they throw is
 // dropped where they are called, so the completion or reset that ran them
 // goes on.

@@ -1,10 +1,29 @@
 #include "io_thread.h"
 
+#include <memory>
+
+#include "fork_handlers.h"
+
 namespace nbt {
 
+ProcessSlot<IoThread> &IoThread::Slot() {
+    // Never destroyed itself: what it holds is stopped at exit, below.
+    static auto *slot = new ProcessSlot<IoThread>;
+    return *slot;
+}
+
 IoThread &IoThread::Get() {
-    static IoThread instance;
-    return instance;
+    return Slot().Get([] {
+        InstallForkHandlers();
+        auto *io = new IoThread;
+        // Stopped and joined at exit, after any static object made later
+        // (the default provider) is gone. In a child after fork() this is
+        // the child's own network thread, never the parent's.
+        static const struct StopAtExit {
+            ~StopAtExit() { delete IoThread::Slot().Peek(); }
+        } stop_at_exit;
+        return io;
+    });
 }
 
 IoThread::IoThread() : work_(asio::make_work_guard(context_)), thread_([this] { Run(); }) {}

@@ -8,6 +8,7 @@
 #include <optional>
 #include <thread>
 
+#include "process_slot.h"
 #include "state_lock.h"
 
 namespace nbt {
@@ -15,7 +16,9 @@ namespace nbt {
 class IoThread {
 public:
     // The process-wide instance, started on first use and stopped at exit.
+    // A child after fork() starts its own on first use (fork_handlers.h).
     static IoThread &Get();
+    static ProcessSlot<IoThread> &Slot();
 
     asio::io_context &context() { return context_; }
     // What sockets, timers and posted work of the provider are built on.
@@ -30,9 +33,10 @@ public:
     IoThread(const IoThread &) = delete;
     IoThread &operator=(const IoThread &) = delete;
 
+    ~IoThread();
+
 private:
     IoThread();
-    ~IoThread();
     void Run();
 
     asio::io_context context_;

@@ -1,6 +1,7 @@
 #include "provider.h"
 
 #include <algorithm>
+#include <mutex>
 
 #include "command_table.h"
 #include "io_thread.h"
@@ -24,14 +25,41 @@ Limits LimitsFromReset(const NCB &ncb, const Settings &settings) {
     return limits;
 }
 
-Provider::Provider(Settings settings) : settings_(std::move(settings)), io_(IoThread::Get()) {
-    std::lock_guard lock(mutex_);
-    SetLanas(NumberLanas(settings_.host_interfaces ? ReadHostInterfaces() : std::vector<InterfaceAddress>{},
-                         settings_.host_interfaces));
+namespace {
+
+// Every Provider of the process, for fork().
+struct Registry {
+    std::mutex mutex;
+    std::vector<Provider *> providers;
+};
+
+Registry &Providers() {
+    static auto *registry = new Registry;
+    return *registry;
+}
+
+}  // namespace
+
+Provider::Provider(Settings settings) : settings_(std::move(settings)) {
+    IoThread::Get();  // the network thread and the fork handlers, before any node
+    {
+        std::lock_guard lock(mutex_);
+        SetLanas(NumberLanas(
+            settings_.host_interfaces ? ReadHostInterfaces() : std::vector<InterfaceAddress>{},
+            settings_.host_interfaces));
+    }
+    auto &registry = Providers();
+    std::lock_guard lock(registry.mutex);
+    registry.providers.push_back(this);
 }
 
 Provider::~Provider() {
-    io_.RunAndWait([this] {
+    {
+        auto &registry = Providers();
+        std::lock_guard lock(registry.mutex);
+        std::erase(registry.providers, this);
+    }
+    IoThread::Get().RunAndWait([this] {
         for (auto &[lana, node] : nodes_) node->Shutdown();
         nodes_.clear();
         // Blocks a completion routine submits from here on find no provider.
@@ -40,8 +68,40 @@ Provider::~Provider() {
 }
 
 Provider &Provider::Default() {
-    static Provider provider(DefaultProviderSettings());
-    return provider;
+    // At exit, what is still pending is left alone (completion.h) before
+    // the nodes are shut down.
+    static struct AtExit {
+        Provider provider{DefaultProviderSettings()};
+        ~AtExit() { LeavePendingBlocksAtExit(); }
+    } instance;
+    return instance.provider;
+}
+
+void Provider::LockAllForFork() {
+    auto &registry = Providers();
+    registry.mutex.lock();
+    for (Provider *provider : registry.providers) provider->mutex_.lock();
+}
+
+void Provider::UnlockAllInParent() {
+    auto &registry = Providers();
+    for (Provider *provider : registry.providers) provider->mutex_.unlock();
+    registry.mutex.unlock();
+}
+
+void Provider::ForgetAllInChild() {
+    auto &registry = Providers();
+    // The parent's nodes are kept where nothing uses them: no destructor of
+    // their sockets may run here.
+    static auto *left_behind = new std::vector<std::map<UCHAR, std::shared_ptr<Node>>>;
+    for (Provider *provider : registry.providers) {
+        left_behind->push_back(std::move(provider->nodes_));
+        provider->nodes_.clear();
+        for (int lana = 0; lana <= MAX_LANA; ++lana) provider->reset_.reset(static_cast<UCHAR>(lana));
+        provider->alive_ = std::make_shared<Alive>();
+        provider->mutex_.unlock();
+    }
+    registry.mutex.unlock();
 }
 
 UCHAR Provider::Validate(const NCB *ncb) {
@@ -71,16 +131,17 @@ UCHAR Provider::Netbios(NCB *ncb) {
     // The network thread cannot wait for itself: a completion routine may
     // only submit the asynchronous forms.
     // Nor may a thread that holds the state lock (one running handlers).
-    if (rc == NRC_GOODRET && !async && (io_.IsCurrent() || StateGuard::Held())) rc = NRC_IFBUSY;
+    auto &io = IoThread::Get();
+    if (rc == NRC_GOODRET && !async && (io.IsCurrent() || StateGuard::Held())) rc = NRC_IFBUSY;
     if (rc != NRC_GOODRET) return RejectAtOnce(ncb, rc);
 
     ncb->ncb_retcode = NRC_PENDING;
     ncb->ncb_cmd_cplt = NRC_PENDING;
     if (async && ncb->ncb_event) ncb->ncb_event->Reset();
-    if (io_.IsCurrent()) {
+    if (io.IsCurrent()) {
         // From a completion routine, amid a completion: queued behind it, so
         // the service that called the routine is not re-entered.
-        asio::post(io_.executor(), [this, alive = std::weak_ptr<Alive>(alive_), ncb] {
+        asio::post(io.executor(), [this, alive = std::weak_ptr<Alive>(alive_), ncb] {
             if (alive.expired())
                 Deliver(ncb, nullptr, NRC_ENVNOTDEF);
             else
@@ -196,7 +257,7 @@ std::optional<asio::ip::address_v4> Provider::LanaAddress(UCHAR lana) const {
 }
 
 void Provider::WithNode(UCHAR lana, const std::function<void(Node *)> &fn) const {
-    io_.RunAndWait([&] {
+    IoThread::Get().RunAndWait([&] {
         auto it = nodes_.find(lana);
         fn(it == nodes_.end() ? nullptr : it->second.get());
     });

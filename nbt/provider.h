@@ -45,6 +45,14 @@ public:
 
     static Provider &Default();
 
+    // Around fork() (fork_handlers.h): every Provider's locks are held
+    // across it. In the child each one forgets the parent's nodes, which it
+    // never touches nor destroys (their sockets are shared with the parent),
+    // and has no LANA reset.
+    static void LockAllForFork();
+    static void UnlockAllInParent();
+    static void ForgetAllInChild();
+
     const Settings &settings() const { return settings_; }
     // The address LANA `lana` was reset on, if it is reset.
     std::optional<asio::ip::address_v4> LanaAddress(UCHAR lana) const;
@@ -66,7 +74,6 @@ private:
     UCHAR Validate(const NCB *ncb);
 
     Settings settings_;
-    IoThread &io_;
     std::shared_ptr<Alive> alive_ = std::make_shared<Alive>();
 
     mutable std::mutex mutex_;  // guards lanas_, serialises writes of the sets

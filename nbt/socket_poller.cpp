@@ -11,11 +11,15 @@
 
 namespace nbt {
 
+ProcessSlot<SocketPoller> &SocketPoller::Slot() {
+    static auto *slot = new ProcessSlot<SocketPoller>;
+    return *slot;
+}
+
 SocketPoller &SocketPoller::Get() {
     // Never destroyed: sessions may close their sockets while statics are
     // being torn down at exit.
-    static auto *poller = new SocketPoller;
-    return *poller;
+    return Slot().Get([] { return new SocketPoller; });
 }
 
 SocketPoller::SocketPoller()

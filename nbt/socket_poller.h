@@ -13,6 +13,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "process_slot.h"
+
 namespace nbt {
 
 class PolledSocket {
@@ -33,6 +35,7 @@ class SocketPoller {
 public:
     // The process's one, waited on by the network thread.
     static SocketPoller &Get();
+    static ProcessSlot<SocketPoller> &Slot();
 
     // Registers fd, disarmed. Returns its key, 0 when it cannot be watched.
     std::uint64_t Add(int fd, std::weak_ptr<PolledSocket> owner);

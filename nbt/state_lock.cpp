@@ -34,6 +34,15 @@ bool StateGuard::Held() {
     return held_depth > 0;
 }
 
+void StateGuard::LockForFork() {
+    if (held_depth++ == 0) StateMutex().lock();
+}
+
+void StateGuard::UnlockAfterFork() {
+    // In the child the forking thread is the owner, so this is sound there too.
+    if (--held_depth == 0) StateMutex().unlock();
+}
+
 void StateGuard::AfterUnlock(void (*fn)(void *), void *arg) {
     if (held_depth == 0) return fn(arg);
     after_unlock.emplace_back(fn, arg);

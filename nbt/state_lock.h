@@ -27,6 +27,11 @@ public:
     // Runs fn(arg) once this thread has let the lock go: a thread woken
     // under the lock would only block on it next.
     static void AfterUnlock(void (*fn)(void *), void *arg);
+
+    // Around fork(): taken (unless this thread holds it) before, let go in
+    // both processes after, running nothing deferred.
+    static void LockForFork();
+    static void UnlockAfterFork();
 };
 
 // An executor that runs each function holding the state lock. Queries,

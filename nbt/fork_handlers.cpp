@@ -1,0 +1,48 @@
+#include "fork_handlers.h"
+
+#include <pthread.h>
+
+#include <mutex>
+
+#include "completion.h"
+#include "io_thread.h"
+#include "provider.h"
+#include "socket_poller.h"
+#include "state_lock.h"
+
+namespace nbt {
+namespace {
+
+// The locks in the order the provider takes them.
+void Prepare() {
+    StateGuard::LockForFork();
+    Provider::LockAllForFork();
+    LockCompletionsForFork();
+    SocketPoller::Slot().LockForFork();
+    IoThread::Slot().LockForFork();
+}
+
+void InParent() {
+    IoThread::Slot().UnlockInParent();
+    SocketPoller::Slot().UnlockInParent();
+    UnlockCompletionsInParent();
+    Provider::UnlockAllInParent();
+    StateGuard::UnlockAfterFork();
+}
+
+void InChild() {
+    IoThread::Slot().ForgetInChild();
+    SocketPoller::Slot().ForgetInChild();
+    ForgetCompletionsInChild();
+    Provider::ForgetAllInChild();
+    StateGuard::UnlockAfterFork();
+}
+
+}  // namespace
+
+void InstallForkHandlers() {
+    static std::once_flag once;
+    std::call_once(once, [] { pthread_atfork(Prepare, InParent, InChild); });
+}
+
+}  // namespace nbt
