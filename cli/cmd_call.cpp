@@ -92,7 +92,7 @@ int RunCall(Context &context, const ParsedArgs &args) {
         }
         if (message.rc != NRC_GOODRET) return context.Fail("receive", message.rc);
         context.doc().Set("received", MessageJson(message));
-        context.Print(MessageText(message));
+        context.Print(MessageText(message, args.Has("raw")));
     }
     const UCHAR hangup = node.Hangup(call.ncb_lsn);
     context.doc().Set("hangup", ReturnCodeName(hangup));
@@ -114,7 +114,8 @@ const Command kCallCommand = {
     "  --send TEXT        send TEXT as one message\n"
     "  --file FILE        send the file, as messages of at most 65535 bytes\n"
     "  -                  send standard input the same way\n"
-    "  --receive          wait for one message and print it\n"
+    "  --receive          wait for one message and print it (as text with controls\n"
+    "                     shown as \\xHH, or a hex dump; global --raw: as it came)\n"
     "  --buffer BYTES     receive into a buffer this big (default 65535): a longer message\n"
     "                     comes in pieces, NRC_INCOMP for each but the last\n"
     "\n"

@@ -7,6 +7,7 @@
 
 #include "command.h"
 #include "local_node.h"
+#include "message_report.h"
 #include "ncb_wait.h"
 #include "return_codes.h"
 #include "text_format.h"
@@ -118,13 +119,11 @@ int RunDgrecv(Context &context, const ParsedArgs &args) {
         datagram.Set("from", FormatName(ncb.ncb_callname));
         datagram.Set("length", static_cast<unsigned>(ncb.ncb_length));
         datagram.Set("complete", rc == NRC_GOODRET);
-        if (IsText(buffer.data(), ncb.ncb_length))
-            datagram.Set("text", std::string(buffer.begin(), buffer.begin() + ncb.ncb_length));
-        else
-            datagram.Set("hex", Hex(buffer.data(), ncb.ncb_length));
+        SetData(datagram, buffer.data(), ncb.ncb_length);
         datagrams.Push(std::move(datagram));
         context.Print("datagram of " + std::to_string(ncb.ncb_length) + " bytes from " +
-                      FormatName(ncb.ncb_callname) + "\n" + ShowData(buffer.data(), ncb.ncb_length));
+                      FormatName(ncb.ncb_callname) + "\n" +
+                      ShowData(buffer.data(), ncb.ncb_length, args.Has("raw")));
     }
     context.doc().Set("datagrams", std::move(datagrams));
     return status;
@@ -150,7 +149,8 @@ const Command kDgrecvCommand = {
     "dgrecv [NAME] [--group] [--count N]",
     "receive datagrams for a name, or broadcast datagrams",
     "Registers NAME and prints the datagrams sent to it, or without NAME the broadcast\n"
-    "datagrams, with each sender's name and the data (text, or a hex dump).\n"
+    "datagrams, with each sender's name and the data (text with controls shown as \\xHH,\n"
+    "or a hex dump; global --raw: as it came).\n"
     "\n"
     "  --group            register NAME as a group name (a workgroup's LAB#1D, say)\n"
     "  --count N          datagrams to receive before ending (default 1; 0: until interrupted)\n"

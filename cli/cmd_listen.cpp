@@ -102,7 +102,7 @@ int RunListen(Context &context, const ParsedArgs &args) {
                 }
             } else {
                 messages.Push(MessageJson(message));
-                context.Print(MessageText(message));
+                context.Print(MessageText(message, args.Has("raw")));
             }
         }
         const UCHAR hangup = node.Hangup(listen.ncb_lsn);
@@ -126,7 +126,8 @@ const Command kListenCommand = {
     "listen NAME [--caller NAME] [--count N] [--idle SECONDS] [--echo | --out FILE]",
     "accept sessions and print, store or echo what arrives",
     "Registers NAME, listens for callers and, for each session, prints every message that\n"
-    "arrives (as text, or as a hex dump when it is not text) until the caller hangs up.\n"
+    "arrives (as text, or as a hex dump when it is not text) until the caller hangs up;\n"
+    "controls in the text show as \\xHH (global --raw: the bytes as they came).\n"
     "The name is deleted at the end, and on Ctrl-C, which also hangs up the session.\n"
     "\n"
     "  --caller NAME      accept this caller only (default '*', anyone)\n"

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "utf8.h"
+
 namespace cli {
 
 Json &Json::Set(const std::string &key, Json value) {
@@ -78,16 +80,6 @@ void Json::Write(std::string &out, int depth) const {
     }
 }
 
-std::size_t Utf8SequenceLength(const std::string &text, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    std::size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
-    if (length == 0 || lead > 0xF4 || i + length > text.size()) return 0;
-    for (std::size_t k = 1; k < length; ++k)
-        if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    return length;
-}
-
 std::string JsonQuote(const std::string &text) {
     std::string out = "\"";
     char escape[8];
@@ -112,19 +104,16 @@ std::string JsonQuote(const std::string &text) {
             default:
                 break;
         }
-        if (c >= 0x80) {
-            if (std::size_t length = Utf8SequenceLength(text, i)) {
-                out.append(text, i, length);
-                i += length - 1;
-                continue;
-            }
-        }
-        if (c < 0x20 || c >= 0x7F) {
-            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+        char32_t code_point = c;
+        std::size_t length = c >= 0x80 ? Utf8SequenceLength(text, i, &code_point) : 1;
+        if (length == 0) length = 1;  // not UTF-8: the byte stands for itself, as in Latin-1
+        if (length == 1 ? c < 0x20 || c >= 0x7F : IsTerminalControl(code_point)) {
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(code_point));
             out += escape;
         } else {
-            out.push_back(static_cast<char>(c));
+            out.append(text, i, length);
         }
+        i += length - 1;
     }
     return out + "\"";
 }

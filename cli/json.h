@@ -52,11 +52,9 @@ private:
     std::vector<std::pair<std::string, Json>> members_;
 };
 
-// Escapes and quotes a string as JSON; bytes that are not UTF-8 text are
-// written as \u00XX of their value.
+// Escapes and quotes a string as JSON, so the document is always valid
+// UTF-8 and safe to print: bytes that are not UTF-8 are written as \u00XX of
+// their value, and controls (C0, DEL, C1, bidirectional) as \uXXXX.
 std::string JsonQuote(const std::string &text);
-// Length of the valid UTF-8 sequence of two or more bytes that starts at
-// text[i], or 0.
-std::size_t Utf8SequenceLength(const std::string &text, std::size_t i);
 
 }  // namespace cli

@@ -17,9 +17,9 @@ namespace {
 
 using cli::Command;
 
-const std::vector<cli::OptionSpec> kGlobalOptions = {{"lana", true},    {"timeout", true},   {"json", false},
-                                                     {"help", false},   {"node-type", true}, {"wins", true},
-                                                     {"version", false}};
+const std::vector<cli::OptionSpec> kGlobalOptions = {{"lana", true},     {"timeout", true},   {"json", false},
+                                                     {"help", false},    {"node-type", true}, {"wins", true},
+                                                     {"version", false}, {"raw", false}};
 
 constexpr const char *kGlobalHelp =
     "Global options (before or after the command):\n"
@@ -27,6 +27,7 @@ constexpr const char *kGlobalHelp =
     "                     host interface, or 0 (loopback) where there is none\n"
     "  --timeout SECONDS  how long to wait for an answer or a caller (each command says)\n"
     "  --json             print one JSON document instead of text\n"
+    "  --raw              print peer data as it came: no escapes for controls, no hex dump\n"
     "  --node-type TYPE   b, p, m or h: how names are registered and resolved (default b,\n"
     "                     broadcast only, or what the settings file says)\n"
     "  --wins ADDRESS[,ADDRESS]  the name server (WINS), and a secondary one\n"

@@ -5,13 +5,20 @@
 
 namespace cli {
 
+void SetData(Json &json, const UCHAR *data, std::size_t length) {
+    if (!IsText(data, length)) {
+        json.Set("hex", Hex(data, length));
+        return;
+    }
+    // JSON strings are UTF-8: other bytes are escaped there, and kept here.
+    json.Set("text", std::string(data, data + length));
+    if (!IsUtf8(data, length)) json.Set("base64", Base64(data, length));
+}
+
 Json MessageJson(const Received &message) {
     Json json = Json::Object();
     json.Set("length", static_cast<std::uint64_t>(message.data.size()));
-    if (IsText(message.data.data(), message.data.size()))
-        json.Set("text", std::string(message.data.begin(), message.data.end()));
-    else
-        json.Set("hex", Hex(message.data.data(), message.data.size()));
+    SetData(json, message.data.data(), message.data.size());
     Json pieces = Json::Array();
     for (const auto &[rc, length] : message.pieces) {
         Json piece = Json::Object();
@@ -23,12 +30,12 @@ Json MessageJson(const Received &message) {
     return json;
 }
 
-std::string MessageText(const Received &message) {
+std::string MessageText(const Received &message, bool raw) {
     std::string out = "received " + std::to_string(message.data.size()) + " bytes";
     if (message.pieces.size() > 1)
         out += " in " + std::to_string(message.pieces.size()) + " pieces (" +
                std::to_string(message.pieces.size() - 1) + " x " + ReturnCodeName(NRC_INCOMP) + ")";
-    return out + "\n" + ShowData(message.data.data(), message.data.size());
+    return out + "\n" + ShowData(message.data.data(), message.data.size(), raw);
 }
 
 }  // namespace cli

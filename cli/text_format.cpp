@@ -1,9 +1,10 @@
 #include "text_format.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
-#include "json.h"
+#include "utf8.h"
 
 namespace cli {
 
@@ -27,18 +28,45 @@ std::string Table::Render() const {
 }
 
 bool IsText(const UCHAR *data, std::size_t length) {
-    const std::string text(reinterpret_cast<const char *>(data), length);
+    return std::none_of(data, data + length, [](UCHAR c) {
+        return (c < 0x20 && c != '\n' && c != '\r' && c != '\t') || c == 0x7F;
+    });
+}
+
+bool IsUtf8(const UCHAR *data, std::size_t length) {
+    const std::string_view text(reinterpret_cast<const char *>(data), length);
     for (std::size_t i = 0; i < length; ++i) {
-        const UCHAR c = data[i];
-        if (c == '\n' || c == '\r' || c == '\t') continue;
-        if (c < 0x20 || c == 0x7F) return false;
-        if (c >= 0x80) {
-            const std::size_t sequence = Utf8SequenceLength(text, i);
-            if (sequence == 0) return false;
-            i += sequence - 1;
-        }
+        if (data[i] < 0x80) continue;
+        const std::size_t sequence = Utf8SequenceLength(text, i);
+        if (sequence == 0) return false;
+        i += sequence - 1;
     }
     return true;
+}
+
+std::string EscapeForTerminal(std::string_view bytes) {
+    std::string out;
+    char escape[8];
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        char32_t code_point = c;
+        std::size_t length = c >= 0x80 ? Utf8SequenceLength(bytes, i, &code_point) : 1;
+        if (length == 0) length = 1;  // not UTF-8: escaped like a control
+        const bool shown =
+            length == 1 ? (c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n' : !IsTerminalControl(code_point);
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (shown) {
+            out.append(bytes.substr(i, length));
+        } else {
+            for (std::size_t k = i; k < i + length; ++k) {
+                std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned char>(bytes[k]));
+                out += escape;
+            }
+        }
+        i += length - 1;
+    }
+    return out;
 }
 
 std::string HexDump(const UCHAR *data, std::size_t length) {
@@ -73,9 +101,23 @@ std::string Hex(const UCHAR *data, std::size_t length) {
     return out;
 }
 
-std::string ShowData(const UCHAR *data, std::size_t length) {
-    if (!IsText(data, length)) return HexDump(data, length);
-    std::string text(reinterpret_cast<const char *>(data), length);
+std::string Base64(const UCHAR *data, std::size_t length) {
+    static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (std::size_t i = 0; i < length; i += 3) {
+        const std::size_t n = std::min<std::size_t>(3, length - i);
+        std::uint32_t group = std::uint32_t{data[i]} << 16;
+        if (n > 1) group |= std::uint32_t{data[i + 1]} << 8;
+        if (n > 2) group |= data[i + 2];
+        for (std::size_t k = 0; k < 4; ++k) out += k <= n ? kDigits[group >> (18 - 6 * k) & 0x3F] : '=';
+    }
+    return out;
+}
+
+std::string ShowData(const UCHAR *data, std::size_t length, bool raw) {
+    const std::string_view bytes(reinterpret_cast<const char *>(data), length);
+    if (!raw && !IsText(data, length)) return HexDump(data, length);
+    std::string text = raw ? std::string(bytes) : EscapeForTerminal(bytes);
     if (text.empty() || text.back() != '\n') text += "\n";
     return text;
 }

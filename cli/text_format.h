@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "nb30.h"
@@ -23,14 +24,26 @@ private:
     std::vector<std::vector<std::string>> rows_;
 };
 
-// True when the bytes read as text (printable ASCII, tabs, line ends, UTF-8).
+// True when the bytes read as text: no control bytes but tabs and line
+// ends. Bytes that are not UTF-8 (text in an 8-bit code page) still read as
+// text; IsUtf8 tells them apart.
 bool IsText(const UCHAR *data, std::size_t length);
+bool IsUtf8(const UCHAR *data, std::size_t length);
+// Bytes from a peer made safe to print: tab, newline, printable ASCII and
+// UTF-8 characters as they are, a backslash as two, and every other byte as
+// \xHH, as names are shown: controls (C0, DEL, C1 both as a byte and as
+// UTF-8, so a bare CR cannot overwrite a line nor a CSI start a terminal
+// command), bidirectional controls, and bytes that are not UTF-8.
+std::string EscapeForTerminal(std::string_view bytes);
 // Offset, 16 bytes in hex, the same as characters: one line per 16 bytes.
 std::string HexDump(const UCHAR *data, std::size_t length);
 // Hex digits of the bytes, no separators (for JSON).
 std::string Hex(const UCHAR *data, std::size_t length);
-// The data as text when it is, else as a hex dump; ends in a newline.
-std::string ShowData(const UCHAR *data, std::size_t length);
+// The bytes in base64 (RFC 4648, padded), for JSON.
+std::string Base64(const UCHAR *data, std::size_t length);
+// The data as escaped text when it is text, else as a hex dump; raw: the
+// bytes as they are. Ends in a newline.
+std::string ShowData(const UCHAR *data, std::size_t length, bool raw = false);
 
 // "unique"/"group" and "registering"/"registered"/"deregistered"/
 // "conflict"/"conflict, deregistered" of NAME_BUFFER.name_flags.

@@ -2,11 +2,14 @@
 // survive being printed and typed again, ranges and adapter addresses parse
 // as documented, and JSON stays valid whatever bytes a peer sent.
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <string>
 
 #include "json.h"
+#include "message_report.h"
 #include "names.h"
+#include "text_format.h"
 
 namespace {
 
@@ -73,6 +76,71 @@ TEST(CliJson, ControlBytesAndBrokenUtf8AreEscaped) {
     doc["list"].Push("x");
     doc.Set("n", 4);  // replaced, not repeated
     EXPECT_EQ(doc.Dump(), "{\n  \"n\": 4,\n  \"list\": [\n    \"x\"\n  ]\n}\n");
+}
+
+// glibc's converter, which refuses overlong forms, surrogates and code
+// points above U+10FFFF: a judge independent of ours.
+bool IsUtf8(const std::string &text) {
+    iconv_t to_utf32 = iconv_open("UTF-32", "UTF-8");
+    std::string in = text;
+    std::string out(4 * text.size() + 8, '\0');
+    char *from = in.data(), *to = out.data();
+    std::size_t left = in.size(), room = out.size();
+    const bool valid = iconv(to_utf32, &from, &left, &to, &room) != static_cast<std::size_t>(-1);
+    iconv_close(to_utf32);
+    return valid;
+}
+
+std::string Show(const std::string &bytes, bool raw = false) {
+    return ShowData(reinterpret_cast<const UCHAR *>(bytes.data()), bytes.size(), raw);
+}
+
+TEST(CliPeerText, WhatMovesTheCursorOrReordersTheLineIsEscaped) {
+    const struct {
+        const char *what;
+        std::string bytes, shown;
+    } cases[] = {
+        {"bare CR", "line one\rSPOOFED", "line one\\x0DSPOOFED\n"},
+        {"C1 as UTF-8 (CSI, NEL)",
+         "a\xC2\x9B"
+         "31mb\xC2\x85",
+         "a\\xC2\\x9B31mb\\xC2\\x85\n"},
+        {"C1 as raw bytes in 8-bit text",
+         "caf\xE9 \x9B"
+         "31m",
+         "caf\\xE9 \\x9B31m\n"},
+        {"RLO, isolate, RLM",
+         "x\xE2\x80\xAE"
+         "exe.txt\xE2\x81\xA6\xE2\x80\x8F",
+         "x\\xE2\\x80\\xAEexe.txt\\xE2\\x81\\xA6\\xE2\\x80\\x8F\n"},
+        {"overlong and surrogate", "\xC0\xAF\xED\xA0\x80", "\\xC0\\xAF\\xED\\xA0\\x80\n"},
+        {"backslash, so escapes are not forged", "\\x1B", "\\\\x1B\n"},
+        {"tab, newline and UTF-8 text kept", "caf\xC3\xA9\t\xE2\x82\xAC 5\n",
+         "caf\xC3\xA9\t\xE2\x82\xAC 5\n"},
+    };
+    for (const auto &c : cases) EXPECT_EQ(Show(c.bytes), c.shown) << c.what;
+    EXPECT_EQ(Show("line one\rSPOOFED", true), "line one\rSPOOFED\n");  // --raw
+    EXPECT_EQ(Show(std::string("\x1B[0m\0", 5), true), std::string("\x1B[0m\0\n", 6));
+    EXPECT_EQ(Show(std::string("\0\x01", 2)).substr(0, 12), "0000  00 01 ");  // binary: a hex dump
+}
+
+TEST(CliPeerText, JsonIsValidUtf8AndCarriesTheExactBytes) {
+    // Overlong, surrogate, above U+10FFFF, truncated; then a C1 and an RLO,
+    // which are valid UTF-8 but escaped so the document is safe to print.
+    const std::string bytes = "a\xC0\xAF\xE0\x80\xAF\xED\xA0\x80\xF4\x90\x80\x80\xE2\x82";
+    Received message;
+    message.rc = NRC_GOODRET;
+    message.data.assign(bytes.begin(), bytes.end());
+    message.pieces = {{NRC_GOODRET, static_cast<WORD>(bytes.size())}};
+    EXPECT_TRUE(IsUtf8(JsonQuote(bytes))) << JsonQuote(bytes);
+    const std::string dump = MessageJson(message).Dump();
+    EXPECT_TRUE(IsUtf8(dump)) << dump;
+    EXPECT_NE(dump.find("\"text\": \"a\\u00c0\\u00af\\u00e0"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("\"base64\": \"YcCv4ICv7aCA9JCAgOKC\""), std::string::npos) << dump;
+
+    EXPECT_EQ(JsonQuote("\xC2\x9B\xE2\x80\xAE\xC3\xA9"), "\"\\u009b\\u202e\xC3\xA9\"");
+    message.data.assign({'o', 'k', 0xC3, 0xA9});
+    EXPECT_EQ(MessageJson(message).Dump().find("base64"), std::string::npos);  // text is exact
 }
 
 }  // namespace
