@@ -36,8 +36,18 @@
 //     provider writes it last, with release ordering; read it with an
 //     acquire load (C11/C++20 atomics, or __atomic_load_n(&ncb.ncb_cmd_cplt,
 //     __ATOMIC_ACQUIRE)), then every other field of the block is valid.
-// A reset of the LANA (or the end of the process) completes every pending
-// command of it with NRC_CMDCAN.
+// A reset of the LANA completes every pending command of it with NRC_CMDCAN.
+// At the end of the process (exit(), or a return from main) blocks still
+// pending are left untouched and no post routine runs: they may live in
+// stack frames that are gone.
+//
+// fork(): the provider stays the parent's, whose commands, names and
+// sessions go on undisturbed. The child starts with no LANA reset; it may
+// reset one and use it afresh, or exit. In the child, blocks that were
+// pending at the fork end with NRC_CMDCAN and their events set, but no post
+// routine runs for them. The child holds copies of the parent's sockets
+// until it execs or exits, as with any descriptor. Fork from a post routine
+// only to exec or _exit() at once.
 #ifndef KORVEL_NB30_H
 #define KORVEL_NB30_H
 
