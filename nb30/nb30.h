@@ -253,9 +253,9 @@ typedef struct LANA_ENUM {
 NB30_API UCHAR Netbios(PNCB pncb);
 
 // Completion events for ncb_event. An event starts cleared; Netbios() clears
-// it when it accepts an asynchronous block and sets it when that block
-// completes, before any post routine completed earlier may have run. It
-// stays set until cleared again.
+// it when it accepts an asynchronous block and sets it the moment that
+// block completes (post routines of blocks completed earlier may still be
+// to run). It stays set until cleared again.
 #define NBT_WAIT_FOREVER ((DWORD)0xFFFFFFFF)
 // A new event, or NULL when out of memory.
 NB30_API HANDLE NbtEventCreate(void);
