@@ -168,10 +168,12 @@ void NameService::ClaimFromServer(const NetbiosName &name, bool group, UCHAR num
                                  wire, {OwnNbFlags(group), OwnAddress()}, node_->settings().ns_requested_ttl);
     request.to = ServerEndpoint(server);
     request.peer = address;
+    request.peer_port = request.to.port();
     // Servers answer a refresh as a registration.
     request.opcode = refresh ? codec::NameOpcode::kRefresh : codec::NameOpcode::kRegistration;
     if (refresh) request.also_opcode = codec::NameOpcode::kRegistration;
-    request.honour_wack = true;
+    request.wack_name = wire;
+    request.wack_limit = node_->settings().ns_wack_limit;
     request.count = node_->settings().ns_retry_count;
     request.interval = node_->settings().ns_retry_timeout;
     const std::uint32_t asked = node_->settings().ns_requested_ttl;
@@ -294,6 +296,7 @@ void NameService::ReleaseToServer(const NameEntry &entry, int count) {
                                              {OwnNbFlags(entry.group), OwnAddress()}, 0);
     request.to = ServerEndpoint(server);
     request.peer = address;
+    request.peer_port = request.to.port();
     request.opcode = codec::NameOpcode::kRelease;
     request.count = count;
     request.interval = node_->settings().ns_retry_timeout;
@@ -412,6 +415,7 @@ void NameService::QueryServer(const NetbiosName &name, int server, AnswerHandler
     request.bytes = codec::BuildServerQueryRequest(id, wire);
     request.to = ServerEndpoint(server);
     request.peer = address;
+    request.peer_port = request.to.port();
     request.opcode = codec::NameOpcode::kQuery;
     request.count = node_->settings().ns_retry_count;
     request.interval = node_->settings().ns_retry_timeout;

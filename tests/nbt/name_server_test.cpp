@@ -1,7 +1,8 @@
 // P, M and H nodes against a scripted name server on the loopback adapter:
 // registration through WACKs, refusals and silence, refresh at half the
 // granted TTL, release, a secondary server, a server gone and back,
-// resolution order and the cache, and what the server may send us.
+// resolution order and the cache, and what the server (or a host posing as
+// it) may send us.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
@@ -215,6 +216,50 @@ TEST(NameServerTest, PNodeIsRefusedTimesOutAndNeverBroadcasts) {
     EXPECT_EQ(status->ncb.Wait(3s), NRC_CMDTMO);
 
     while (auto datagram = lan.Receive(0ms)) EXPECT_FALSE(FromNode(*datagram, p)) << "a P-node broadcast";
+}
+
+TEST(NameServerTest, OnlyTheServersWackForThePendingNameHoldsAnAddAndNeverPastTheLimit) {
+    ScriptedServer server("127.0.0.250");
+    nbt::Settings settings = ServerSettings(NodeType::kH, server.address());
+    settings.ns_wack_limit = 1s;
+    std::vector<std::unique_ptr<AsyncNcb>> adds;  // outlive the node, should one stay pending
+    LoopbackNode h{settings};
+    UdpPeer other_port("127.0.0.250", 0, false);
+
+    // Not a WACK for this add: the request goes out again, and the silent
+    // server leaves the segment as usual.
+    const struct {
+        const char *name;
+        codec::NetbiosName wack_name;
+        UdpPeer *from;
+    } kStrays[] = {
+        {"WRONGNAME", WireName("OTHERNAME"), &server.socket()},
+        {"WRONGSCOPE", codec::MakeName(Padded("WRONGSCOPE"), "ELSEWHERE"), &server.socket()},
+        {"WRONGPORT", WireName("WRONGPORT"), &other_port},
+    };
+    for (const auto &stray : kStrays) {
+        SCOPED_TRACE(stray.name);
+        auto &add = adds.emplace_back(StartAdd(h, stray.name));
+        auto request = server.Next(codec::NameOpcode::kRegistration, 3s);
+        ASSERT_TRUE(request);
+        stray.from->SendTo(codec::BuildWack(request->id(), stray.wack_name, 0x2900, 60), request->raw.from,
+                           request->raw.port);
+        EXPECT_TRUE(server.Next(codec::NameOpcode::kRegistration, 1s)) << "the WACK stopped the resending";
+        EXPECT_EQ(add->Wait(3s), NRC_GOODRET);
+    }
+
+    // WACKs from the server itself, each with the longest TTL there is, keep
+    // coming: past the limit the server counts as silent all the same.
+    auto &held = adds.emplace_back(StartAdd(h, "HELD"));
+    auto request = server.Next(codec::NameOpcode::kRegistration, 3s);
+    ASSERT_TRUE(request);
+    const auto wack = codec::BuildWack(request->id(), request->packet.questions[0].name, 0x2900, 0xFFFFFFFF);
+    UCHAR rc = NRC_PENDING;
+    for (int i = 0; i < 100 && rc == NRC_PENDING; ++i) {
+        server.Reply(*request, wack);
+        rc = held->Wait(100ms);
+    }
+    EXPECT_EQ(rc, NRC_GOODRET);
 }
 
 TEST(NameServerTest, SilentPrimaryHandsOverToTheSecondary) {
