@@ -121,6 +121,16 @@ std::uint16_t NbFlagsOf(const ScriptedServer::Request &request) {
     return codec::DecodeNbRdata(request.packet.additional.at(0).rdata)->at(0).flags;
 }
 
+// A refusal with no record, so naming no name at all.
+std::vector<std::uint8_t> BareRefusal(std::uint16_t id) {
+    std::vector<std::uint8_t> bytes(12);  // the header alone, every count 0
+    bytes[0] = static_cast<std::uint8_t>(id >> 8);
+    bytes[1] = static_cast<std::uint8_t>(id);
+    bytes[2] = 0xAD;  // R, registration, AA, RD
+    bytes[3] = 0x86;  // RA, ACT_ERR
+    return bytes;
+}
+
 bool FromNode(const UdpPeer::Datagram &datagram, const LoopbackNode &node) {
     return datagram.from == node.address().to_string();
 }
@@ -368,7 +378,7 @@ TEST(NameServerTest, ACallThatFindsNobodyForgetsTheCachedAddress) {
     EXPECT_EQ(rc, NRC_NOCALL);
 }
 
-TEST(NameServerTest, ChallengeIsAnsweredAndOnlyTheServersReleaseTakesTheName) {
+TEST(NameServerTest, ChallengeIsAnsweredAndOnlyTheServerTakesTheNameWhenAskedAgain) {
     ScriptedServer server("127.0.0.250");
     LoopbackNode h{ServerSettings(NodeType::kH, server.address())};
     for (const char *name : {"CHALLENGED", "KEPT"}) {
@@ -389,15 +399,41 @@ TEST(NameServerTest, ChallengeIsAnsweredAndOnlyTheServersReleaseTakesTheName) {
     ASSERT_EQ(answer->header.Rcode(), codec::NameRcode::kOk);
     EXPECT_EQ(codec::DecodeNbRdata(answer->answers[0].rdata)->at(0).ipv4, own);
 
-    // A release for our names: from a stranger nothing, from the server a
-    // name we may no longer use.
-    UdpPeer stranger("127.0.0.252", 0, false);
-    stranger.SendTo(
-        codec::BuildClaimRequest(0x2222, codec::kServerReleaseFlags, WireName("KEPT"), {0x6000, own}, 0),
-        node, kPort);
-    server.socket().SendTo(codec::BuildClaimRequest(0x3333, codec::kServerReleaseFlags,
-                                                    WireName("CHALLENGED"), {0x6000, own}, 0),
+    // A release demand for our names from a stranger, from the server's
+    // address but another port, or broadcast: nothing; nor a refusal that
+    // answers nothing of ours.
+    auto demand = [&](UdpPeer &from, const char *name, std::uint16_t flags) {
+        from.SendTo(codec::BuildClaimRequest(0x2222, flags, WireName(name), {0x6000, own}, 0), node, kPort);
+    };
+    UdpPeer stranger("127.0.0.252", 0, false), other_port("127.0.0.250", 0, false);
+    server.socket().Drain();
+    demand(stranger, "KEPT", codec::kServerReleaseFlags);
+    demand(other_port, "KEPT", codec::kServerReleaseFlags);
+    demand(server.socket(), "KEPT", codec::kReleaseRequestFlags);
+    server.socket().SendTo(codec::BuildRegistrationResponse(0x4444, WireName("KEPT"), {0x6000, own}, 0,
+                                                            codec::NameRcode::kActive),
                            node, kPort);
+    EXPECT_FALSE(server.Next(codec::NameOpcode::kRefresh, 300ms));
+
+    // From the server the demand is put to the server: a refresh it grants
+    // keeps the name (refusals naming nothing or another name do not count),
+    // refusals of the refresh and of the registration after it take it.
+    demand(server.socket(), "KEPT", codec::kServerReleaseFlags);
+    auto check = server.Next(codec::NameOpcode::kRefresh, 1s);
+    ASSERT_TRUE(check) << "the server was not asked";
+    EXPECT_EQ(check->packet.questions[0].name, WireName("KEPT"));
+    server.Reply(*check, BareRefusal(check->id()));
+    server.Reply(*check, codec::BuildRegistrationResponse(check->id(), WireName("CHALLENGED"), {0x6000, own},
+                                                          0, codec::NameRcode::kActive));
+    server.Grant(*check, 60);
+    EXPECT_FALSE(server.Next(codec::NameOpcode::kRegistration, 300ms)) << "a refusal counted";
+    demand(server.socket(), "CHALLENGED", codec::kServerReleaseFlags);
+    check = server.Next(codec::NameOpcode::kRefresh, 1s);
+    ASSERT_TRUE(check);
+    server.Grant(*check, 0, codec::NameRcode::kActive);
+    auto again = server.Next(codec::NameOpcode::kRegistration, 1s);
+    ASSERT_TRUE(again);
+    server.Grant(*again, 0, codec::NameRcode::kActive);
     std::this_thread::sleep_for(200ms);
     std::vector<UCHAR> buffer;
     ASSERT_EQ(h.Status("*", buffer), NRC_GOODRET);
