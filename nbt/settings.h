@@ -76,6 +76,12 @@ struct Settings {
     // the next server (or broadcast) is tried.
     std::chrono::milliseconds ns_retry_timeout{2000};
     int ns_retry_count = 3;
+    // The longest a server's WAIT FOR ACKNOWLEDGEMENTs may hold one request,
+    // counted from its first sending, whatever TTL they carry: enough for a
+    // server to challenge a silent owner (3 x 5 s by the RFC's timers, 21.6 s
+    // seen from nmbd), short enough that WACKs sprayed by another host
+    // cannot hold an add for long.
+    std::chrono::milliseconds ns_wack_limit{30000};
     // The TTL our registrations ask for; the server may grant less, and the
     // name is refreshed at half of what it granted.
     std::uint32_t ns_requested_ttl = 259200;

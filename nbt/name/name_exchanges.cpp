@@ -36,6 +36,7 @@ struct NameExchanges::Exchange {
     int sent = 0;
     bool finished = false;
     Clock::time_point due;
+    Clock::time_point wack_deadline;  // no WACK holds it past this
 };
 
 NameExchanges::NameExchanges(const asio::any_io_executor &io, Sender sender)
@@ -67,7 +68,9 @@ void NameExchanges::Start(std::uint16_t id, Request request, ReplyHandler on_rep
     if (exchange->request.count < 1) exchange->request.count = 1;
     exchanges_[id] = exchange;
     exchange->sent = 1;
-    exchange->due = Clock::now() + exchange->request.interval;
+    const auto now = Clock::now();
+    exchange->due = now + exchange->request.interval;
+    exchange->wack_deadline = now + exchange->request.wack_limit;
     Schedule(exchange->due);
     // Last: a caller that waits for the answer should be asleep when it
     // comes, not still busy here.
@@ -114,14 +117,18 @@ bool NameExchanges::Deliver(const codec::NamePacket &packet, const asio::ip::udp
     const auto &request = exchange->request;
     if (!packet.header.IsResponse()) return false;
     if (request.peer && from.address() != asio::ip::address(*request.peer)) return false;
+    if (request.peer_port && from.port() != request.peer_port) return false;
     const codec::NameOpcode opcode = packet.header.Opcode();
-    if (request.honour_wack && opcode == codec::NameOpcode::kWack) {
-        // The server is asking around: wait as long as it says, asking no more.
-        const std::uint32_t ttl = packet.answers.empty() ? 0 : packet.answers[0].ttl;
-        const auto wait =
-            std::min<std::chrono::seconds>(std::chrono::seconds(std::max<std::uint32_t>(ttl, 1)), kMaxWack);
+    if (request.wack_name && opcode == codec::NameOpcode::kWack) {
+        if (packet.answers.empty() || packet.answers[0].name != *request.wack_name) return false;
+        // The server is asking around: wait as long as it says, asking no
+        // more, up to the limit. A later WACK may lengthen the wait, not
+        // cut short one the server asked for.
+        const auto now = Clock::now();
+        const auto ttl = std::chrono::seconds(std::max<std::uint32_t>(packet.answers[0].ttl, 1));
+        const auto until = ttl < exchange->wack_deadline - now ? now + ttl : exchange->wack_deadline;
         exchange->sent = request.count;
-        exchange->due = Clock::now() + wait;
+        exchange->due = std::max(exchange->due, until);
         return true;
     }
     if (opcode != request.opcode && opcode != request.also_opcode) return false;

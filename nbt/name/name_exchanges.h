@@ -1,7 +1,8 @@
 // Outstanding name-service requests of one node: each is sent a number of
 // times, a fixed interval apart, under one random transaction id, until a
 // reply finishes it or the tries run out. Replies are matched on transaction
-// id, opcode and (for unicast requests) the peer's address.
+// id, opcode and (for unicast requests) the peer's address, and for a name
+// server its port too.
 #pragma once
 
 #include <array>
@@ -30,12 +31,16 @@ public:
         std::vector<std::uint8_t> bytes;
         asio::ip::udp::endpoint to;
         std::optional<asio::ip::address_v4> peer;  // replies only from here; nullopt: anyone
+        std::uint16_t peer_port = 0;               // and from this port; 0: any
         codec::NameOpcode opcode = codec::NameOpcode::kQuery;
         // A name server answers refreshes as registrations.
         std::optional<codec::NameOpcode> also_opcode;
-        // To a name server: a WAIT FOR ACKNOWLEDGEMENT stops the resending
-        // and moves the deadline to its TTL from now.
-        bool honour_wack = false;
+        // To a name server: a WAIT FOR ACKNOWLEDGEMENT naming this name
+        // stops the resending and moves the deadline to its TTL from now,
+        // but never past wack_limit from the first sending. Anyone who can
+        // send from the server's address can send one for every id.
+        std::optional<codec::NetbiosName> wack_name;
+        std::chrono::milliseconds wack_limit{0};
         int count = 3;
         std::chrono::milliseconds interval{250};
     };
@@ -59,9 +64,6 @@ public:
     // Drops every exchange; no handler runs afterwards.
     void CancelAll();
     std::uint32_t expired_count() const { return expired_; }
-
-    // The longest a WACK may make an exchange wait, whatever its TTL says.
-    static constexpr std::chrono::seconds kMaxWack{600};
 
 private:
     struct Exchange;

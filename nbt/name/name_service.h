@@ -112,7 +112,6 @@ private:
     const NameServer &Server(int index) const;
     // Where requests to a server go: its port, or the name port when it gave none.
     asio::ip::udp::endpoint ServerEndpoint(int index) const;
-    bool IsNameServer(const asio::ip::udp::endpoint &from) const;
     bool UsesServer() const;
     std::uint16_t OwnNbFlags(bool group) const;
     void ResolveStep(const NetbiosName &name, std::size_t step, std::shared_ptr<LookupHandler> handler);
@@ -169,6 +168,7 @@ private:
         NetbiosName name{};
         int server = -1;               // who granted it; -1: no server has it
         std::uint64_t generation = 0;  // answers to an older round are ignored
+        bool asking = false;           // a refresh or registration of it is out
         std::shared_ptr<asio::steady_timer> timer;
     };
     std::map<UCHAR, ServerBinding> bindings_;

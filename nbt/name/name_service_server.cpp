@@ -48,12 +48,6 @@ bool NameService::UsesServer() const {
     return node_->settings().node_type != NodeType::kB && (Server(0).configured() || Server(1).configured());
 }
 
-bool NameService::IsNameServer(const asio::ip::udp::endpoint &from) const {
-    const std::uint32_t source = from.address().to_v4().to_uint();
-    return UsesServer() && ((Server(0).configured() && Server(0).ipv4 == source) ||
-                            (Server(1).configured() && Server(1).ipv4 == source));
-}
-
 std::uint16_t NameService::OwnNbFlags(bool group) const {
     const auto ont = static_cast<std::uint16_t>(node_->settings().node_type) << codec::kNbOntShift;
     return static_cast<std::uint16_t>((group ? codec::kNbGroup : 0) | ont);
@@ -168,10 +162,12 @@ void NameService::ClaimFromServer(const NetbiosName &name, bool group, UCHAR num
                                  wire, {OwnNbFlags(group), OwnAddress()}, node_->settings().ns_requested_ttl);
     request.to = ServerEndpoint(server);
     request.peer = address;
+    request.peer_port = request.to.port();
     // Servers answer a refresh as a registration.
     request.opcode = refresh ? codec::NameOpcode::kRefresh : codec::NameOpcode::kRegistration;
     if (refresh) request.also_opcode = codec::NameOpcode::kRegistration;
-    request.honour_wack = true;
+    request.wack_name = wire;
+    request.wack_limit = node_->settings().ns_wack_limit;
     request.count = node_->settings().ns_retry_count;
     request.interval = node_->settings().ns_retry_timeout;
     const std::uint32_t asked = node_->settings().ns_requested_ttl;
@@ -179,6 +175,8 @@ void NameService::ClaimFromServer(const NetbiosName &name, bool group, UCHAR num
                                                 const asio::ip::udp::endpoint &) {
         if (!reply.answers.empty() && reply.answers[0].name != wire) return false;
         if (reply.header.Rcode() != codec::NameRcode::kOk) {
+            // A refusal can cost us the name: it must say which one.
+            if (reply.answers.empty()) return false;
             done(Claim::kInUse, server, 0);
             return true;
         }
@@ -251,6 +249,7 @@ void NameService::OnServerTimer(UCHAR number) {
     const bool refresh = it->second.server >= 0;
     const std::uint64_t generation = ++binding_generation_;
     it->second.generation = generation;
+    it->second.asking = true;
     auto self = shared_from_this();
     ClaimFromServer(
         name, entry->group, number, refresh ? it->second.server : 0, refresh,
@@ -258,6 +257,7 @@ void NameService::OnServerTimer(UCHAR number) {
             auto it = self->bindings_.find(number);
             if (self->shut_down_ || it == self->bindings_.end() || it->second.generation != generation)
                 return;
+            it->second.asking = false;
             NameEntry *entry = self->table_.Find(name);
             if (!entry || entry->number != number) return void(self->bindings_.erase(it));
             switch (claim) {
@@ -294,6 +294,7 @@ void NameService::ReleaseToServer(const NameEntry &entry, int count) {
                                              {OwnNbFlags(entry.group), OwnAddress()}, 0);
     request.to = ServerEndpoint(server);
     request.peer = address;
+    request.peer_port = request.to.port();
     request.opcode = codec::NameOpcode::kRelease;
     request.count = count;
     request.interval = node_->settings().ns_retry_timeout;
@@ -304,24 +305,27 @@ void NameService::ReleaseToServer(const NameEntry &entry, int count) {
         [](const codec::NamePacket &, const asio::ip::udp::endpoint &) { return true; }, nullptr);
 }
 
-// A server that dropped our name tells us so with a release of its own: a
-// unique name is then no longer safe to use; a group name is offered again.
+// A server that dropped our name tells us so with a release of its own,
+// unicast from the server that granted it. Any host can send that from the
+// server's address, so it only makes us ask that server again at once,
+// under an id of ours: a refresh it grants keeps the name; refusals of the
+// refresh and then of a registration put a unique name in conflict.
 void NameService::OnReleaseDemand(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from) {
-    if (!IsNameServer(from)) return;
+    if (packet.header.IsBroadcast()) return;
     const auto &question = packet.questions[0];
     if (question.type != codec::kTypeNb) return;
     NameEntry *entry = Held(question.name);
-    if (!entry || entry->state == REGISTERING) return;
+    if (!entry || entry->state == REGISTERING || entry->in_conflict()) return;
+    auto it = bindings_.find(entry->number);
+    if (it == bindings_.end() || it->second.name != entry->name || it->second.server < 0 ||
+        from != ServerEndpoint(it->second.server))
+        return;
+    if (it->second.asking) return;  // the answer to that will do
     if (!packet.additional.empty()) {
         auto addresses = codec::DecodeNbRdata(packet.additional[0].rdata);
         if (!addresses || (*addresses)[0].ipv4 != OwnAddress()) return;
     }
-    if (entry->group) return RecheckLater(entry->number, entry->name);
-    if (auto it = bindings_.find(entry->number); it != bindings_.end()) {
-        if (it->second.timer) it->second.timer->cancel();
-        bindings_.erase(it);
-    }
-    EnterConflict(*entry);
+    OnServerTimer(entry->number);
 }
 
 // ---- resolution --------------------------------------------------------------
@@ -412,6 +416,7 @@ void NameService::QueryServer(const NetbiosName &name, int server, AnswerHandler
     request.bytes = codec::BuildServerQueryRequest(id, wire);
     request.to = ServerEndpoint(server);
     request.peer = address;
+    request.peer_port = request.to.port();
     request.opcode = codec::NameOpcode::kQuery;
     request.count = node_->settings().ns_retry_count;
     request.interval = node_->settings().ns_retry_timeout;

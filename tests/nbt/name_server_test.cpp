@@ -1,7 +1,8 @@
 // P, M and H nodes against a scripted name server on the loopback adapter:
 // registration through WACKs, refusals and silence, refresh at half the
 // granted TTL, release, a secondary server, a server gone and back,
-// resolution order and the cache, and what the server may send us.
+// resolution order and the cache, and what the server (or a host posing as
+// it) may send us.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
@@ -120,6 +121,16 @@ std::uint16_t NbFlagsOf(const ScriptedServer::Request &request) {
     return codec::DecodeNbRdata(request.packet.additional.at(0).rdata)->at(0).flags;
 }
 
+// A refusal with no record, so naming no name at all.
+std::vector<std::uint8_t> BareRefusal(std::uint16_t id) {
+    std::vector<std::uint8_t> bytes(12);  // the header alone, every count 0
+    bytes[0] = static_cast<std::uint8_t>(id >> 8);
+    bytes[1] = static_cast<std::uint8_t>(id);
+    bytes[2] = 0xAD;  // R, registration, AA, RD
+    bytes[3] = 0x86;  // RA, ACT_ERR
+    return bytes;
+}
+
 bool FromNode(const UdpPeer::Datagram &datagram, const LoopbackNode &node) {
     return datagram.from == node.address().to_string();
 }
@@ -215,6 +226,50 @@ TEST(NameServerTest, PNodeIsRefusedTimesOutAndNeverBroadcasts) {
     EXPECT_EQ(status->ncb.Wait(3s), NRC_CMDTMO);
 
     while (auto datagram = lan.Receive(0ms)) EXPECT_FALSE(FromNode(*datagram, p)) << "a P-node broadcast";
+}
+
+TEST(NameServerTest, OnlyTheServersWackForThePendingNameHoldsAnAddAndNeverPastTheLimit) {
+    ScriptedServer server("127.0.0.250");
+    nbt::Settings settings = ServerSettings(NodeType::kH, server.address());
+    settings.ns_wack_limit = 1s;
+    std::vector<std::unique_ptr<AsyncNcb>> adds;  // outlive the node, should one stay pending
+    LoopbackNode h{settings};
+    UdpPeer other_port("127.0.0.250", 0, false);
+
+    // Not a WACK for this add: the request goes out again, and the silent
+    // server leaves the segment as usual.
+    const struct {
+        const char *name;
+        codec::NetbiosName wack_name;
+        UdpPeer *from;
+    } kStrays[] = {
+        {"WRONGNAME", WireName("OTHERNAME"), &server.socket()},
+        {"WRONGSCOPE", codec::MakeName(Padded("WRONGSCOPE"), "ELSEWHERE"), &server.socket()},
+        {"WRONGPORT", WireName("WRONGPORT"), &other_port},
+    };
+    for (const auto &stray : kStrays) {
+        SCOPED_TRACE(stray.name);
+        auto &add = adds.emplace_back(StartAdd(h, stray.name));
+        auto request = server.Next(codec::NameOpcode::kRegistration, 3s);
+        ASSERT_TRUE(request);
+        stray.from->SendTo(codec::BuildWack(request->id(), stray.wack_name, 0x2900, 60), request->raw.from,
+                           request->raw.port);
+        EXPECT_TRUE(server.Next(codec::NameOpcode::kRegistration, 1s)) << "the WACK stopped the resending";
+        EXPECT_EQ(add->Wait(3s), NRC_GOODRET);
+    }
+
+    // WACKs from the server itself, each with the longest TTL there is, keep
+    // coming: past the limit the server counts as silent all the same.
+    auto &held = adds.emplace_back(StartAdd(h, "HELD"));
+    auto request = server.Next(codec::NameOpcode::kRegistration, 3s);
+    ASSERT_TRUE(request);
+    const auto wack = codec::BuildWack(request->id(), request->packet.questions[0].name, 0x2900, 0xFFFFFFFF);
+    UCHAR rc = NRC_PENDING;
+    for (int i = 0; i < 100 && rc == NRC_PENDING; ++i) {
+        server.Reply(*request, wack);
+        rc = held->Wait(100ms);
+    }
+    EXPECT_EQ(rc, NRC_GOODRET);
 }
 
 TEST(NameServerTest, SilentPrimaryHandsOverToTheSecondary) {
@@ -323,7 +378,7 @@ TEST(NameServerTest, ACallThatFindsNobodyForgetsTheCachedAddress) {
     EXPECT_EQ(rc, NRC_NOCALL);
 }
 
-TEST(NameServerTest, ChallengeIsAnsweredAndOnlyTheServersReleaseTakesTheName) {
+TEST(NameServerTest, ChallengeIsAnsweredAndOnlyTheServerTakesTheNameWhenAskedAgain) {
     ScriptedServer server("127.0.0.250");
     LoopbackNode h{ServerSettings(NodeType::kH, server.address())};
     for (const char *name : {"CHALLENGED", "KEPT"}) {
@@ -344,15 +399,41 @@ TEST(NameServerTest, ChallengeIsAnsweredAndOnlyTheServersReleaseTakesTheName) {
     ASSERT_EQ(answer->header.Rcode(), codec::NameRcode::kOk);
     EXPECT_EQ(codec::DecodeNbRdata(answer->answers[0].rdata)->at(0).ipv4, own);
 
-    // A release for our names: from a stranger nothing, from the server a
-    // name we may no longer use.
-    UdpPeer stranger("127.0.0.252", 0, false);
-    stranger.SendTo(
-        codec::BuildClaimRequest(0x2222, codec::kServerReleaseFlags, WireName("KEPT"), {0x6000, own}, 0),
-        node, kPort);
-    server.socket().SendTo(codec::BuildClaimRequest(0x3333, codec::kServerReleaseFlags,
-                                                    WireName("CHALLENGED"), {0x6000, own}, 0),
+    // A release demand for our names from a stranger, from the server's
+    // address but another port, or broadcast: nothing; nor a refusal that
+    // answers nothing of ours.
+    auto demand = [&](UdpPeer &from, const char *name, std::uint16_t flags) {
+        from.SendTo(codec::BuildClaimRequest(0x2222, flags, WireName(name), {0x6000, own}, 0), node, kPort);
+    };
+    UdpPeer stranger("127.0.0.252", 0, false), other_port("127.0.0.250", 0, false);
+    server.socket().Drain();
+    demand(stranger, "KEPT", codec::kServerReleaseFlags);
+    demand(other_port, "KEPT", codec::kServerReleaseFlags);
+    demand(server.socket(), "KEPT", codec::kReleaseRequestFlags);
+    server.socket().SendTo(codec::BuildRegistrationResponse(0x4444, WireName("KEPT"), {0x6000, own}, 0,
+                                                            codec::NameRcode::kActive),
                            node, kPort);
+    EXPECT_FALSE(server.Next(codec::NameOpcode::kRefresh, 300ms));
+
+    // From the server the demand is put to the server: a refresh it grants
+    // keeps the name (refusals naming nothing or another name do not count),
+    // refusals of the refresh and of the registration after it take it.
+    demand(server.socket(), "KEPT", codec::kServerReleaseFlags);
+    auto check = server.Next(codec::NameOpcode::kRefresh, 1s);
+    ASSERT_TRUE(check) << "the server was not asked";
+    EXPECT_EQ(check->packet.questions[0].name, WireName("KEPT"));
+    server.Reply(*check, BareRefusal(check->id()));
+    server.Reply(*check, codec::BuildRegistrationResponse(check->id(), WireName("CHALLENGED"), {0x6000, own},
+                                                          0, codec::NameRcode::kActive));
+    server.Grant(*check, 60);
+    EXPECT_FALSE(server.Next(codec::NameOpcode::kRegistration, 300ms)) << "a refusal counted";
+    demand(server.socket(), "CHALLENGED", codec::kServerReleaseFlags);
+    check = server.Next(codec::NameOpcode::kRefresh, 1s);
+    ASSERT_TRUE(check);
+    server.Grant(*check, 0, codec::NameRcode::kActive);
+    auto again = server.Next(codec::NameOpcode::kRegistration, 1s);
+    ASSERT_TRUE(again);
+    server.Grant(*again, 0, codec::NameRcode::kActive);
     std::this_thread::sleep_for(200ms);
     std::vector<UCHAR> buffer;
     ASSERT_EQ(h.Status("*", buffer), NRC_GOODRET);
