@@ -1,7 +1,9 @@
 // The one network thread of the process. Every socket, timer and service
 // handler of every Provider runs on it, holding the state lock
 // (state_lock.h): handlers go through executor(), never straight to the
-// context.
+// context. Callers' threads carry their own commands under the same lock;
+// this thread handles what arrives or falls due while nobody waits on it
+// (doc/threads.md).
 #pragma once
 
 #include <asio.hpp>

@@ -2,8 +2,10 @@
 // the two services that carry the commands. NCBRESET opens a Node; the next
 // reset of that LANA shuts it down and opens a fresh one.
 //
-// Threading: a Node lives on the network thread (IoThread). Every member is
-// called there, and so is every handler a service registers.
+// Threading: every member is called holding the state lock (state_lock.h):
+// on the network thread (IoThread) for the handlers of its sockets and
+// timers, or on a caller's thread that carries its own command from
+// Provider::Netbios(). doc/threads.md has the whole picture.
 //
 // Lifetime: Nodes and services are held by std::shared_ptr. A service keeps
 // its Node alive (it is constructed with a shared_ptr to it); the Node drops

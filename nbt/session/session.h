@@ -36,7 +36,8 @@ enum class SessionPhase {
 
 class Session final : public std::enable_shared_from_this<Session>, public CallerWork, public PolledSocket {
 public:
-    // rto/sto in 500 ms units, 0 = none. opener: the LISTEN or CALL NCB.
+    // opener: the LISTEN or CALL NCB, whose ncb_rto and ncb_sto (500 ms
+    // units, 0 = none) become the session's receive and send time-outs.
     Session(std::shared_ptr<Node> node, SessionService *service, UCHAR lsn, NCB *opener);
     ~Session();
 
