@@ -104,7 +104,7 @@ std::string ScopeProblem(const std::string &scope) {
         if (label.empty()) return "has an empty label";
         if (label.size() > codec::kMaxLabel) return "has a label over 63 bytes";
         for (const char c : label)
-            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-')
+            if (!(c >= 'a' && c <= 'z') && !(c >= 'A' && c <= 'Z') && !(c >= '0' && c <= '9') && c != '-')
                 return "has " + Quoted(std::string_view(&c, 1)) +
                        " in a label (letters, digits and '-' only)";
         if (label.front() == '-' || label.back() == '-') return "has a label that begins or ends with '-'";
@@ -261,7 +261,7 @@ SettingsFileText Refused(const std::string &path, const std::string &why) {
     return {SettingsFileText::kRefused, {}, Printable(path) + ": " + why};
 }
 
-const std::string kTooLarge = "larger than 64 KiB, which is no settings file";
+constexpr const char *kTooLarge = "larger than 64 KiB, which is no settings file";
 
 // Each file that cannot be read is mentioned once a process: the provider
 // and korvel-nb both load the settings.

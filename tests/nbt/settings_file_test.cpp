@@ -220,7 +220,7 @@ TEST(SettingsFile, ScopesAreDomainLabelsAndNameServersUnicast) {
 
     for (const std::string &scope :
          std::vector<std::string>{longest + "z", std::string(64, 'x'), "a..b", ".a", "a.", "-corp", "corp-",
-                                  "co rp", "corp_x", "corp\x1b[2J", std::string("a\0b", 3)}) {
+                                  "co rp", "corp_x", "caf\xc3\xa9", "corp\x1b[2J", std::string("a\0b", 3)}) {
         EXPECT_FALSE(nbt::ApplySetting("scope", scope, settings, &error)) << scope;
         EXPECT_EQ(error.find('\x1b'), std::string::npos) << error;
     }
