@@ -167,7 +167,8 @@ int main(int argc, char **argv) {
     }
 
     cli::Context context(name, lana, timeout, args->Has("json"));
-    const int status = command->run(context, *args);
+    cli::CommandStarts();
+    const int status = cli::ProcessExitStatus(command->run(context, *args));
     if (context.json()) {
         context.doc().Set("exit_status", status);
         std::fputs(context.doc().Dump().c_str(), stdout);

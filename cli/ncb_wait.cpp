@@ -5,10 +5,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <thread>
+
+#include "exit_status.h"
 
 namespace cli {
 namespace {
@@ -17,6 +22,8 @@ std::mutex mutex;
 std::condition_variable changed;
 std::deque<NCB *> completed;  // guarded by mutex
 bool interrupted = false;     // guarded by mutex
+std::atomic<bool> command_started{false};
+std::atomic<int> interrupting_signal{0};
 
 void OnPost(NCB *ncb) {
     std::lock_guard lock(mutex);
@@ -24,16 +31,29 @@ void OnPost(NCB *ncb) {
     changed.notify_all();
 }
 
+[[noreturn]] void EndBy(int signal) {
+    _exit(128 + signal);
+}
+
 void WatchSignals(sigset_t signals) {
-    int count = 0;
-    for (;;) {
-        int signal = 0;
-        if (sigwait(&signals, &signal) != 0) continue;
-        if (++count > 1) _exit(130);
+    int signal = 0;
+    while (sigwait(&signals, &signal) != 0) {
+    }
+    if (!command_started) EndBy(signal);
+    interrupting_signal = signal;
+    {
         std::lock_guard lock(mutex);
         interrupted = true;
         changed.notify_all();
     }
+    const timespec grace{kCleanupGrace.count(), 0};
+    while (sigtimedwait(&signals, nullptr, &grace) < 0) {
+        if (errno == EINTR) continue;
+        static const char kCutShort[] = "korvel-nb: the cleanup is taking too long; ending it\n";
+        [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, kCutShort, std::strlen(kCutShort));
+        break;
+    }
+    EndBy(signal);
 }
 
 // Takes ncb out of the completed list; false when it is not there.
@@ -53,6 +73,15 @@ void InstallInterruptHandling() {
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::thread(WatchSignals, signals).detach();
+}
+
+void CommandStarts() {
+    command_started = true;
+}
+
+int ProcessExitStatus(int command_status) {
+    const int signal = interrupting_signal;
+    return command_status == kExitInterrupted && signal != 0 ? 128 + signal : command_status;
 }
 
 bool Interrupted() {

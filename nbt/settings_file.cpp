@@ -1,16 +1,23 @@
 #include "settings_file.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <mutex>
+#include <set>
 #include <sstream>
+#include <system_error>
 
 #include "name_encoding.h"
+#include "printable.h"
 
 namespace nbt {
 namespace {
@@ -28,6 +35,11 @@ std::string Lower(std::string text) {
     return text;
 }
 
+// Text from a file or the environment as a message shows it.
+std::string Quoted(std::string_view text) {
+    return "'" + Printable(text) + "'";
+}
+
 std::optional<NodeType> ParseNodeType(const std::string &text) {
     const std::string t = Lower(text);
     if (t == "b" || t == "broadcast") return NodeType::kB;
@@ -37,8 +49,18 @@ std::optional<NodeType> ParseNodeType(const std::string &text) {
     return std::nullopt;
 }
 
-// ADDRESS or ADDRESS:PORT.
-std::optional<NameServer> ParseServer(const std::string &text) {
+// Why a host-order IPv4 address cannot be a name server's; null when it can.
+const char *NotUnicast(std::uint32_t address) {
+    if (address >> 24 == 0) return "means this network (0.0.0.0/8)";
+    if (address >> 28 == 0xE) return "is a multicast address";
+    if (address == 0xFFFFFFFFu) return "is the broadcast address";
+    if (address >> 28 == 0xF) return "is reserved (240.0.0.0/4)";
+    return nullptr;
+}
+
+// ADDRESS or ADDRESS:PORT. On failure *why says what is wrong with a
+// well-formed address, and stays empty for text that is not one.
+std::optional<NameServer> ParseServer(const std::string &text, std::string *why) {
     std::string address = text;
     NameServer server;
     if (auto colon = text.find(':'); colon != std::string::npos) {
@@ -53,19 +75,44 @@ std::optional<NameServer> ParseServer(const std::string &text) {
     in_addr parsed{};
     if (::inet_pton(AF_INET, address.c_str(), &parsed) != 1) return std::nullopt;
     server.ipv4 = ntohl(parsed.s_addr);
-    if (server.ipv4 == 0 || server.ipv4 == 0xFFFFFFFFu) return std::nullopt;
+    if (const char *problem = NotUnicast(server.ipv4)) {
+        *why = address + " " + problem + "; a name server has a unicast one";
+        return std::nullopt;
+    }
     return server;
 }
 
 // "primary" or "primary, secondary".
-bool ParseServers(const std::string &text, NameServer &primary, std::optional<NameServer> &secondary) {
+bool ParseServers(const std::string &text, NameServer &primary, std::optional<NameServer> &secondary,
+                  std::string *why) {
     const auto comma = text.find(',');
-    auto first = ParseServer(Trim(text.substr(0, comma)));
+    auto first = ParseServer(Trim(text.substr(0, comma)), why);
     if (!first) return false;
     primary = *first;
     if (comma == std::string::npos) return true;
-    secondary = ParseServer(Trim(text.substr(comma + 1)));
+    secondary = ParseServer(Trim(text.substr(comma + 1)), why);
     return secondary.has_value();
+}
+
+// What is wrong with a non-empty scope (see settings_file.h); empty when
+// nothing is.
+std::string ScopeProblem(const std::string &scope) {
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t dot = std::min(scope.find('.', start), scope.size());
+        const std::string_view label = std::string_view(scope).substr(start, dot - start);
+        if (label.empty()) return "has an empty label";
+        if (label.size() > codec::kMaxLabel) return "has a label over 63 bytes";
+        for (const char c : label)
+            if (!(c >= 'a' && c <= 'z') && !(c >= 'A' && c <= 'Z') && !(c >= '0' && c <= '9') && c != '-')
+                return "has " + Quoted(std::string_view(&c, 1)) +
+                       " in a label (letters, digits and '-' only)";
+        if (label.front() == '-' || label.back() == '-') return "has a label that begins or ends with '-'";
+        if (dot == scope.size()) break;
+        start = dot + 1;
+    }
+    if (!codec::IsValidScope(scope)) return "makes every name longer than 255 bytes encoded";
+    return {};
 }
 
 std::optional<std::chrono::milliseconds> ParseSeconds(const std::string &text) {
@@ -86,30 +133,36 @@ bool ApplyAdapterSetting(const std::string &key, const std::string &value, Setti
                          std::string *error) {
     if (key == "node-type") {
         o.node_type = ParseNodeType(value);
-        return o.node_type || Fail(error, "node-type must be b, p, m or h, not '" + value + "'");
+        return o.node_type || Fail(error, "node-type must be b, p, m or h, not " + Quoted(value));
     }
     if (key == "wins") {
         NameServer primary;
         std::optional<NameServer> secondary;
-        if (!ParseServers(value, primary, secondary))
-            return Fail(error, "wins wants ADDRESS[:PORT][, ADDRESS[:PORT]], not '" + value + "'");
+        std::string why;
+        if (!ParseServers(value, primary, secondary, &why))
+            return Fail(
+                error, "wins" + (why.empty() ? " wants ADDRESS[:PORT][, ADDRESS[:PORT]], not " + Quoted(value)
+                                             : ": " + why));
         o.name_server = primary;
         o.name_server_secondary = secondary.value_or(NameServer{});
         return true;
     }
     if (key == "wins-secondary") {
-        auto server = ParseServer(value);
-        if (!server) return Fail(error, "wins-secondary wants ADDRESS[:PORT], not '" + value + "'");
+        std::string why;
+        auto server = ParseServer(value, &why);
+        if (!server)
+            return Fail(error, "wins-secondary" + (why.empty() ? " wants ADDRESS[:PORT], not " + Quoted(value)
+                                                               : ": " + why));
         o.name_server_secondary = *server;
         return true;
     }
     if (key == "scope") {
-        if (!value.empty() && !codec::IsValidScope(value))
-            return Fail(error, "invalid scope '" + value + "'");
+        if (const std::string problem = value.empty() ? "" : ScopeProblem(value); !problem.empty())
+            return Fail(error, "scope " + Quoted(value) + " " + problem);
         o.scope = value;
         return true;
     }
-    return Fail(error, "unknown setting '" + key + "'");
+    return Fail(error, "unknown setting " + Quoted(key));
 }
 
 }  // namespace
@@ -117,7 +170,7 @@ bool ApplyAdapterSetting(const std::string &key, const std::string &value, Setti
 bool ApplySetting(const std::string &key, const std::string &value, Settings &settings, std::string *error) {
     auto seconds = [&](std::chrono::milliseconds &field) {
         auto parsed = ParseSeconds(value);
-        if (!parsed) return Fail(error, key + " wants seconds, not '" + value + "'");
+        if (!parsed) return Fail(error, key + " wants seconds, not " + Quoted(value));
         field = *parsed;
         return true;
     };
@@ -127,7 +180,7 @@ bool ApplySetting(const std::string &key, const std::string &value, Settings &se
     if (key == "negative-cache-ttl") return seconds(settings.negative_cache_ttl);
     if (key == "name-server-retries") {
         if (value.size() != 1 || value[0] < '1' || value[0] > '9')
-            return Fail(error, "name-server-retries wants 1 to 9, not '" + value + "'");
+            return Fail(error, "name-server-retries wants 1 to 9, not " + Quoted(value));
         settings.ns_retry_count = value[0] - '0';
         return true;
     }
@@ -143,7 +196,7 @@ bool ApplySettingsText(std::string_view text, const std::string &origin, Setting
     std::string line, adapter;
     bool in_adapter = false;
     for (int number = 1; std::getline(lines, line); ++number) {
-        const std::string where = origin + ":" + std::to_string(number) + ": ";
+        const std::string where = Printable(origin) + ":" + std::to_string(number) + ": ";
         if (auto hash = line.find('#'); hash != std::string::npos) line.resize(hash);
         const std::string content = Trim(line);
         if (content.empty()) continue;
@@ -155,7 +208,8 @@ bool ApplySettingsText(std::string_view text, const std::string &origin, Setting
                 continue;
             }
             if (section.rfind("adapter", 0) != 0 || Trim(section.substr(7)).empty())
-                return Fail(error, where + "unknown section '[" + section + "]' (try [adapter NAME])");
+                return Fail(error, where + "unknown section " + Quoted("[" + section + "]") +
+                                       " (try [adapter NAME])");
             adapter = Trim(section.substr(7));
             in_adapter = true;
             continue;
@@ -183,13 +237,96 @@ std::vector<std::string> SettingsFiles() {
     return files;
 }
 
+namespace {
+
+const char *FileKind(mode_t mode) {
+    if (S_ISDIR(mode)) return "directory";
+    if (S_ISFIFO(mode)) return "FIFO";
+    if (S_ISCHR(mode)) return "character device";
+    if (S_ISBLK(mode)) return "block device";
+    if (S_ISSOCK(mode)) return "socket";
+    return "special file";
+}
+
+std::string Reason(int error_number) {
+    return std::error_code(error_number, std::generic_category()).message();
+}
+
+SettingsFileText Unreadable(const std::string &path, int error_number) {
+    return {
+        SettingsFileText::kUnreadable, {}, "cannot read " + Printable(path) + ": " + Reason(error_number)};
+}
+
+SettingsFileText Refused(const std::string &path, const std::string &why) {
+    return {SettingsFileText::kRefused, {}, Printable(path) + ": " + why};
+}
+
+constexpr const char *kTooLarge = "larger than 64 KiB, which is no settings file";
+
+// Each file that cannot be read is mentioned once a process: the provider
+// and korvel-nb both load the settings.
+void SayOnce(const std::string &message) {
+    static std::mutex mutex;
+    static std::set<std::string> said;
+    std::lock_guard lock(mutex);
+    if (said.insert(message).second) std::fprintf(stderr, "korvel: %s; skipping it\n", message.c_str());
+}
+
+}  // namespace
+
+SettingsFileText ReadSettingsFile(const std::string &path) {
+    // Non-blocking: a FIFO or a device must not hold the open (or a read)
+    // for ever; nothing but a regular file is read at all.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        const int error_number = errno;
+        if (error_number == ENOENT || error_number == ENOTDIR) return {};
+        struct stat status {};
+        if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode))  // a socket: ENXIO
+            return Refused(path, std::string("is a ") + FileKind(status.st_mode) + ", not a regular file");
+        return Unreadable(path, error_number);
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) return Unreadable(path, errno);
+    if (!S_ISREG(status.st_mode))
+        return Refused(path, std::string("is a ") + FileKind(status.st_mode) + ", not a regular file");
+    if (status.st_size > static_cast<off_t>(kMaxSettingsFile)) return Refused(path, kTooLarge);
+    // It may have grown since: read one byte past the cap to know.
+    SettingsFileText file{SettingsFileText::kRead, std::string(kMaxSettingsFile + 1, '\0'), {}};
+    std::size_t size = 0;
+    while (size < file.text.size()) {
+        const ssize_t got = ::read(fd, file.text.data() + size, file.text.size() - size);
+        if (got == 0) break;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return Unreadable(path, errno);
+        }
+        size += static_cast<std::size_t>(got);
+    }
+    if (size > kMaxSettingsFile) return Refused(path, kTooLarge);
+    file.text.resize(size);
+    return file;
+}
+
 std::optional<Settings> LoadSettings(Settings base, std::string *error) {
     for (const auto &path : SettingsFiles()) {
-        std::ifstream file(path);
-        if (!file) continue;
-        std::stringstream text;
-        text << file.rdbuf();
-        if (!ApplySettingsText(text.str(), path, base, error)) return std::nullopt;
+        const SettingsFileText file = ReadSettingsFile(path);
+        switch (file.outcome) {
+            case SettingsFileText::kMissing:
+                continue;
+            case SettingsFileText::kUnreadable:
+                SayOnce(file.message);
+                continue;
+            case SettingsFileText::kRefused:
+                if (error) *error = file.message;
+                return std::nullopt;
+            case SettingsFileText::kRead:
+                if (!ApplySettingsText(file.text, path, base, error)) return std::nullopt;
+        }
     }
     static constexpr std::pair<const char *, const char *> kEnvironment[] = {
         {"KORVEL_NODE_TYPE", "node-type"}, {"KORVEL_WINS", "wins"}, {"KORVEL_SCOPE", "scope"}};

@@ -2,8 +2,17 @@
 // each over the last: /etc/korvel/korvel.conf, then
 // $XDG_CONFIG_HOME/korvel/korvel.conf (~/.config when XDG_CONFIG_HOME is
 // unset); then KORVEL_NODE_TYPE, KORVEL_WINS and KORVEL_SCOPE. A missing
-// file is no error; a line that cannot be understood is, and its message
-// names the file and the line.
+// file is no error, and one that exists but cannot be opened is skipped
+// with a word on standard error; a line that cannot be understood is an
+// error, and so is a file that is not a regular one or is over 64 KiB. Every
+// message names the file (and the line), with its bytes made printable.
+//
+// A scope is what RFC 1001/1002 asks of it, RFC 883 labels: letters, digits
+// and '-', 1 to 63 bytes, no '-' first or last (a digit may lead, as in
+// RFC 1123 host names), and the whole name encoded with it at most 255
+// bytes. Stricter than the wire, which carries any byte: a scope is typed,
+// and one no peer's setup could match is a mistake to catch. A name server
+// is a unicast IPv4 address.
 //
 //   # comment
 //   node-type = h                  # b, p, m or h
@@ -13,6 +22,7 @@
 //   node-type = b
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +42,22 @@ bool ApplySetting(const std::string &key, const std::string &value, Settings &se
 
 // The files LoadSettings reads, in order.
 std::vector<std::string> SettingsFiles();
+
+constexpr std::size_t kMaxSettingsFile = 64 * 1024;
+
+// One settings file, read without blocking and never past kMaxSettingsFile
+// (+1 byte to tell that it is over).
+struct SettingsFileText {
+    enum Outcome {
+        kRead,        // in `text`
+        kMissing,     // no such file: nothing to say
+        kUnreadable,  // exists but cannot be opened or read: `message`
+        kRefused,     // not a regular file, or too large: `message`
+    } outcome = kMissing;
+    std::string text;
+    std::string message;  // "PATH: why", printable
+};
+SettingsFileText ReadSettingsFile(const std::string &path);
 
 // `base` with the files and the environment applied; nullopt and *error
 // when any of them is invalid.
