@@ -45,7 +45,6 @@ class SyncWaiter {
 public:
     void Signal();
     void Wait();
-    bool Signalled() const { return state_.load(std::memory_order_acquire) == kDone; }
     // Holding the state lock, on the caller's own thread, before the block
     // can complete: the caller is to wait for `events` on `fd` and then do
     // work.Step(). False if this thread cannot wait that way.
