@@ -4,7 +4,7 @@
 
 namespace nbt {
 
-std::optional<WholeDatagram> DatagramReassembly::Add(const codec::DatagramPacket &packet,
+std::optional<WholeDatagram> DatagramReassembly::Add(const codec::DatagramPacket &packet, DatagramSender from,
                                                      Clock::time_point now) {
     const auto &header = packet.header;
     // Unfragmented: the usual case, nothing to keep.
@@ -14,17 +14,16 @@ std::optional<WholeDatagram> DatagramReassembly::Add(const codec::DatagramPacket
 
     const std::size_t end = std::size_t{packet.offset} + packet.data.size();
     if (end > 0xFFFF || packet.data.size() > bounds_.max_bytes) return std::nullopt;
-    const Key key{header.source_ip, header.source_port, header.id};
-    auto it = partials_.find(key);
-    if (it == partials_.end()) {
-        Partial fresh;
-        fresh.started = now;
-        fresh.datagram.type = header.type;
-        fresh.datagram.source = packet.source;
-        fresh.datagram.destination = packet.destination;
-        it = partials_.emplace(key, std::move(fresh)).first;
+    const Key key{from.address, from.port, header.source_ip, header.source_port, header.id};
+    const auto found = index_.find(key);
+    // A first piece not at the start cannot begin anything: refused before
+    // it makes any other datagram room.
+    if (found == index_.end() && header.first() && packet.offset != 0) {
+        ++dropped_;
+        return std::nullopt;
     }
-    Partial &partial = it->second;
+    const auto it = found != index_.end() ? found->second : Start(key, packet, now);
+    Partial &partial = *it;
     // A piece that disagrees with what came before spoils the datagram.
     const bool inconsistent = (header.first() && packet.offset != 0) ||
                               (!header.more() && partial.total && *partial.total != end) ||
@@ -35,29 +34,59 @@ std::optional<WholeDatagram> DatagramReassembly::Add(const codec::DatagramPacket
         return std::nullopt;
     }
     if (header.first()) partial.have_first = true;
-    if (!header.more()) partial.total = end;
-    if (partial.total && std::any_of(partial.pieces.begin(), partial.pieces.end(), [&](const auto &piece) {
-            return piece.first + piece.second.size() > *partial.total;
-        })) {
-        Drop(it);
-        return std::nullopt;
+    if (!header.more()) {
+        partial.total = end;
+        // Pieces already held must end within it (at most max_pieces to look at).
+        if (std::any_of(partial.pieces.begin(), partial.pieces.end(),
+                        [&](const auto &piece) { return piece.first + piece.second.size() > end; })) {
+            Drop(it);
+            return std::nullopt;
+        }
     }
 
-    auto &slot = partial.pieces[packet.offset];
-    if (packet.data.size() > slot.size()) {
-        if (!MakeRoom(packet.data.size() - slot.size(), key)) return std::nullopt;
-        held_bytes_ += packet.data.size() - slot.size();
-        it->second.bytes += packet.data.size() - slot.size();
-        slot.assign(packet.data.begin(), packet.data.end());
+    // A new piece is charged its bytes and a fixed cost, and the first of a
+    // datagram the datagram's too; a longer one at the same offset, the
+    // bytes it adds.
+    const auto slot = partial.pieces.find(packet.offset);
+    const std::size_t had = slot == partial.pieces.end() ? 0 : slot->second.size();
+    if (slot == partial.pieces.end() || packet.data.size() > had) {
+        const std::size_t cost = packet.data.size() - had + (slot == partial.pieces.end() ? kPieceCost : 0) +
+                                 (partial.charged == 0 ? kPartialCost : 0);
+        if (!MakeRoom(cost, it)) return std::nullopt;
+        held_bytes_ += cost;
+        partial.charged += cost;
+        partial.pieces[packet.offset].assign(packet.data.begin(), packet.data.end());
     }
 
-    auto whole = Assemble(it->second);
+    auto whole = Assemble(partial);
     if (!whole) return std::nullopt;
-    WholeDatagram done = std::move(it->second.datagram);
+    WholeDatagram done = std::move(partial.datagram);
     done.data = std::move(*whole);
-    held_bytes_ -= it->second.bytes;
-    partials_.erase(it);
+    Remove(it);
     return done;
+}
+
+DatagramReassembly::Order::iterator DatagramReassembly::Start(const Key &key,
+                                                              const codec::DatagramPacket &packet,
+                                                              Clock::time_point now) {
+    const std::uint32_t address = std::get<0>(key);
+    // The sender's own oldest makes room for its next, then anyone's.
+    if (const auto own = by_source_.find(address);
+        own != by_source_.end() && own->second.size() >= bounds_.max_per_source)
+        Drop(own->second.front());
+    if (!order_.empty() && order_.size() >= bounds_.max_partials) Drop(order_.begin());
+
+    Partial fresh;
+    fresh.key = key;
+    // Never before the newest, so the list stays in the order they run out.
+    fresh.started = order_.empty() ? now : std::max(now, order_.back().started);
+    fresh.datagram.type = packet.header.type;
+    fresh.datagram.source = packet.source;
+    fresh.datagram.destination = packet.destination;
+    const auto it = order_.insert(order_.end(), std::move(fresh));
+    index_.emplace(key, it);
+    by_source_[address].push_back(it);
+    return it;
 }
 
 std::optional<std::vector<std::uint8_t>> DatagramReassembly::Assemble(const Partial &partial) {
@@ -75,21 +104,27 @@ std::optional<std::vector<std::uint8_t>> DatagramReassembly::Assemble(const Part
     return data;
 }
 
-void DatagramReassembly::Drop(std::map<Key, Partial>::iterator it) {
-    held_bytes_ -= it->second.bytes;
-    partials_.erase(it);
+void DatagramReassembly::Remove(Order::iterator it) {
+    held_bytes_ -= it->charged;
+    index_.erase(it->key);
+    const auto own = by_source_.find(std::get<0>(it->key));
+    std::erase(own->second, it);  // at most max_per_source
+    if (own->second.empty()) by_source_.erase(own);
+    order_.erase(it);
+}
+
+void DatagramReassembly::Drop(Order::iterator it) {
+    Remove(it);
     ++dropped_;
 }
 
-bool DatagramReassembly::MakeRoom(std::size_t incoming, const Key &keep) {
+bool DatagramReassembly::MakeRoom(std::size_t incoming, Order::iterator keep) {
+    // Each pass drops one datagram, so this costs at most max_partials.
     while (held_bytes_ + incoming > bounds_.max_bytes) {
-        auto oldest = partials_.end();
-        for (auto it = partials_.begin(); it != partials_.end(); ++it)
-            if (it->first != keep &&
-                (oldest == partials_.end() || it->second.started < oldest->second.started))
-                oldest = it;
-        if (oldest == partials_.end()) {
-            Drop(partials_.find(keep));
+        auto oldest = order_.begin();
+        if (oldest == keep) ++oldest;
+        if (oldest == order_.end()) {
+            Drop(keep);
             return false;
         }
         Drop(oldest);
@@ -98,17 +133,9 @@ bool DatagramReassembly::MakeRoom(std::size_t incoming, const Key &keep) {
 }
 
 std::optional<DatagramReassembly::Clock::time_point> DatagramReassembly::Expire(Clock::time_point now) {
-    std::optional<Clock::time_point> next;
-    for (auto it = partials_.begin(); it != partials_.end();) {
-        const auto deadline = it->second.started + bounds_.timeout;
-        if (deadline <= now) {
-            Drop(it++);
-            continue;
-        }
-        if (!next || deadline < *next) next = deadline;
-        ++it;
-    }
-    return next;
+    while (!order_.empty() && order_.front().started + bounds_.timeout <= now) Drop(order_.begin());
+    if (order_.empty()) return std::nullopt;
+    return order_.front().started + bounds_.timeout;
 }
 
 }  // namespace nbt

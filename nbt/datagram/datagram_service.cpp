@@ -196,7 +196,10 @@ void DatagramService::OnPacket(std::span<const std::uint8_t> bytes, const asio::
     } else if (!OurScope(packet.destination)) {
         return;
     }
-    auto whole = reassembly_.Add(packet, std::chrono::steady_clock::now());
+    // Keyed by the address the piece came from too: a header is what the
+    // sender says, and one host must not fill or spoil another's datagrams.
+    const DatagramSender sender{from.address().to_v4().to_uint(), from.port()};
+    auto whole = reassembly_.Add(packet, sender, std::chrono::steady_clock::now());
     if (reassembly_.partial_count() > 0) ArmExpiry();
     if (whole) Deliver(*whole);
 }

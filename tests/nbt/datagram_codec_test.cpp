@@ -101,6 +101,9 @@ TEST(DatagramCodec, MalformedPacketsByClass) {
 
 // ---- reassembly ---------------------------------------------------------------
 
+// The UDP address the pieces below come from.
+constexpr DatagramSender kPeer{0x7f0000c8, 138};
+
 struct Fragments {
     std::vector<std::uint8_t> whole;
     std::vector<std::vector<std::uint8_t>> packets;
@@ -126,9 +129,9 @@ TEST(DatagramReassembly, OutOfOrderAndOverlappingPiecesMakeOneDatagram) {
     const auto t0 = DatagramReassembly::Clock::now();
     DatagramReassembly reassembly;
     const Fragments three(512, {200, 400});
-    EXPECT_FALSE(reassembly.Add(three.Packet(2), t0));
-    EXPECT_FALSE(reassembly.Add(three.Packet(0), t0));
-    const auto whole = reassembly.Add(three.Packet(1), t0);
+    EXPECT_FALSE(reassembly.Add(three.Packet(2), kPeer, t0));
+    EXPECT_FALSE(reassembly.Add(three.Packet(0), kPeer, t0));
+    const auto whole = reassembly.Add(three.Packet(1), kPeer, t0);
     ASSERT_TRUE(whole);
     EXPECT_EQ(whole->data, three.whole);
     EXPECT_EQ(whole->source, Name("FROM", 0));
@@ -136,9 +139,9 @@ TEST(DatagramReassembly, OutOfOrderAndOverlappingPiecesMakeOneDatagram) {
 
     // Overlaps: the same bytes cut two ways, pieces of both cuts mixed.
     const Fragments a(300, {100, 250}, 2), b(300, {150}, 2);
-    EXPECT_FALSE(reassembly.Add(a.Packet(0), t0));
-    EXPECT_FALSE(reassembly.Add(b.Packet(1), t0));            // 150..300, M clear
-    const auto overlapped = reassembly.Add(a.Packet(1), t0);  // 100..250 closes the gap
+    EXPECT_FALSE(reassembly.Add(a.Packet(0), kPeer, t0));
+    EXPECT_FALSE(reassembly.Add(b.Packet(1), kPeer, t0));            // 150..300, M clear
+    const auto overlapped = reassembly.Add(a.Packet(1), kPeer, t0);  // 100..250 closes the gap
     ASSERT_TRUE(overlapped);
     EXPECT_EQ(overlapped->data, a.whole);
     EXPECT_EQ(reassembly.partial_count(), 0u);
@@ -148,30 +151,64 @@ TEST(DatagramReassembly, LostPiecesAreFreedByTheTimerAndMemoryIsBounded) {
     const auto t0 = DatagramReassembly::Clock::now();
     DatagramReassembly reassembly;
     const Fragments lost(512, {256});
-    EXPECT_FALSE(reassembly.Add(lost.Packet(0), t0));
+    EXPECT_FALSE(reassembly.Add(lost.Packet(0), kPeer, t0));
     EXPECT_EQ(reassembly.Expire(t0 + std::chrono::milliseconds(1999)), t0 + std::chrono::milliseconds(2000));
     EXPECT_FALSE(reassembly.Expire(t0 + std::chrono::milliseconds(2000)));
     EXPECT_EQ(reassembly.partial_count(), 0u);
     EXPECT_EQ(reassembly.held_bytes(), 0u);
-    EXPECT_FALSE(reassembly.Add(lost.Packet(1), t0));  // the rest, too late: held, never whole alone
+    EXPECT_FALSE(reassembly.Add(lost.Packet(1), kPeer, t0));  // the rest, too late: held, never whole alone
 
     // A flood of first pieces from many senders never holds more than the bound.
     DatagramReassembly bounded(ReassemblyBounds{std::chrono::milliseconds(2000), 4096, 64});
     for (std::uint16_t id = 0; id < 100; ++id) {
         const Fragments f(1000, {500}, id);
-        bounded.Add(f.Packet(0), t0 + std::chrono::milliseconds(id));
+        bounded.Add(f.Packet(0), kPeer, t0 + std::chrono::milliseconds(id));
         ASSERT_LE(bounded.held_bytes(), 4096u);
     }
     // The newest survive.
     const Fragments last(1000, {500}, 99);
-    EXPECT_TRUE(bounded.Add(last.Packet(1), t0));
+    EXPECT_TRUE(bounded.Add(last.Packet(1), kPeer, t0));
 
     // A piece past the end the last piece set spoils the datagram.
     const auto dropped = reassembly.dropped();
     const Fragments bad(100, {50}, 7), longer(200, {150}, 7);
-    EXPECT_FALSE(reassembly.Add(bad.Packet(1), t0));     // total 100
-    EXPECT_FALSE(reassembly.Add(longer.Packet(0), t0));  // 0..150 > 100
+    EXPECT_FALSE(reassembly.Add(bad.Packet(1), kPeer, t0));     // total 100
+    EXPECT_FALSE(reassembly.Add(longer.Packet(0), kPeer, t0));  // 0..150 > 100
     EXPECT_EQ(reassembly.dropped(), dropped + 1);
+}
+
+TEST(DatagramReassembly, EmptyFirstPiecesCostTheirBookkeepingAndEachHostHasAShare) {
+    const auto t0 = DatagramReassembly::Clock::now();
+    const ReassemblyBounds bounds;
+    DatagramReassembly reassembly(bounds);
+    // Pieces with no bytes, each the start of a datagram that never ends;
+    // the headers claim to be from the peer below, ids and all.
+    auto empty_first = [&](std::uint32_t i, std::uint32_t from) {
+        const codec::DatagramHeader header{DatagramType::kDirectUnique,
+                                           codec::kDatagramFirst | codec::kDatagramMore,
+                                           static_cast<std::uint16_t>(i), 0x7f0000c8 + (i >> 16), 5000};
+        const auto bytes = codec::BuildDatagram(header, 0, Name("FROM", 0), Name("TO", 0), {});
+        EXPECT_FALSE(reassembly.Add(codec::DecodeDatagram(bytes).packet, {from, 138}, t0));
+    };
+    for (std::uint32_t i = 0; i < 60000; ++i) empty_first(i, 0x7f0000d2);
+    EXPECT_LE(reassembly.partial_count(), bounds.max_per_source);
+    EXPECT_GE(reassembly.held_bytes(), reassembly.partial_count() * kPartialCost) << "empty is not free";
+
+    // The peer's own datagram, with ids the flood claimed, still comes
+    // together; so does the flooding host's, its oldest making room.
+    const Fragments peers(512, {300}, 5), floods(512, {300}, 6);
+    EXPECT_FALSE(reassembly.Add(peers.Packet(0), kPeer, t0));
+    EXPECT_FALSE(reassembly.Add(floods.Packet(0), {0x7f0000d2, 138}, t0));
+    const auto peer_whole = reassembly.Add(peers.Packet(1), kPeer, t0);
+    const auto flood_whole = reassembly.Add(floods.Packet(1), {0x7f0000d2, 138}, t0);
+    ASSERT_TRUE(peer_whole && flood_whole);
+    EXPECT_EQ(peer_whole->data, peers.whole);
+    EXPECT_EQ(flood_whole->data, floods.whole);
+
+    // Many hosts together stay within the whole bound.
+    for (std::uint32_t host = 0; host < 4 * bounds.max_partials; ++host) empty_first(host, 0x7f010000 + host);
+    EXPECT_LE(reassembly.partial_count(), bounds.max_partials);
+    EXPECT_LE(reassembly.held_bytes(), bounds.max_bytes);
 }
 
 }  // namespace

@@ -5,13 +5,16 @@
 // node more than a bounded amount. On LANA 0 any 127.x address can be a
 // source, so each flooding or calling host gets an address of its own.
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <poll.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <numeric>
 #include <set>
 
+#include "datagram_packet.h"
 #include "loopback_node.h"
 #include "name_packet.h"
 #include "session_packet.h"
@@ -19,45 +22,56 @@
 #include "udp_peer.h"
 
 // Every byte the process asks operator new for, to see what one datagram
-// costs the network thread. Every form that allocates or frees is
+// costs the network thread, and what is held at a time, to see what a
+// flood leaves behind. Every form that allocates or frees is
 // replaced, so none pairs with a runtime's own (the sanitizers' included);
 // the deletes stay out of line, or GCC sees free() meet operator new.
 namespace {
 std::atomic<std::size_t> g_allocated{0};
+std::atomic<std::ptrdiff_t> g_live{0};
+
+void *Allocate(std::size_t size) noexcept {
+    g_allocated.fetch_add(size, std::memory_order_relaxed);
+    void *p = std::malloc(size ? size : 1);
+    if (p) g_live.fetch_add(static_cast<std::ptrdiff_t>(malloc_usable_size(p)), std::memory_order_relaxed);
+    return p;
+}
+void Free(void *p) noexcept {
+    if (p) g_live.fetch_sub(static_cast<std::ptrdiff_t>(malloc_usable_size(p)), std::memory_order_relaxed);
+    std::free(p);
+}
 }  // namespace
 
 void *operator new(std::size_t size) {
-    g_allocated.fetch_add(size, std::memory_order_relaxed);
-    if (void *p = std::malloc(size ? size : 1)) return p;
+    if (void *p = Allocate(size)) return p;
     throw std::bad_alloc();
 }
 void *operator new[](std::size_t size) {
     return ::operator new(size);
 }
 void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
-    g_allocated.fetch_add(size, std::memory_order_relaxed);
-    return std::malloc(size ? size : 1);
+    return Allocate(size);
 }
 void *operator new[](std::size_t size, const std::nothrow_t &tag) noexcept {
     return ::operator new(size, tag);
 }
 [[gnu::noinline]] void operator delete(void *p) noexcept {
-    std::free(p);
+    Free(p);
 }
 [[gnu::noinline]] void operator delete[](void *p) noexcept {
-    std::free(p);
+    Free(p);
 }
 [[gnu::noinline]] void operator delete(void *p, std::size_t) noexcept {
-    std::free(p);
+    Free(p);
 }
 [[gnu::noinline]] void operator delete[](void *p, std::size_t) noexcept {
-    std::free(p);
+    Free(p);
 }
 [[gnu::noinline]] void operator delete(void *p, const std::nothrow_t &) noexcept {
-    std::free(p);
+    Free(p);
 }
 [[gnu::noinline]] void operator delete[](void *p, const std::nothrow_t &) noexcept {
-    std::free(p);
+    Free(p);
 }
 
 namespace {
@@ -233,6 +247,61 @@ TEST_F(ReplyFlood, ThousandsOfQuestionsOrAnswersCostASmallFixedAmount) {
     for (const auto &datagram : Swollen(codec::MakeName(Padded("TARGET")))) {
         ASSERT_LT(datagram.size(), 65000u);
         EXPECT_LT(cost(&datagram), probe + 4096) << "datagram of " << datagram.size() << " bytes";
+    }
+}
+
+// One host sends first pieces of datagrams that never end, with no bytes
+// in them and headers claiming to be another host's. A whole datagram
+// behind each batch shows the node has taken the batch in.
+TEST(DatagramFlood, EmptyFirstPiecesHoldLittleAndRealDatagramsStillArrive) {
+    LoopbackNode node;
+    UCHAR num = 0;
+    ASSERT_EQ(node.AddName("TARGET", &num), NRC_GOODRET);
+    const std::string target = node.address().to_string();
+    const std::uint16_t port = ProcessPorts().datagram;
+    UdpPeer flooder{"127.0.0.210", 0, false}, peer{"127.0.0.211", 0, false};
+    const auto from = codec::MakeName(Padded("PEER")), to = codec::MakeName(Padded("TARGET"));
+    auto packet = [&](std::uint8_t flags, std::uint16_t id, std::uint16_t offset,
+                      std::span<const std::uint8_t> data) {
+        return codec::BuildDatagram({codec::DatagramType::kDirectUnique, flags, id, 0x7F0000D3, 138}, offset,
+                                    from, to, data);
+    };
+    std::vector<UCHAR> got(600);
+    auto receive_after = [&](auto send) {
+        AsyncNcb receive(NCBDGRECV);
+        receive.ncb.ncb_num = num;
+        receive.ncb.ncb_buffer = got.data();
+        receive.ncb.ncb_length = static_cast<WORD>(got.size());
+        EXPECT_EQ(receive.Submit(node.provider), NRC_GOODRET);
+        send();
+        EXPECT_EQ(receive.Wait(5s), NRC_GOODRET);
+        return std::vector<UCHAR>(got.begin(), got.begin() + receive.ncb.ncb_length);
+    };
+
+    const std::ptrdiff_t before = g_live.load();
+    const std::vector<std::uint8_t> marker = {1, 2, 3};
+    for (std::uint16_t batch = 0; batch < 50; ++batch)
+        receive_after([&] {
+            for (std::uint16_t i = 0; i < 100; ++i)
+                flooder.SendTo(packet(codec::kDatagramFirst | codec::kDatagramMore,
+                                      static_cast<std::uint16_t>(batch * 100 + i), 0, {}),
+                               target, port);
+            flooder.SendTo(packet(codec::kDatagramFirst, 0xFFFF, 0, marker), target, port);
+        });
+    EXPECT_LT(g_live.load() - before, 64 * 1024) << "5000 unfinished datagrams are not all kept";
+
+    // The peer's datagram in two pieces, with an id the flood used, comes
+    // whole; so does one from the flooding host.
+    std::vector<std::uint8_t> data(500);
+    std::iota(data.begin(), data.end(), std::uint8_t{7});
+    const std::span<const std::uint8_t> all(data);
+    for (auto *sender : {&peer, &flooder}) {
+        const auto whole = receive_after([&] {
+            sender->SendTo(packet(codec::kDatagramFirst | codec::kDatagramMore, 42, 0, all.first(300)),
+                           target, port);
+            sender->SendTo(packet(0, 42, 300, all.subspan(300)), target, port);
+        });
+        EXPECT_EQ(whole, data);
     }
 }
 
