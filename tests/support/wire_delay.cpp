@@ -34,6 +34,7 @@ struct Delayer {
     std::chrono::microseconds base, jitter;
     std::mt19937_64 random{std::random_device{}()};
     std::priority_queue<Held, std::vector<Held>, std::greater<>> held;
+    std::uint64_t count = 0;
 
     Clock::time_point Due() {
         std::uniform_int_distribution<long> spread(-jitter.count(), jitter.count());
@@ -46,7 +47,9 @@ volatile std::sig_atomic_t stop = 0;
 int OnPacket(nfq_q_handle *, nfgenmsg *, nfq_data *packet, void *data) {
     auto *delayer = static_cast<Delayer *>(data);
     const nfqnl_msg_packet_hdr *header = nfq_get_msg_packet_hdr(packet);
-    if (header) delayer->held.push({delayer->Due(), ntohl(header->packet_id)});
+    if (!header) return 0;
+    delayer->held.push({delayer->Due(), ntohl(header->packet_id)});
+    ++delayer->count;
     return 0;
 }
 
@@ -60,7 +63,8 @@ int main(int argc, char **argv) {
     const int queue = std::atoi(argv[1]);
     Delayer delayer;
     delayer.base = std::chrono::milliseconds(std::atoi(argv[2]));
-    delayer.jitter = std::min<std::chrono::microseconds>(std::chrono::milliseconds(std::atoi(argv[3])), delayer.base);
+    delayer.jitter =
+        std::min<std::chrono::microseconds>(std::chrono::milliseconds(std::atoi(argv[3])), delayer.base);
 
     std::signal(SIGTERM, [](int) { stop = 1; });
     std::signal(SIGINT, [](int) { stop = 1; });
@@ -102,6 +106,7 @@ int main(int argc, char **argv) {
             delayer.held.pop();
         }
     }
+    std::fprintf(stderr, "wire_delay: held %llu packets\n", static_cast<unsigned long long>(delayer.count));
     // What is still held goes on its way rather than vanishing.
     for (; !delayer.held.empty(); delayer.held.pop())
         nfq_set_verdict(queue_handle, delayer.held.top().id, NF_ACCEPT, 0, nullptr);
