@@ -344,9 +344,9 @@ protected:
             InLan("ip link set " + port + " up");
 
             // The RECV and the CALL must each end within 120 s of the link
-            // going down (a FIN lost to loss again and again comes at 6, 9,
-            // 16, 28, 54 s: TCP's backoff); the listener, its second session done or never
-            // come, is then let go.
+            // going down (a FIN that loss keeps taking is sent again at 6,
+            // 9, 16, 28, 54 s); the listener, its second session done or
+            // never come, is then let go.
             std::ostringstream seen;
             seen << std::fixed << std::setprecision(1);
             const std::pair<const NbBackground *, std::string> pending[] = {{&receiver, "RECV"},
