@@ -6,7 +6,7 @@ packages=(
   libwxgtk3.2-dev wx-common libasio-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth adwaita-icon-theme fonts-dejavu-core x11-utils desktop-file-utils
-  iproute2 samba smbclient tshark procps jq nbtscan
+  iproute2 samba smbclient tshark procps jq nbtscan nftables iptables libnetfilter-queue-dev
   build-essential dpkg-dev debhelper lintian appstream libcap2-bin
 )
 missing=()

@@ -5,6 +5,7 @@
 
 #include <signal.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -26,7 +27,7 @@ struct NbRun {
 };
 
 inline std::string NbFiles(const Lab &lab) {
-    static int counter = 0;
+    static std::atomic<int> counter = 0;  // suites may run korvel-nb from several threads
     return lab.state() + "/korvel-nb-" + std::to_string(++counter);
 }
 
