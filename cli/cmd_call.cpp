@@ -1,5 +1,4 @@
 // call NAME: call, send, optionally receive the answer, hang up.
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -9,6 +8,7 @@
 #include "local_node.h"
 #include "message_report.h"
 #include "ncb_wait.h"
+#include "option_values.h"
 #include "return_codes.h"
 
 namespace cli {
@@ -32,15 +32,10 @@ int RunCall(Context &context, const ParsedArgs &args) {
     std::string error;
     auto remote = ParseName(args.operands[0], &error);
     if (!remote) return context.Usage(error);
-    const std::string default_local = "KORVELNB-" + std::to_string(::getpid() % 1000000);
-    auto local = ParseName(args.Value("as").value_or(default_local), &error);
-    if (!local) return context.Usage(error);
-    long piece = 65535;
-    if (auto text = args.Value("buffer")) {
-        auto value = ParseCount(*text, 1, 65535);
-        if (!value) return context.Usage("--buffer takes 1 to 65535 bytes");
-        piece = *value;
-    }
+    OptionValues options(args);
+    const auto local = options.Name("as", DefaultLocalName());
+    const long piece = options.Count("buffer", 1, 65535, 65535, "1 to 65535 bytes");
+    if (!options.ok()) return context.Usage(options.error());
 
     std::optional<std::vector<UCHAR>> data;
     if (auto text = args.Value("send")) {
