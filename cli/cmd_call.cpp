@@ -1,5 +1,4 @@
 // call NAME: call, send, optionally receive the answer, hang up.
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -9,6 +8,7 @@
 #include "local_node.h"
 #include "message_report.h"
 #include "ncb_wait.h"
+#include "option_values.h"
 #include "return_codes.h"
 
 namespace cli {
@@ -23,6 +23,52 @@ std::optional<std::vector<UCHAR>> ReadAll(std::FILE *file) {
     return data;
 }
 
+// What to send into *data: --send's text, --file's or standard input's
+// bytes, or nothing (just the call). False, with the reason in *error, when
+// a file cannot be read.
+bool ReadDataToSend(const ParsedArgs &args, bool from_stdin, std::optional<std::vector<UCHAR>> *data,
+                    std::string *error) {
+    error->clear();
+    if (auto text = args.Value("send")) {
+        *data = std::vector<UCHAR>(text->begin(), text->end());
+    } else if (auto path = args.Value("file")) {
+        std::FILE *file = std::fopen(path->c_str(), "rb");
+        if (!file) {
+            *error = "cannot read " + *path + ": " + std::strerror(errno);
+            return false;
+        }
+        *data = ReadAll(file);
+        std::fclose(file);
+        if (!*data) *error = "cannot read " + *path;
+    } else if (from_stdin) {
+        *data = ReadAll(stdin);
+        if (!*data) *error = "cannot read standard input";
+    }
+    return error->empty();
+}
+
+// The session's exchange: the data sent, one message received when asked.
+int Exchange(Context &context, SessionChannel &channel, const std::optional<std::vector<UCHAR>> &data,
+             const ParsedArgs &args) {
+    if (data) {
+        const UCHAR rc = channel.Send(*data);
+        if (rc == NRC_PENDING) return kExitInterrupted;
+        if (rc != NRC_GOODRET) return context.Fail("send", rc);
+        context.doc().Set("sent", static_cast<std::uint64_t>(data->size()));
+        context.Print("sent " + std::to_string(data->size()) + " bytes\n");
+    }
+    if (!args.Has("receive")) return kExitOk;
+    const Received message = channel.Receive(After(context.timeout()));
+    if (message.rc == NRC_PENDING) {
+        if (Interrupted()) return kExitInterrupted;
+        return context.Fail("no answer within the timeout", kExitNothingAnswered);
+    }
+    if (message.rc != NRC_GOODRET) return context.Fail("receive", message.rc);
+    context.doc().Set("received", MessageJson(message));
+    context.Print(MessageText(message, args.Has("raw")));
+    return kExitOk;
+}
+
 int RunCall(Context &context, const ParsedArgs &args) {
     const bool from_stdin = args.operands.size() == 2 && args.operands[1] == "-";
     if (args.operands.empty() || (args.operands.size() == 2 && !from_stdin) || args.operands.size() > 2)
@@ -30,31 +76,14 @@ int RunCall(Context &context, const ParsedArgs &args) {
     if (int given = args.Has("send") + args.Has("file") + from_stdin; given > 1)
         return context.Usage("give one of --send, --file and '-'");
     std::string error;
-    auto remote = ParseName(args.operands[0], &error);
+    const auto remote = ParseName(args.operands[0], &error);
     if (!remote) return context.Usage(error);
-    const std::string default_local = "KORVELNB-" + std::to_string(::getpid() % 1000000);
-    auto local = ParseName(args.Value("as").value_or(default_local), &error);
-    if (!local) return context.Usage(error);
-    long piece = 65535;
-    if (auto text = args.Value("buffer")) {
-        auto value = ParseCount(*text, 1, 65535);
-        if (!value) return context.Usage("--buffer takes 1 to 65535 bytes");
-        piece = *value;
-    }
-
+    OptionValues options(args);
+    const auto local = options.Name("as", DefaultLocalName());
+    const long piece = options.Count("buffer", 1, 65535, 65535, "1 to 65535 bytes");
+    if (!options.ok()) return context.Usage(options.error());
     std::optional<std::vector<UCHAR>> data;
-    if (auto text = args.Value("send")) {
-        data = std::vector<UCHAR>(text->begin(), text->end());
-    } else if (auto path = args.Value("file")) {
-        std::FILE *file = std::fopen(path->c_str(), "rb");
-        if (!file) return context.Fail("cannot read " + *path + ": " + std::strerror(errno), kExitUsage);
-        data = ReadAll(file);
-        std::fclose(file);
-        if (!data) return context.Fail("cannot read " + *path, kExitUsage);
-    } else if (from_stdin) {
-        data = ReadAll(stdin);
-        if (!data) return context.Fail("cannot read standard input", kExitUsage);
-    }
+    if (!ReadDataToSend(args, from_stdin, &data, &error)) return context.Fail(error, kExitUsage);
 
     context.doc().Set("name", FormatName(*remote));
     context.doc().Set("local_name", FormatName(*local));
@@ -62,7 +91,6 @@ int RunCall(Context &context, const ParsedArgs &args) {
     if (UCHAR rc = node.Reset(); rc != NRC_GOODRET) return context.Fail("reset", rc);
     if (UCHAR rc = node.AddName(*local, false, nullptr); rc != NRC_GOODRET)
         return context.Fail("add " + FormatName(*local), rc);
-
     NCB &call = node.NewBlock(NCBCALL);
     std::memcpy(call.ncb_name, local->data(), NCBNAMSZ);
     std::memcpy(call.ncb_callname, remote->data(), NCBNAMSZ);
@@ -77,23 +105,7 @@ int RunCall(Context &context, const ParsedArgs &args) {
                   FormatName(*local) + "\n");
 
     SessionChannel channel(node, call.ncb_lsn, static_cast<WORD>(piece));
-    if (data) {
-        const UCHAR rc = channel.Send(*data);
-        if (rc == NRC_PENDING) return kExitInterrupted;
-        if (rc != NRC_GOODRET) return context.Fail("send", rc);
-        context.doc().Set("sent", static_cast<std::uint64_t>(data->size()));
-        context.Print("sent " + std::to_string(data->size()) + " bytes\n");
-    }
-    if (args.Has("receive")) {
-        const Received message = channel.Receive(After(context.timeout()));
-        if (message.rc == NRC_PENDING) {
-            if (Interrupted()) return kExitInterrupted;
-            return context.Fail("no answer within the timeout", kExitNothingAnswered);
-        }
-        if (message.rc != NRC_GOODRET) return context.Fail("receive", message.rc);
-        context.doc().Set("received", MessageJson(message));
-        context.Print(MessageText(message, args.Has("raw")));
-    }
+    if (int status = Exchange(context, channel, data, args); status != kExitOk) return status;
     const UCHAR hangup = node.Hangup(call.ncb_lsn);
     context.doc().Set("hangup", ReturnCodeName(hangup));
     if (hangup != NRC_GOODRET && hangup != NRC_SCLOSED) return context.Fail("hang up", hangup);

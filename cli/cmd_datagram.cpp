@@ -1,14 +1,13 @@
 // dgsend NAME TEXT and dgrecv [NAME] [--group]: datagrams through NCBDGSEND,
 // NCBDGSENDBC, NCBDGRECV and NCBDGRECVBC. A provider without datagrams
 // answers NRC_ILLCMD, which is reported like any other return code.
-#include <unistd.h>
-
 #include <cstring>
 
 #include "command.h"
 #include "local_node.h"
 #include "message_report.h"
 #include "ncb_wait.h"
+#include "option_values.h"
 #include "return_codes.h"
 #include "text_format.h"
 
@@ -31,9 +30,9 @@ int RunDgsend(Context &context, const ParsedArgs &args) {
     if (!remote) return context.Usage(error);
     const std::string &text = args.operands.back();
     if (text.size() > kMaxDatagram) return context.Usage("a datagram carries at most 512 bytes");
-    auto local =
-        ParseName(args.Value("as").value_or("KORVELNB-" + std::to_string(::getpid() % 1000000)), &error);
-    if (!local) return context.Usage(error);
+    OptionValues options(args);
+    const auto local = options.Name("as", DefaultLocalName());
+    if (!options.ok()) return context.Usage(options.error());
 
     LocalNode node(context.lana());
     if (UCHAR rc = node.Reset(); rc != NRC_GOODRET) return context.Fail("reset", rc);
@@ -71,12 +70,9 @@ int RunDgrecv(Context &context, const ParsedArgs &args) {
         name = ParseName(args.operands[0], &error);
         if (!name) return context.Usage(error);
     }
-    long count = 1;
-    if (auto text = args.Value("count")) {
-        auto value = ParseCount(*text, 0, 1000000000);
-        if (!value) return context.Usage("--count takes a number of datagrams (0: no limit)");
-        count = *value;
-    }
+    OptionValues options(args);
+    const long count = options.Count("count", 0, 1000000000, 1, "a number of datagrams (0: no limit)");
+    if (!options.ok()) return context.Usage(options.error());
 
     const bool group = args.Has("group");
     if (group && !name) return context.Usage("--group needs a NAME");
@@ -86,7 +82,7 @@ int RunDgrecv(Context &context, const ParsedArgs &args) {
     // Broadcasts are received through a name of ours; the provider does
     // not offer the permanent name number 1 for that.
     std::string error;
-    const auto own = name ? name : ParseName("KORVELNB-" + std::to_string(::getpid() % 1000000), &error);
+    const auto own = name ? name : ParseName(DefaultLocalName(), &error);
     if (!own) return context.Usage(error);
     UCHAR number = 0;
     if (UCHAR rc = node.AddName(*own, group, &number); rc != NRC_GOODRET)

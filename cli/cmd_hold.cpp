@@ -39,24 +39,9 @@ bool InConflict(UCHAR flags) {
     return state == DUPLICATE || state == DUPLICATE_DEREG;
 }
 
-int RunHold(Context &context, const ParsedArgs &args) {
-    if (args.operands.empty()) return context.Usage("hold takes one or more NAMEs");
-    std::vector<NameField> names;
-    for (const std::string &text : args.operands) {
-        std::string error;
-        auto name = ParseName(text, &error);
-        if (!name) return context.Usage(error);
-        names.push_back(*name);
-    }
-    const bool group = args.Has("group");
-
-    LocalNode node(context.lana());
-    const auto count = static_cast<UCHAR>(std::min<std::size_t>(names.size(), 254));
-    if (UCHAR rc = node.Reset(0, static_cast<UCHAR>(std::max(16, count + 2)), std::max<UCHAR>(8, count));
-        rc != NRC_GOODRET)
-        return context.Fail("reset", rc);
-
-    // All registrations at once: each takes the broadcast retries' time.
+// All registrations at once (each takes the broadcast retries' time), then
+// each one's outcome; the names held go into the document.
+int Register(Context &context, LocalNode &node, const std::vector<NameField> &names, bool group) {
     std::vector<NCB *> adds;
     for (const NameField &name : names) {
         NCB &ncb = node.NewBlock(group ? NCBADDGRNAME : NCBADDNAME);
@@ -68,8 +53,7 @@ int RunHold(Context &context, const ParsedArgs &args) {
     int status = kExitOk;
     for (std::size_t i = 0; i < adds.size(); ++i) {
         if (WaitFor(*adds[i], std::nullopt) != Wait::kCompleted) return kExitInterrupted;
-        const UCHAR rc = adds[i]->ncb_retcode;
-        if (rc != NRC_GOODRET) {
+        if (const UCHAR rc = adds[i]->ncb_retcode; rc != NRC_GOODRET) {
             status = context.Fail("add " + FormatName(names[i]), rc);
             continue;
         }
@@ -83,33 +67,53 @@ int RunHold(Context &context, const ParsedArgs &args) {
                       ", name number " + std::to_string(adds[i]->ncb_num) + ")\n");
     }
     context.doc().Set("names", std::move(held));
-    if (status != kExitOk) return status;  // the names that were added are deleted on the way out
+    return status;
+}
 
-    // Defending is the provider's; what shows here is a name it lost.
+// Defending is the provider's; what shows here is a name it lost, once
+// each time it is lost, until the timeout or an interrupt.
+Json WatchForConflicts(Context &context, LocalNode &node, const std::vector<NameField> &names) {
     const auto start = Clock::now();
     const Deadline end = After(context.timeout());
     Json conflicts = Json::Array();
     std::map<NameField, UCHAR> last = ReadOwnNames(node);
-    while (!end || Clock::now() < *end) {
-        if (!Pause(kWatchPeriod)) break;
+    while ((!end || Clock::now() < *end) && Pause(kWatchPeriod)) {
         const auto now = ReadOwnNames(node);
         for (const NameField &name : names) {
-            auto before = last.find(name);
-            auto after = now.find(name);
+            const auto before = last.find(name);
+            const auto after = now.find(name);
             if (after == now.end() || !InConflict(after->second)) continue;
             if (before != last.end() && InConflict(before->second)) continue;
-            const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
             Json conflict = Json::Object();
             conflict.Set("name", FormatName(name));
             conflict.Set("state", NameState(after->second));
-            conflict.Set("after_seconds", seconds);
+            conflict.Set("after_seconds", std::chrono::duration<double>(Clock::now() - start).count());
             conflicts.Push(std::move(conflict));
             context.Print("conflict: " + FormatName(name) + " is claimed by another node (" +
                           NameState(after->second) + ")\n");
         }
         last = now;
     }
-    context.doc().Set("conflicts", std::move(conflicts));
+    return conflicts;
+}
+
+int RunHold(Context &context, const ParsedArgs &args) {
+    if (args.operands.empty()) return context.Usage("hold takes one or more NAMEs");
+    std::vector<NameField> names;
+    for (const std::string &text : args.operands) {
+        std::string error;
+        auto name = ParseName(text, &error);
+        if (!name) return context.Usage(error);
+        names.push_back(*name);
+    }
+    LocalNode node(context.lana());
+    const auto count = static_cast<UCHAR>(std::min<std::size_t>(names.size(), 254));
+    if (UCHAR rc = node.Reset(0, static_cast<UCHAR>(std::max(16, count + 2)), std::max<UCHAR>(8, count));
+        rc != NRC_GOODRET)
+        return context.Fail("reset", rc);
+    // The names that were added are deleted on the way out.
+    if (int status = Register(context, node, names, args.Has("group")); status != kExitOk) return status;
+    context.doc().Set("conflicts", WatchForConflicts(context, node, names));
     context.doc().Set("ended_by", Interrupted() ? "interrupt" : "timeout");
     node.Cleanup();
     for (const NameField &name : names) context.Print("released " + FormatName(name) + "\n");

@@ -2,6 +2,7 @@
 #include "command.h"
 #include "lana_info.h"
 #include "name_query.h"
+#include "option_values.h"
 #include "text_format.h"
 
 namespace cli {
@@ -15,11 +16,9 @@ int RunQuery(Context &context, const ParsedArgs &args) {
     std::string error;
     auto name = ParseName(args.operands[0], &error);
     if (!name) return context.Usage(error);
-    std::optional<std::uint32_t> to;
-    if (auto text = args.Value("to")) {
-        to = ParseIpv4(*text);
-        if (!to) return context.Usage("--to takes a dotted IPv4 address");
-    }
+    OptionValues options(args);
+    const auto to = options.Address("to");
+    if (!options.ok()) return context.Usage(options.error());
     auto lana = FindLana(context.lana());
     if (!lana) return context.Fail("no LANA " + std::to_string(context.lana()), NRC_BRIDGE);
 

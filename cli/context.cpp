@@ -2,6 +2,7 @@
 
 #include "command.h"
 #include "return_codes.h"
+#include "usage.h"
 
 namespace cli {
 
@@ -38,9 +39,7 @@ int Context::Fail(const std::string &message, int status) {
 }
 
 int Context::Usage(const std::string &message) {
-    std::fprintf(stderr, "korvel-nb %s: %s (see korvel-nb %s --help)\n", command_.c_str(), message.c_str(),
-                 command_.c_str());
-    return kExitUsage;
+    return UsageError(command_, message);
 }
 
 }  // namespace cli

@@ -32,7 +32,6 @@ public:
     // The member, created as null when missing.
     Json &operator[](const std::string &key);
 
-    bool is_null() const { return kind_ == Kind::kNull; }
     std::size_t size() const { return kind_ == Kind::kArray ? items_.size() : members_.size(); }
 
     // Indented by two spaces a level, ending in a newline.

@@ -122,27 +122,6 @@ std::string FormatIpv4(std::uint32_t address) {
     return text;
 }
 
-std::optional<AddressRange> ParseCidr(const std::string &text) {
-    const auto slash = text.find('/');
-    auto base = ParseIpv4(text.substr(0, slash));
-    if (!base) return std::nullopt;
-    unsigned prefix = 32;
-    if (slash != std::string::npos) {
-        const std::string bits = text.substr(slash + 1);
-        if (bits.empty() || bits.size() > 2 || bits.find_first_not_of("0123456789") != std::string::npos)
-            return std::nullopt;
-        prefix = static_cast<unsigned>(std::stoul(bits));
-        if (prefix > 32) return std::nullopt;
-    }
-    const std::uint32_t mask = prefix == 0 ? 0 : ~std::uint32_t{0} << (32 - prefix);
-    AddressRange range{*base & mask, (*base & mask) | ~mask};
-    if (prefix < 31) {
-        ++range.first;
-        --range.last;
-    }
-    return range;
-}
-
 std::optional<AdapterAddress> ParseAdapterAddress(const std::string &text) {
     std::string digits;
     for (char c : text) {

@@ -35,15 +35,6 @@ inline unsigned NameSuffix(const UCHAR *field) {
 std::optional<std::uint32_t> ParseIpv4(const std::string &text);
 std::string FormatIpv4(std::uint32_t address);
 
-// "198.18.137.0/24" (or one address): the host addresses to visit, without
-// the network and broadcast addresses of ranges of more than two.
-struct AddressRange {
-    std::uint32_t first = 0;
-    std::uint32_t last = 0;
-    std::uint64_t size() const { return std::uint64_t{last} - first + 1; }
-};
-std::optional<AddressRange> ParseCidr(const std::string &text);
-
 // 12 hex digits, with or without ':', '-' or '.' between them.
 std::optional<AdapterAddress> ParseAdapterAddress(const std::string &text);
 std::string FormatAdapterAddress(const UCHAR *address);

@@ -44,9 +44,9 @@ Provider::Provider(Settings settings) : settings_(std::move(settings)) {
     IoThread::Get();  // the network thread and the fork handlers, before any node
     {
         std::lock_guard lock(mutex_);
-        SetLanas(NumberLanas(
-            settings_.host_interfaces ? ReadHostInterfaces() : std::vector<InterfaceAddress>{},
-            settings_.host_interfaces));
+        SetLanas(
+            NumberLanas(settings_.host_interfaces ? ReadHostInterfaces() : std::vector<InterfaceAddress>{},
+                        settings_.host_interfaces));
     }
     auto &registry = Providers();
     std::lock_guard lock(registry.mutex);
@@ -207,14 +207,14 @@ void Provider::SetLanas(std::vector<Lana> lanas) {
     enumerated_.assign(numbers);
 }
 
-UCHAR Provider::Enumerate(NCB *ncb) {
+std::vector<Lana> Provider::Lanas() {
     RefreshLanas();
-    std::vector<Lana> lanas;
-    {
-        std::lock_guard lock(mutex_);
-        lanas = lanas_;
-    }
-    return FillLanaEnum(lanas, ncb->ncb_buffer, ncb->ncb_length);
+    std::lock_guard lock(mutex_);
+    return lanas_;
+}
+
+UCHAR Provider::Enumerate(NCB *ncb) {
+    return FillLanaEnum(Lanas(), ncb->ncb_buffer, ncb->ncb_length);
 }
 
 UCHAR Provider::Reset(NCB *ncb) {

@@ -59,6 +59,8 @@ public:
     // Runs fn(node) on the network thread with the node of a reset LANA (or
     // null), and waits. For tests and diagnostics.
     void WithNode(UCHAR lana, const std::function<void(Node *)> &fn) const;
+    // The LANA table, read again from the host as NCBENUM reads it.
+    std::vector<Lana> Lanas();
 
 private:
     struct Alive {};

@@ -77,8 +77,6 @@ public:
     // left to the toolkit, SC_CLOSE closes, other system commands do nothing.
     void Default();
 
-    UINT GetTemplateId() const { return m_templateId; }
-
     // Adapters from wx events to handlers without arguments; used by the
     // ON_ macros below.
     template <auto F>

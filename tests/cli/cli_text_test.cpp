@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "address_range.h"
 #include "json.h"
 #include "message_report.h"
 #include "names.h"
@@ -45,14 +46,7 @@ TEST(CliNames, WhatIsPrintedParsesBackToTheSameBytes) {
     EXPECT_EQ(FormatName(Parse("SAMBA1")), "SAMBA1<20>");
 }
 
-TEST(CliNames, RangesAndAdapterAddresses) {
-    auto lan = ParseCidr("198.18.137.77/24");
-    ASSERT_TRUE(lan);
-    EXPECT_EQ(FormatIpv4(lan->first), "198.18.137.1");
-    EXPECT_EQ(FormatIpv4(lan->last), "198.18.137.254");
-    EXPECT_EQ(ParseCidr("10.0.0.1")->size(), 1u);
-    EXPECT_EQ(ParseCidr("10.0.0.0/31")->size(), 2u);
-    EXPECT_FALSE(ParseCidr("10.0.0.0/33"));
+TEST(CliNames, AddressesAndAdapterAddresses) {
     EXPECT_FALSE(ParseIpv4("10.0.0.256"));
     EXPECT_FALSE(ParseIpv4("10.0.0"));
 
@@ -63,6 +57,45 @@ TEST(CliNames, RangesAndAdapterAddresses) {
     }
     EXPECT_FALSE(ParseAdapterAddress("024e4200000"));
     EXPECT_FALSE(ParseAdapterAddress("SAMBA1"));
+}
+
+// What scan visits: a CIDR block, A.B.C.D-E, A.B.C.D-W.X.Y.Z or one
+// address; every malformed form refused with a reason that says what is wrong.
+TEST(CliRanges, FormsAndMalformedOnes) {
+    struct Case {
+        const char *text;
+        const char *expected;  // "first-last", or a piece of the error
+    };
+    const Case cases[] = {
+        {"198.18.137.77/24", "198.18.137.1-198.18.137.254"},
+        {"10.0.0.0/31", "10.0.0.0-10.0.0.1"},
+        {"10.0.0.1", "10.0.0.1-10.0.0.1"},
+        {"198.18.0.1-137", "198.18.0.1-198.18.0.137"},
+        {"198.18.0.7-7", "198.18.0.7-198.18.0.7"},
+        {"198.18.0.250-198.18.1.5", "198.18.0.250-198.18.1.5"},
+        {"10.0.0.0-10.0.255.255", "10.0.0.0-10.0.255.255"},
+        {"10.0.0.0/33", "is not a prefix length, 0 to 32"},
+        {"198.18.0.10-5", "'198.18.0.10-5' ends (198.18.0.5) before it starts"},
+        {"198.18.0.5-198.18.0.4", "ends (198.18.0.4) before it starts"},
+        {"198.18.0.1-256", "the last byte 256 is over 255"},
+        {"198.18.0.1-0255", "neither a last byte"},
+        {"198.18.0.1-", "'' after '-' is neither a last byte"},
+        {"198.18.0.1-198.18.0", "'198.18.0' after '-' is not an IPv4 address"},
+        {"-5", "'' before '-' is not an IPv4 address"},
+        {"198.18.0.1-2-3", "more than one '-'"},
+        {"198.18.0.0/24-5", "mixes a CIDR block and a range"},
+        {"198.18.0.1-5/24", "mixes a CIDR block and a range"},
+        {"10.0.0.0-10.1.0.0", "has 65537 addresses; at most 65536 at once"},
+        {"10.0.0.0/15", "has 131070 addresses"},
+        {"SAMBA1", "is not an address range such as 198.18.137.0/24, 198.18.137.1-137"},
+    };
+    for (const Case &c : cases) {
+        std::string error;
+        const auto range = ParseAddressRange(c.text, 65536, &error);
+        const std::string got = range ? FormatIpv4(range->first) + "-" + FormatIpv4(range->last) : error;
+        EXPECT_NE(got.find(c.expected), std::string::npos) << c.text << " gave: " << got;
+        EXPECT_EQ(!range, error.size() > 0) << c.text;
+    }
 }
 
 TEST(CliJson, ControlBytesAndBrokenUtf8AreEscaped) {

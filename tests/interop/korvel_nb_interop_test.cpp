@@ -61,6 +61,44 @@ TEST_F(KorvelNbInterop, LanasAndStatusByNameAddressAndAdapterAddress) {
     EXPECT_TRUE(Contains(nobody.err, "NRC_CMDTMO (0x05)")) << nobody.err;
 }
 
+// `lanas` and the provider agree on every LANA, whatever order interfaces
+// came up in: LANA N's adapter address as `lanas` lists it is the one the
+// provider's own node on LANA N reports. knb9 comes up before knb8 but has
+// the higher index; knbd is down, and the veth peers have no address, so
+// neither is a LANA.
+TEST_F(KorvelNbInterop, LanasAgreeWithTheProviderOnEveryLana) {
+    int status = -1;
+    lab().Exec(
+        kKorvelHost,
+        "ip link add knb9 index 900 address 02:4e:42:00:09:09 type veth peer name knb9p &&"
+        " ip addr add 198.18.209.2/24 brd + dev knb9 && ip link set knb9 up &&"
+        " ip link add knb8 index 800 address 02:4e:42:00:08:08 type veth peer name knb8p &&"
+        " ip addr add 198.18.208.2/24 brd + dev knb8 && ip link set knb8 up &&"
+        " ip link add knbd index 700 type veth peer name knbdp && ip addr add 198.18.207.2/24 brd + dev knbd",
+        &status);
+    struct Removed {
+        ~Removed() { lab().Exec(kKorvelHost, "ip link del knb9; ip link del knb8; ip link del knbd"); }
+    } removed;
+    ASSERT_EQ(status, 0) << "cannot add dummy interfaces";
+
+    const NbRun lanas = Nb("--json lanas");
+    EXPECT_EQ(lanas.status, 0) << lanas.err;
+    EXPECT_EQ(lanas.Jq("[.lanas[] | [.lana, .interface, .address, .adapter_address]]"),
+              "[[0,\"lo\",\"127.0.0.N\",\"02:00:7F:00:00:NN\"],[1,\"eth0\",\"" +
+                  netlab::Lab::Address(kKorvelHost) +
+                  "\",\"02:4E:42:00:00:02\"],[2,\"knb8\",\"198.18.208.2\",\"02:4E:42:00:08:08\"],"
+                  "[3,\"knb9\",\"198.18.209.2\",\"02:4E:42:00:09:09\"]]");
+    EXPECT_EQ(lanas.Jq("[.lanas[] | [.name_port, .datagram_port, .session_port]] | unique"),
+              "[[137,138,139],[10137,10138,10139]]");
+    for (int lana = 1; lana <= 3; ++lana) {
+        const NbRun own = Nb("--lana " + std::to_string(lana) + " --json status '*'");
+        EXPECT_EQ(own.status, 0) << lana << own.err;
+        EXPECT_EQ(own.Jq(".status.adapter_address"),
+                  lanas.Jq(".lanas[] | select(.lana == " + std::to_string(lana) + ") | .adapter_address"))
+            << "LANA " << lana;
+    }
+}
+
 TEST_F(KorvelNbInterop, QueryByBroadcastAndUnicast) {
     const NbRun unique = Nb("query SAMBA1");
     EXPECT_EQ(unique.status, 0) << unique.err;

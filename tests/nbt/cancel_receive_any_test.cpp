@@ -26,18 +26,6 @@ UCHAR CancelOf(LoopbackNode &node, NCB *target) {
     return node.provider.Netbios(&cancel);
 }
 
-SESSION_HEADER Header(LoopbackNode &node) {
-    std::vector<UCHAR> buffer(400);
-    NCB ncb = MakeNcb(NCBSSTAT);
-    ncb.ncb_name[0] = '*';
-    ncb.ncb_buffer = buffer.data();
-    ncb.ncb_length = static_cast<WORD>(buffer.size());
-    EXPECT_EQ(node.provider.Netbios(&ncb), NRC_GOODRET);
-    SESSION_HEADER header;
-    std::memcpy(&header, buffer.data(), sizeof header);
-    return header;
-}
-
 class TwoSessions : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -69,7 +57,7 @@ protected:
 
 TEST_F(TwoSessions, ReceiveAnyTakesWhatNoReceiveOfTheSessionWaitsFor) {
     auto any = Post(NCBRECVANY, server_num, buffer, sizeof buffer);
-    EXPECT_EQ(Header(server).rcv_any_outstanding, 1);
+    EXPECT_EQ(server.SessionHeader().rcv_any_outstanding, 1);
     ASSERT_EQ(client.Send(c[1], "second", 6), NRC_GOODRET);
     ASSERT_EQ(any->Wait(), NRC_GOODRET);
     EXPECT_EQ(any->ncb.ncb_lsn, s[1]);
@@ -107,19 +95,19 @@ TEST_F(TwoSessions, CancelEndsEachWaitingCommandAndRefusesTheOthers) {
         EXPECT_EQ(waiting->Wait(), NRC_CMDCAN) << int(command);
         EXPECT_EQ(CancelOf(server, &waiting->ncb), NRC_CANOCCR) << "no longer pending";
     }
-    EXPECT_EQ(Header(server).rcv_dg_outstanding, 0);
-    EXPECT_EQ(Header(server).rcv_any_outstanding, 0);
+    EXPECT_EQ(server.SessionHeader().rcv_dg_outstanding, 0);
+    EXPECT_EQ(server.SessionHeader().rcv_any_outstanding, 0);
     ASSERT_EQ(client.Send(c[0], "still", 5), NRC_GOODRET);
     WORD got = 0;
     ASSERT_EQ(server.Receive(s[0], buffer, sizeof buffer, &got), NRC_GOODRET);
 
     // A LISTEN gives its number back.
-    const UCHAR sessions = Header(server).num_sess;
+    const UCHAR sessions = server.SessionHeader().num_sess;
     auto listen = server.Listen("SERVER", "NOBODY");
-    EXPECT_EQ(Header(server).num_sess, sessions + 1);
+    EXPECT_EQ(server.SessionHeader().num_sess, sessions + 1);
     ASSERT_EQ(CancelOf(server, &listen->ncb), NRC_GOODRET);
     EXPECT_EQ(listen->Wait(), NRC_CMDCAN);
-    EXPECT_EQ(Header(server).num_sess, sessions);
+    EXPECT_EQ(server.SessionHeader().num_sess, sessions);
 
     // A CALL and a remote status still asking the network.
     for (UCHAR command : {NCBCALL, NCBASTAT}) {

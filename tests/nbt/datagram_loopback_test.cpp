@@ -57,19 +57,6 @@ std::vector<UCHAR> Bytes(std::size_t size, UCHAR seed = 1) {
     return out;
 }
 
-SESSION_HEADER SessionHeader(LoopbackNode &node, const std::string &name) {
-    std::vector<UCHAR> buffer(200);
-    NCB ncb = MakeNcb(NCBSSTAT);
-    SetName(ncb.ncb_name, name);
-    if (name == "*") ncb.ncb_name[0] = '*';
-    ncb.ncb_buffer = buffer.data();
-    ncb.ncb_length = static_cast<WORD>(buffer.size());
-    EXPECT_EQ(node.provider.Netbios(&ncb), NRC_GOODRET);
-    SESSION_HEADER header;
-    std::memcpy(&header, buffer.data(), sizeof header);
-    return header;
-}
-
 class Datagrams : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -125,9 +112,9 @@ TEST_F(Datagrams, AnyNameReceivesAndTheCounters) {
     ASSERT_EQ(beta.AddName("BETA2", &second), NRC_GOODRET);
     PendingReceive any(beta, NCBDGRECV | ASYNCH, kAnyName, 100);
     PendingReceive own(beta, NCBDGRECV | ASYNCH, second, 100);
-    EXPECT_EQ(SessionHeader(beta, "BETA").rcv_dg_outstanding, 1);  // the any-name one
-    EXPECT_EQ(SessionHeader(beta, "BETA2").rcv_dg_outstanding, 2);
-    EXPECT_EQ(SessionHeader(beta, "*").rcv_dg_outstanding, 2);
+    EXPECT_EQ(beta.SessionHeader("BETA").rcv_dg_outstanding, 1);  // the any-name one
+    EXPECT_EQ(beta.SessionHeader("BETA2").rcv_dg_outstanding, 2);
+    EXPECT_EQ(beta.SessionHeader("*").rcv_dg_outstanding, 2);
 
     // A receive on the name goes first; any-name takes the others.
     ASSERT_EQ(SendDatagram(alpha, NCBDGSEND, alpha_num, "BETA2", Bytes(4)), NRC_GOODRET);
@@ -136,7 +123,7 @@ TEST_F(Datagrams, AnyNameReceivesAndTheCounters) {
     ASSERT_EQ(SendDatagram(alpha, NCBDGSEND, alpha_num, "BETA", Bytes(5)), NRC_GOODRET);
     ASSERT_EQ(any.ncb.Wait(5s), NRC_GOODRET);
     EXPECT_EQ(any.Got(), Bytes(5));
-    EXPECT_EQ(SessionHeader(beta, "*").rcv_dg_outstanding, 0);
+    EXPECT_EQ(beta.SessionHeader("*").rcv_dg_outstanding, 0);
 
     std::vector<UCHAR> before, after;
     ASSERT_EQ(beta.Status("*", before), NRC_GOODRET);

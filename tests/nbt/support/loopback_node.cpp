@@ -36,6 +36,20 @@ UCHAR LoopbackNode::Status(const std::array<UCHAR, 16> &callname, std::vector<UC
     return rc;
 }
 
+SESSION_HEADER LoopbackNode::SessionHeader(const std::string &name) {
+    // Room for the header and every session a reset allows.
+    std::vector<UCHAR> buffer(sizeof(SESSION_HEADER) + 255 * sizeof(SESSION_BUFFER));
+    NCB ncb = MakeNcb(NCBSSTAT);
+    SetName(ncb.ncb_name, name);
+    if (name == "*") ncb.ncb_name[0] = '*';
+    ncb.ncb_buffer = buffer.data();
+    ncb.ncb_length = static_cast<WORD>(buffer.size());
+    EXPECT_EQ(provider.Netbios(&ncb), NRC_GOODRET) << "NCBSSTAT of " << name;
+    SESSION_HEADER header;
+    std::memcpy(&header, buffer.data(), sizeof header);
+    return header;
+}
+
 std::unique_ptr<AsyncNcb> LoopbackNode::Listen(const std::string &local, const std::string &remote, UCHAR rto,
                                                UCHAR sto) {
     auto listen = std::make_unique<AsyncNcb>(NCBLISTEN);

@@ -36,6 +36,9 @@ struct LoopbackNode {
     UCHAR Status(const std::string &callname, std::vector<UCHAR> &buffer) {
         return Status(Padded(callname), buffer);
     }
+    // The header of NCBSSTAT for one of its names, or "*" for all of them
+    // (the session records are left out).
+    SESSION_HEADER SessionHeader(const std::string &name = "*");
 
     // A LISTEN, left pending. remote "*" listens for any caller.
     std::unique_ptr<AsyncNcb> Listen(const std::string &local, const std::string &remote, UCHAR rto = 0,

@@ -1,0 +1,27 @@
+#include "lana_view.h"
+
+#include "provider.h"
+
+namespace nbt {
+
+std::vector<LanaView> DefaultProviderLanas() {
+    Provider &provider = Provider::Default();
+    const Settings &settings = provider.settings();
+    std::vector<LanaView> views;
+    for (const Lana &lana : provider.Lanas()) {
+        LanaView view;
+        view.number = lana.number;
+        view.loopback = lana.loopback;
+        view.interface_name = lana.interface_name;
+        view.address = lana.loopback ? 0 : lana.address.to_uint();
+        view.broadcast = lana.broadcast.to_uint();
+        view.mac = lana.mac;
+        view.name_port = lana.loopback ? settings.loopback_name_port : settings.name_port;
+        view.datagram_port = lana.loopback ? settings.loopback_datagram_port : settings.datagram_port;
+        view.session_port = lana.loopback ? settings.loopback_session_port : settings.session_port;
+        views.push_back(std::move(view));
+    }
+    return views;
+}
+
+}  // namespace nbt
