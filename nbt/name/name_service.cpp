@@ -1,7 +1,5 @@
 #include "name_service.h"
 
-#include <algorithm>
-
 #include "node.h"
 
 namespace nbt {
@@ -87,10 +85,13 @@ void NameService::DeleteNow(const NetbiosName &name) {
     if (!entry) return;
     NameEntry copy = *entry;
     table_.Remove(name);
-    server_->Release(copy, node_->settings().ns_retry_count);
-    if (node_->settings().node_type != NodeType::kP)
-        ReleaseByBroadcast(copy, node_->settings().bcast_retry_count);
+    Release(copy, node_->settings().ns_retry_count, node_->settings().bcast_retry_count);
     if (!shut_down_) links_.sessions->OnNameDeleted(name);
+}
+
+void NameService::Release(const NameEntry &entry, int server_count, int broadcast_count) {
+    server_->Release(entry, server_count);
+    if (node_->settings().node_type != NodeType::kP) ReleaseByBroadcast(entry, broadcast_count);
 }
 
 void NameService::OnSessionsClosed(const NetbiosName &name) {
@@ -142,11 +143,8 @@ void NameService::Shutdown() {
     exchanges_.CancelAll();
     for (auto &[id, watch] : conflict_watches_) watch.timer->cancel();
     conflict_watches_.clear();
-    for (const auto &entry : table_.entries()) {
-        if (entry.state == REGISTERING) continue;
-        server_->Release(entry, 1);
-        if (node_->settings().node_type != NodeType::kP) ReleaseByBroadcast(entry, 1);
-    }
+    for (const auto &entry : table_.entries())
+        if (entry.state != REGISTERING) Release(entry, 1, 1);
     server_->Shutdown();
     shut_down_ = true;
 }

@@ -87,6 +87,10 @@ private:
     void AddName(NCB *ncb);
     void DeleteName(NCB *ncb);
     void DeleteNow(const NetbiosName &name);
+    // Whoever may know the name hears it is gone: the server that granted it
+    // and, unless we are a P-node, the segment (a count of 1: one datagram
+    // each, no wait).
+    void Release(const NameEntry &entry, int server_count, int broadcast_count);
 
     // name_service_order.cpp: where each node type claims and looks up names.
     void StartAdd(NCB *ncb, const NetbiosName &name, bool group, UCHAR number);
