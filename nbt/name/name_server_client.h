@@ -5,9 +5,9 @@
 //
 // Owned by the node's NameService, which decides when a server is asked (the
 // node type's order) and shares its name table and request exchanges; on a
-// B-node every claim here is silent and nothing is cached. Runs on the
-// network thread; async handlers hold this object, and after Shutdown()
-// none of them touches the name service again.
+// B-node every claim here is silent and nothing is cached. It runs where
+// its NameService does, under the same rules (node.h); async handlers hold
+// this object, and after Shutdown() none of them touches the name service.
 #pragma once
 
 #include <asio.hpp>
