@@ -87,10 +87,8 @@ public:
     ~Node();
 
     // ---- identity -------------------------------------------------------
-    UCHAR lana_number() const { return lana_.number; }
     bool is_loopback() const { return lana_.loopback; }
     asio::ip::address_v4 address() const { return address_; }
-    asio::ip::address_v4 broadcast_address() const { return lana_.broadcast; }
     // N of 127.0.0.N on LANA 0; 0 on other LANAs.
     std::uint8_t host_number() const { return host_number_; }
     std::uint16_t name_port() const { return name_port_; }
@@ -99,8 +97,6 @@ public:
     asio::ip::udp::endpoint name_endpoint() const { return {address_, name_port_}; }
     // broadcast:name_port, where broadcast requests go.
     asio::ip::udp::endpoint broadcast_endpoint() const { return {lana_.broadcast, name_port_}; }
-    // ip:session_port, our session listener (also the target of local calls).
-    asio::ip::tcp::endpoint session_endpoint() const { return {address_, session_port_}; }
     // The datagram service's port: 138, or the loopback one on LANA 0.
     std::uint16_t datagram_port() const { return datagram_port_number_; }
     // broadcast:datagram_port, where group and broadcast datagrams go.

@@ -232,15 +232,6 @@ std::vector<std::uint8_t> BuildWack(std::uint16_t trn_id, const NetbiosName &nam
     return bytes;
 }
 
-std::vector<std::uint8_t> BuildReleaseResponse(std::uint16_t trn_id, const NetbiosName &name,
-                                               const NbAddress &address) {
-    std::vector<std::uint8_t> bytes;
-    ByteWriter out(bytes);
-    if (!WriteAnswerStart(out, trn_id, kReleaseResponseFlags, name, kTypeNb, 0)) return {};
-    WriteNbRdata(out, address);
-    return bytes;
-}
-
 std::vector<std::uint8_t> BuildNodeStatusResponse(std::uint16_t trn_id, const NetbiosName &name,
                                                   std::span<const std::uint8_t> rdata) {
     if (rdata.size() > 0xFFFF) return {};

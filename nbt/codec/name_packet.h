@@ -96,14 +96,12 @@ std::vector<std::uint8_t> BuildRegistrationRefusal(std::uint16_t trn_id, const N
                                                    const NbAddress &offender, NameRcode rcode);
 // A name server's answers: a registration (or refresh) granted for `ttl`
 // or refused with `rcode`, the RDATA echoed; a WAIT FOR ACKNOWLEDGEMENT
-// whose RDATA is the request's flags word; a release acknowledged.
+// whose RDATA is the request's flags word.
 std::vector<std::uint8_t> BuildRegistrationResponse(std::uint16_t trn_id, const NetbiosName &name,
                                                     const NbAddress &address, std::uint32_t ttl,
                                                     NameRcode rcode);
 std::vector<std::uint8_t> BuildWack(std::uint16_t trn_id, const NetbiosName &name,
                                     std::uint16_t request_flags, std::uint32_t ttl);
-std::vector<std::uint8_t> BuildReleaseResponse(std::uint16_t trn_id, const NetbiosName &name,
-                                               const NbAddress &address);
 std::vector<std::uint8_t> BuildNodeStatusResponse(std::uint16_t trn_id, const NetbiosName &name,
                                                   std::span<const std::uint8_t> rdata);
 

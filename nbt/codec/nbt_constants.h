@@ -94,12 +94,10 @@ constexpr std::uint16_t kRefreshRequestFlags = RequestFlags(NameOpcode::kRefresh
 constexpr std::uint16_t kServerReleaseFlags = RequestFlags(NameOpcode::kRelease, 0);
 constexpr std::uint16_t kServerQueryFlags = RequestFlags(NameOpcode::kQuery, kFlagRecursionDesired);
 // What a name server answers: a grant, a "wait for acknowledgement" (its
-// TTL says how long), a release acknowledged.
+// TTL says how long).
 constexpr std::uint16_t kPositiveRegistrationFlags =
     ResponseFlags(NameOpcode::kRegistration, kRefusalNmFlags, NameRcode::kOk);
 constexpr std::uint16_t kWackFlags = ResponseFlags(NameOpcode::kWack, kFlagAuthoritative, NameRcode::kOk);
-constexpr std::uint16_t kReleaseResponseFlags =
-    ResponseFlags(NameOpcode::kRelease, kFlagAuthoritative, NameRcode::kOk);
 
 static_assert(kServerRegistrationFlags == 0x2900);
 static_assert(kRefreshRequestFlags == 0x4000);
@@ -107,7 +105,6 @@ static_assert(kServerReleaseFlags == 0x3000);
 static_assert(kServerQueryFlags == 0x0100);
 static_assert(kPositiveRegistrationFlags == 0xAD80);
 static_assert(kWackFlags == 0xBC00);
-static_assert(kReleaseResponseFlags == 0xB400);
 static_assert(kRegistrationRequestFlags == 0x2910);
 static_assert(kReleaseRequestFlags == 0x3010);
 static_assert(kBroadcastQueryFlags == 0x0110);

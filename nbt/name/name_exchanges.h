@@ -56,9 +56,10 @@ public:
     std::uint16_t NewId();
     // The request bytes must carry `id`. Sends the first copy at once.
     void Start(std::uint16_t id, Request request, ReplyHandler on_reply, ExpiryHandler on_expiry);
+    // Sends the request once and matches no answer to it.
+    void SendOnce(const Request &request) { sender_(request.bytes, request.to); }
     // Offers a received response; true when an exchange took it.
     bool Deliver(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from);
-    bool Contains(std::uint16_t id) const { return exchanges_.contains(id); }
     // Drops one exchange; none of its handlers runs afterwards.
     void Cancel(std::uint16_t id);
     // Drops every exchange; no handler runs afterwards.

@@ -1,7 +1,5 @@
 #include "name_service.h"
 
-#include <algorithm>
-
 #include "node.h"
 
 namespace nbt {
@@ -10,17 +8,19 @@ NameService::NameService(std::shared_ptr<Node> node, const ServiceLinks &links)
     : node_(std::move(node)),
       links_(links),
       table_(node_->limits().names),
+      requests_(*node_),
       exchanges_(node_->io(), [this](std::span<const std::uint8_t> bytes,
                                      const asio::ip::udp::endpoint &to) { Send(bytes, to); }),
       replies_(node_->settings().reply_rate, node_->settings().reply_burst),
-      cache_(node_->settings().cache_size) {}
+      server_(std::make_shared<NameServerClient>(node_, table_, exchanges_, requests_,
+                                                 [this](NameEntry &entry) { EnterConflict(entry); })) {}
+
+NameService::~NameService() {
+    server_->Shutdown();
+}
 
 void NameService::Send(std::span<const std::uint8_t> bytes, const asio::ip::udp::endpoint &to) {
     if (!shut_down_ && !bytes.empty()) node_->SendDatagram(bytes, to);
-}
-
-codec::NetbiosName NameService::WireName(const NetbiosName &name) const {
-    return codec::MakeName(name, node_->settings().scope);
 }
 
 std::uint32_t NameService::OwnAddress() const {
@@ -85,24 +85,13 @@ void NameService::DeleteNow(const NetbiosName &name) {
     if (!entry) return;
     NameEntry copy = *entry;
     table_.Remove(name);
-    ReleaseToServer(copy, node_->settings().ns_retry_count);
-    if (node_->settings().node_type != NodeType::kP) ReleaseNow(copy, node_->settings().bcast_retry_count);
+    Release(copy, node_->settings().ns_retry_count, node_->settings().bcast_retry_count);
     if (!shut_down_) links_.sessions->OnNameDeleted(name);
 }
 
-void NameService::ReleaseNow(const NameEntry &entry, int count) {
-    const std::uint16_t id = exchanges_.NewId();
-    NameExchanges::Request request;
-    request.bytes = codec::BuildReleaseRequest(id, WireName(entry.name), entry.group, OwnAddress());
-    request.to = node_->broadcast_endpoint();
-    request.opcode = codec::NameOpcode::kRelease;
-    request.count = count;
-    request.interval = node_->settings().bcast_retry_timeout;
-    if (count <= 1) return Send(request.bytes, request.to);
-    // Nothing to wait for: B-nodes do not answer releases.
-    exchanges_.Start(
-        id, std::move(request),
-        [](const codec::NamePacket &, const asio::ip::udp::endpoint &) { return false; }, nullptr);
+void NameService::Release(const NameEntry &entry, int server_count, int broadcast_count) {
+    server_->Release(entry, server_count);
+    if (node_->settings().node_type != NodeType::kP) ReleaseByBroadcast(entry, broadcast_count);
 }
 
 void NameService::OnSessionsClosed(const NetbiosName &name) {
@@ -138,13 +127,11 @@ void NameService::Lookup(const NetbiosName &name, LookupHandler handler) {
                                  found = Resolved{node_->address(), entry->group}] { handler(found); });
         return;
     }
-    if (node_->settings().node_type != NodeType::kB) {
-        if (auto cached = cache_.Find(name, NameCache::Clock::now())) {
-            std::optional<Resolved> found;
-            if (cached->found) found = Resolved{cached->address, cached->group};
-            asio::post(node_->io(), [handler = std::move(handler), found] { handler(found); });
-            return;
-        }
+    if (auto cached = server_->Cached(name)) {
+        std::optional<Resolved> found;
+        if (cached->found) found = Resolved{cached->address, cached->group};
+        asio::post(node_->io(), [handler = std::move(handler), found] { handler(found); });
+        return;
     }
     ResolveStep(name, 0, std::make_shared<LookupHandler>(std::move(handler)));
 }
@@ -156,14 +143,9 @@ void NameService::Shutdown() {
     exchanges_.CancelAll();
     for (auto &[id, watch] : conflict_watches_) watch.timer->cancel();
     conflict_watches_.clear();
-    for (const auto &entry : table_.entries()) {
-        if (entry.state == REGISTERING) continue;
-        ReleaseToServer(entry, 1);
-        if (node_->settings().node_type != NodeType::kP) ReleaseNow(entry, 1);
-    }
-    for (auto &[number, binding] : bindings_)
-        if (binding.timer) binding.timer->cancel();
-    bindings_.clear();
+    for (const auto &entry : table_.entries())
+        if (entry.state != REGISTERING) Release(entry, 1, 1);
+    server_->Shutdown();
     shut_down_ = true;
 }
 

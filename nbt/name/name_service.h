@@ -1,6 +1,9 @@
-// The name service of one node (RFC 1001/1002 B-node, UDP): the commands
-// the command table gives it, defending our names, answering queries and
-// node status requests, and resolving names for the session service.
+// The name service of one node (RFC 1001/1002, UDP): the commands the
+// command table gives it, defending our names, answering queries and node
+// status requests, and resolving names for the session service. Every node
+// type takes its broadcast steps here; a P, M or H node hands its steps with
+// a name server (WINS) to its NameServerClient, in the order its node type
+// sets (name_service_order.cpp).
 //
 // One NameService per Node, created at reset, after the node's sockets are
 // bound. It runs on the network thread. See node.h for what the node offers
@@ -24,6 +27,8 @@
 #include "name_cache.h"
 #include "name_exchanges.h"
 #include "name_packet.h"
+#include "name_requests.h"
+#include "name_server_client.h"
 #include "name_status.h"
 #include "name_table.h"
 #include "nb30.h"
@@ -42,6 +47,9 @@ class NameService final : public std::enable_shared_from_this<NameService>,
 public:
     // links.sessions is followed only while this service is open.
     NameService(std::shared_ptr<Node> node, const ServiceLinks &links);
+    // Stops the name-server client too: its pending handlers may outlive
+    // this object, and must not reach the table and exchanges it lent them.
+    ~NameService();
 
     void Submit(NCB *ncb) override;
 
@@ -64,67 +72,43 @@ public:
     void Lookup(const NetbiosName &name, LookupHandler handler) override;
     std::optional<NetbiosName> NameOf(UCHAR number) const override;
     void OnSessionsClosed(const NetbiosName &name) override;
-    void ForgetAddress(const NetbiosName &name) override { cache_.Forget(name); }
+    void ForgetAddress(const NetbiosName &name) override { server_->Forget(name); }
 
     // The adapter status of this node, as NCBASTAT for "*" reports it.
     AdapterStatusReply LocalStatus() const;
 
     // The live entries of the resolved-name cache (empty on a B-node).
-    std::vector<NameCache::Entry> CachedNames() const;
+    std::vector<NameCache::Entry> CachedNames() const { return server_->CachedNames(); }
 
 private:
     using StatusHandler = std::function<void(std::optional<codec::NodeStatus>)>;
     using Handler = void (NameService::*)(NCB *);
 
-    // How a claim on a name ended: ours (server: who granted it, -1 for
-    // broadcast; ttl: what it granted), refused, or nobody answered.
-    enum class Claim { kOurs, kInUse, kSilent };
-    using ClaimHandler = std::function<void(Claim, int server, std::uint32_t ttl)>;
-    // What a query found and for how long it may be kept.
-    using AnswerHandler = std::function<void(std::optional<Resolved>, std::uint32_t ttl)>;
-
     void AddName(NCB *ncb);
-    // name_service_server.cpp: registration, refresh, release and queries
-    // with a name server, and the node type's order of things.
+    void DeleteName(NCB *ncb);
+    void DeleteNow(const NetbiosName &name);
+    // Whoever may know the name hears it is gone: the server that granted it
+    // and, unless we are a P-node, the segment (a count of 1: one datagram
+    // each, no wait).
+    void Release(const NameEntry &entry, int server_count, int broadcast_count);
+
+    // name_service_order.cpp: where each node type claims and looks up names.
     void StartAdd(NCB *ncb, const NetbiosName &name, bool group, UCHAR number);
     void FinishAdd(NCB *ncb, const NetbiosName &name, UCHAR number, Claim claim, int server,
                    std::uint32_t ttl);
     bool StillAdding(const NetbiosName &name, UCHAR number) const;
-    // Notes the exchange an add in progress is waiting for (a delete cancels it).
-    void Track(const NetbiosName &name, UCHAR number, std::uint16_t id);
+    void ResolveStep(const NetbiosName &name, std::size_t step, std::shared_ptr<LookupHandler> handler);
+
+    // name_service_broadcast.cpp: the same on the segment.
     void ClaimByBroadcast(const NetbiosName &name, bool group, UCHAR number, ClaimHandler done);
-    // A registration (or refresh) with server 0 (primary) or 1; a silent
-    // primary hands a registration on to the secondary.
-    void ClaimFromServer(const NetbiosName &name, bool group, UCHAR number, int server, bool refresh,
-                         ClaimHandler done);
     // An H-node tells its segment of a name the server granted.
     void Announce(const NetbiosName &name, bool group);
-    // The server granted the name for ttl seconds: refresh at half of it.
-    void BindToServer(UCHAR number, const NetbiosName &name, int server, std::uint32_t ttl);
-    // No server has the name: offer it again after ns_recheck_interval.
-    void RecheckLater(UCHAR number, const NetbiosName &name);
-    void ArmServerTimer(UCHAR number, std::chrono::milliseconds after);
-    void OnServerTimer(UCHAR number);
-    // Tells the server that has the name to drop it (count 1: one datagram
-    // and no wait) and forgets the binding.
-    void ReleaseToServer(const NameEntry &entry, int count);
-    void OnReleaseDemand(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from);
-    const NameServer &Server(int index) const;
-    // Where requests to a server go: its port, or the name port when it gave none.
-    asio::ip::udp::endpoint ServerEndpoint(int index) const;
-    bool UsesServer() const;
-    std::uint16_t OwnNbFlags(bool group) const;
-    void ResolveStep(const NetbiosName &name, std::size_t step, std::shared_ptr<LookupHandler> handler);
+    void ReleaseByBroadcast(const NameEntry &entry, int count);
     void QueryByBroadcast(const NetbiosName &name, AnswerHandler done);
-    void QueryServer(const NetbiosName &name, int server, AnswerHandler done);
-    void Remember(const NetbiosName &name, const std::optional<Resolved> &found, NameCache::Source source,
-                  std::uint32_t ttl);
 
-    void DeleteName(NCB *ncb);
     void AdapterStatus(NCB *ncb);
-    void ReleaseNow(const NameEntry &entry, int count);
-    void DeleteNow(const NetbiosName &name);
-
+    // Our status as a node status answer carries it.
+    codec::NodeStatus LocalNodeStatus() const;
     void FinishStatus(NCB *ncb, const AdapterStatusReply &reply);
     void FinishRemoteStatus(NCB *ncb, const std::optional<codec::NodeStatus> &status);
     void QueryStatus(asio::ip::address_v4 peer, StatusHandler handler);
@@ -135,6 +119,7 @@ private:
     void OnRegistrationRequest(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from);
     void OnQueryRequest(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from);
     void OnStatusRequest(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from);
+    void OnReleaseRequest(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from);
     // Spends one of the source's answers; false (and counted) once they are spent.
     bool MayAnswer(const asio::ip::udp::endpoint &from);
     void OnConflictDemand(const codec::NamePacket &packet);
@@ -145,7 +130,6 @@ private:
     bool OnLateQueryAnswer(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from);
     void WatchForConflicts(std::uint16_t id, const codec::NetbiosName &name, const codec::NbAddress &first);
 
-    codec::NetbiosName WireName(const NetbiosName &name) const;
     // The entry for a name from the wire, if its scope is ours and we hold it.
     NameEntry *Held(const codec::NetbiosName &name);
     std::uint32_t OwnAddress() const;
@@ -154,6 +138,7 @@ private:
     std::shared_ptr<Node> node_;
     const ServiceLinks &links_;
     NameTable table_;
+    NameRequests requests_;
     NameExchanges exchanges_;
     ReplyBudget replies_;
     // Queries answered in the last conflict_timer: their first answer.
@@ -163,17 +148,7 @@ private:
         std::shared_ptr<asio::steady_timer> timer;
     };
     std::map<std::uint16_t, ConflictWatch> conflict_watches_;
-    // Names held with (or offered again to) a name server, by name number.
-    struct ServerBinding {
-        NetbiosName name{};
-        int server = -1;               // who granted it; -1: no server has it
-        std::uint64_t generation = 0;  // answers to an older round are ignored
-        bool asking = false;           // a refresh or registration of it is out
-        std::shared_ptr<asio::steady_timer> timer;
-    };
-    std::map<UCHAR, ServerBinding> bindings_;
-    std::uint64_t binding_generation_ = 0;
-    NameCache cache_;
+    std::shared_ptr<NameServerClient> server_;
     bool shut_down_ = false;
     std::uint16_t malformed_ = 0;  // datagrams that did not decode, reported as frmr_recv
 };

@@ -56,7 +56,7 @@ void NameService::OnRequest(const codec::NamePacket &packet, const asio::ip::udp
             if (packet.questions[0].type == codec::kTypeNb) return OnQueryRequest(packet, from);
             return;
         case codec::NameOpcode::kRelease:
-            return OnReleaseDemand(packet, from);  // other nodes' releases: nothing to say
+            return OnReleaseRequest(packet, from);
         default:
             return;  // refreshes, WACKs: nothing for an end node to say
     }
@@ -107,16 +107,20 @@ void NameService::OnStatusRequest(const codec::NamePacket &packet, const asio::i
         if (!entry || entry->state == REGISTERING) return;
     }
     if (!MayAnswer(from)) return;
-    auto local = LocalStatus();
-    codec::NodeStatus status;
-    status.statistics = StatisticsFromAdapterStatus(local.status);
-    for (const auto &entry : table_.entries()) {
-        if (entry.state == REGISTERING) continue;  // every listed entry is active
-        status.names.push_back({entry.name, NameFlagsToWireFlags(entry.flags())});
-    }
     Send(codec::BuildNodeStatusResponse(packet.header.trn_id, question.name,
-                                        codec::EncodeNodeStatusRdata(status)),
+                                        codec::EncodeNodeStatusRdata(LocalNodeStatus())),
          from);
+}
+
+// Other nodes' releases need no answer. One unicast to us about a name we
+// hold may come from the name server that dropped it: its client decides.
+void NameService::OnReleaseRequest(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from) {
+    if (packet.header.IsBroadcast()) return;
+    const auto &question = packet.questions[0];
+    if (question.type != codec::kTypeNb) return;
+    const NameEntry *entry = Held(question.name);
+    if (!entry || entry->state == REGISTERING || entry->in_conflict()) return;
+    server_->OnReleaseDemand(*entry, packet, from);
 }
 
 bool NameService::MayAnswer(const asio::ip::udp::endpoint &from) {

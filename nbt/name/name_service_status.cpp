@@ -86,6 +86,17 @@ AdapterStatusReply NameService::LocalStatus() const {
     return reply;
 }
 
+// Every listed entry is active: names still registering are left out.
+codec::NodeStatus NameService::LocalNodeStatus() const {
+    codec::NodeStatus status;
+    status.statistics = StatisticsFromAdapterStatus(LocalStatus().status);
+    for (const auto &entry : table_.entries()) {
+        if (entry.state == REGISTERING) continue;
+        status.names.push_back({entry.name, NameFlagsToWireFlags(entry.flags())});
+    }
+    return status;
+}
+
 void NameService::FinishStatus(NCB *ncb, const AdapterStatusReply &reply) {
     if (!node_->IsPending(ncb)) return;
     WORD written = 0;
@@ -148,27 +159,9 @@ void NameService::QueryStatus(asio::ip::address_v4 peer, StatusHandler handler) 
     if (shut_down_) return;
     if (peer == node_->address()) {
         // Ourselves: answer without the round trip over our own socket.
-        auto reply = LocalStatus();
-        codec::NodeStatus status;
-        status.statistics = StatisticsFromAdapterStatus(reply.status);
-        for (const auto &entry : table_.entries()) {
-            if (entry.state == REGISTERING) continue;
-            status.names.push_back({entry.name, NameFlagsToWireFlags(entry.flags())});
-        }
-        asio::post(node_->io(), [handler, status] { handler(status); });
+        asio::post(node_->io(), [handler, status = LocalNodeStatus()] { handler(status); });
         return;
     }
-    codec::NetbiosName star;
-    star.raw[0] = '*';
-    star.scope = node_->settings().scope;
-    const std::uint16_t id = exchanges_.NewId();
-    NameExchanges::Request request;
-    request.bytes = codec::BuildNodeStatusRequest(id, star, false);
-    request.to = {peer, node_->name_port()};
-    request.peer = peer;
-    request.opcode = codec::NameOpcode::kQuery;
-    request.count = node_->settings().ucast_retry_count;
-    request.interval = node_->settings().ucast_retry_timeout;
     auto on_reply = [handler](const codec::NamePacket &reply, const asio::ip::udp::endpoint &) {
         if (reply.header.Rcode() != codec::NameRcode::kOk || reply.answers.empty()) return false;
         const auto &answer = reply.answers[0];
@@ -178,7 +171,8 @@ void NameService::QueryStatus(asio::ip::address_v4 peer, StatusHandler handler) 
         handler(std::move(status));
         return true;
     };
-    exchanges_.Start(id, std::move(request), on_reply, [handler] { handler(std::nullopt); });
+    const std::uint16_t id = exchanges_.NewId();
+    exchanges_.Start(id, requests_.Status(id, peer), on_reply, [handler] { handler(std::nullopt); });
 }
 
 void NameService::StatusByAddress(NCB *ncb, const MacAddress &mac) {
@@ -212,17 +206,6 @@ void NameService::StatusByBroadcast(NCB *ncb, const MacAddress &mac) {
     auto search = std::make_shared<Search>();
     auto self = shared_from_this();
     const bool real_mac = mac != MacAddress{};
-
-    codec::NetbiosName star;
-    star.raw[0] = '*';
-    star.scope = node_->settings().scope;
-    const std::uint16_t id = exchanges_.NewId();
-    NameExchanges::Request request;
-    request.bytes = codec::BuildNodeStatusRequest(id, star, true);
-    request.to = node_->broadcast_endpoint();
-    request.opcode = codec::NameOpcode::kQuery;
-    request.count = node_->settings().bcast_retry_count;
-    request.interval = node_->settings().bcast_retry_timeout;
 
     auto on_reply = [self, ncb, search, mac, real_mac](const codec::NamePacket &reply,
                                                        const asio::ip::udp::endpoint &from) {
@@ -262,7 +245,8 @@ void NameService::StatusByBroadcast(NCB *ncb, const MacAddress &mac) {
             });
         }
     };
-    exchanges_.Start(id, std::move(request), on_reply, on_expiry);
+    const std::uint16_t id = exchanges_.NewId();
+    exchanges_.Start(id, requests_.StatusOfAll(id), on_reply, on_expiry);
 }
 
 }  // namespace nbt

@@ -19,6 +19,15 @@ const NameEntry *NameTable::Find(const NetbiosName &name) const {
     return const_cast<NameTable *>(this)->Find(name);
 }
 
+NameEntry *NameTable::Adding(const NetbiosName &name, UCHAR number) {
+    NameEntry *entry = Find(name);
+    return entry && entry->number == number && entry->state == REGISTERING ? entry : nullptr;
+}
+
+const NameEntry *NameTable::Adding(const NetbiosName &name, UCHAR number) const {
+    return const_cast<NameTable *>(this)->Adding(name, number);
+}
+
 UCHAR NameTable::NextNumber() const {
     UCHAR candidate = last_number_;
     for (int tries = 0; tries < kLastNumber - kFirstNumber + 1; ++tries) {

@@ -32,6 +32,10 @@ public:
 
     NameEntry *Find(const NetbiosName &name);
     const NameEntry *Find(const NetbiosName &name) const;
+    // An add still in progress: `name` under `number`, REGISTERING; null once
+    // that add ended or the name was deleted.
+    NameEntry *Adding(const NetbiosName &name, UCHAR number);
+    const NameEntry *Adding(const NetbiosName &name, UCHAR number) const;
     bool Full() const { return entries_.size() >= capacity_; }
     // Adds a REGISTERING entry with the next free number; null when full.
     NameEntry *Add(const NetbiosName &name, bool group);

@@ -1,0 +1,116 @@
+// The node types' order of things: a B-node claims and looks up names by
+// broadcast only, a P-node with its name server only, an M-node on the
+// segment first and then with the server, an H-node the other way round.
+#include "name_service.h"
+#include "node.h"
+
+namespace nbt {
+
+namespace {
+
+using Source = NameCache::Source;
+
+// Where each node type looks for a name, in order.
+std::span<const Source> ResolutionOrder(NodeType type) {
+    static constexpr Source kB[] = {Source::kBroadcast};
+    static constexpr Source kP[] = {Source::kServer};
+    static constexpr Source kM[] = {Source::kBroadcast, Source::kServer};
+    static constexpr Source kH[] = {Source::kServer, Source::kBroadcast};
+    switch (type) {
+        case NodeType::kP:
+            return kP;
+        case NodeType::kM:
+            return kM;
+        case NodeType::kH:
+            return kH;
+        case NodeType::kB:
+            break;
+    }
+    return kB;
+}
+
+}  // namespace
+
+// ---- adding a name --------------------------------------------------------
+
+void NameService::StartAdd(NCB *ncb, const NetbiosName &name, bool group, UCHAR number) {
+    auto self = shared_from_this();
+    ClaimHandler finish = [self, ncb, name, number](Claim claim, int server, std::uint32_t ttl) {
+        self->FinishAdd(ncb, name, number, claim, server, ttl);
+    };
+    switch (node_->settings().node_type) {
+        case NodeType::kB:
+            return ClaimByBroadcast(name, group, number, finish);
+        case NodeType::kP:
+            return server_->Register(name, group, number, finish);
+        case NodeType::kM:
+            // The segment first; a name nobody there holds goes to the
+            // server, and is ours by broadcast alone when the server is silent.
+            return ClaimByBroadcast(
+                name, group, number, [self, name, group, number, finish](Claim claim, int, std::uint32_t) {
+                    if (!self->StillAdding(name, number)) return;
+                    if (claim == Claim::kInUse) return finish(claim, -1, 0);
+                    self->server_->Register(
+                        name, group, number, [finish](Claim from_server, int server, std::uint32_t ttl) {
+                            finish(from_server == Claim::kSilent ? Claim::kOurs : from_server, server, ttl);
+                        });
+                });
+        case NodeType::kH:
+            // The server first; the segment only when no server answers.
+            return server_->Register(
+                name, group, number,
+                [self, name, group, number, finish](Claim claim, int server, std::uint32_t ttl) {
+                    if (claim != Claim::kSilent) {
+                        if (claim == Claim::kOurs && self->StillAdding(name, number))
+                            self->Announce(name, group);
+                        return finish(claim, server, ttl);
+                    }
+                    if (self->StillAdding(name, number)) self->ClaimByBroadcast(name, group, number, finish);
+                });
+    }
+}
+
+void NameService::FinishAdd(NCB *ncb, const NetbiosName &name, UCHAR number, Claim claim, int server,
+                            std::uint32_t ttl) {
+    NameEntry *held = table_.Adding(name, number);
+    if (!held) return;
+    if (claim != Claim::kOurs) {
+        table_.Remove(name);
+        // Only a P-node can be left with nobody to ask.
+        node_->Complete(ncb, claim == Claim::kInUse ? NRC_INUSE : NRC_CMDTMO);
+        return;
+    }
+    held->state = REGISTERED;
+    server_->Keep(number, name, server, ttl);
+    if (node_->IsPending(ncb)) {
+        ncb->ncb_num = number;
+        node_->Complete(ncb, NRC_GOODRET);
+    }
+}
+
+bool NameService::StillAdding(const NetbiosName &name, UCHAR number) const {
+    return !shut_down_ && table_.Adding(name, number);
+}
+
+// ---- resolution --------------------------------------------------------------
+
+void NameService::ResolveStep(const NetbiosName &name, std::size_t step,
+                              std::shared_ptr<LookupHandler> handler) {
+    const auto order = ResolutionOrder(node_->settings().node_type);
+    if (step >= order.size()) {
+        server_->Remember(name, std::nullopt, Source::kServer, 0);
+        return (*handler)(std::nullopt);
+    }
+    const Source source = order[step];
+    auto next = [self = shared_from_this(), name, step, handler, source](std::optional<Resolved> found,
+                                                                         std::uint32_t ttl) {
+        if (self->shut_down_) return;
+        if (!found) return self->ResolveStep(name, step + 1, handler);
+        self->server_->Remember(name, found, source, ttl);
+        (*handler)(found);
+    };
+    if (source == Source::kServer) return server_->Query(name, next);
+    QueryByBroadcast(name, next);
+}
+
+}  // namespace nbt
