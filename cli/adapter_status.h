@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // NCBASTAT: what to put in ncb_callname for each kind of target, and the
 // ADAPTER_STATUS + NAME_BUFFER[] it returns, as text and as JSON.
 #pragma once

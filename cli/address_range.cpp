@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "address_range.h"
 
 #include "names.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The addresses `scan` visits, as a user writes them:
 //   198.18.137.0/24             a CIDR block, without its network and
 //                               broadcast addresses when it has more than two

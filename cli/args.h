@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command-line words to options and operands. Options are long (--name,
 // --name VALUE or --name=VALUE) and may come anywhere among the operands;
 // "--" ends them and "-" is an operand.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // call NAME: call, send, optionally receive the answer, hang up.
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // dgsend NAME TEXT and dgrecv [NAME] [--group]: datagrams through NCBDGSEND,
 // NCBDGSENDBC, NCBDGRECV and NCBDGRECVBC. A provider without datagrams
 // answers NRC_ILLCMD, which is reported like any other return code.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // hold NAME... [--group]: register names and defend them until interrupted.
 #include <cstring>
 #include <map>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // lanas: the adapters, as the provider numbers them.
 #include "command.h"
 #include "lana_info.h"

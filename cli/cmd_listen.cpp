@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // listen NAME: accept sessions and print, store or echo what arrives.
 #include <cerrno>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // names [NAME...]: names resolved the way this node type resolves them,
 // and the cache they leave.
 #include <cstdio>

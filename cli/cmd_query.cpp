@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // query NAME [--to ADDRESS]: who answers for a name.
 #include "command.h"
 #include "lana_info.h"

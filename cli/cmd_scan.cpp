@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // scan RANGE: node status of every address in a range, many at once.
 #include <cstring>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // sessions [NAME]: session status of this node.
 #include <cstring>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // status TARGET: the adapter status of a name, an address, an adapter
 // address, or this node.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One subcommand of korvel-nb: its name, help, options and what it runs,
 // and the context every subcommand reports through (text for a person, or
 // one JSON document with --json; errors on standard error).

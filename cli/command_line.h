@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // korvel-nb's command line, from its words to a command run: the command
 // found among the global options, help and version, the global options put
 // to work (timeout, settings, adapter), the command run and its JSON

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The exit statuses korvel-nb documents (see korvel-nb.1).
 #pragma once
 

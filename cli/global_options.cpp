@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "global_options.h"
 
 namespace cli {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The options every command takes, listed once: the parser's specs, the
 // usage line and the help are all made from this table.
 #pragma once

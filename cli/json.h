@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A JSON value built up by a command and written once at its end: korvel-nb
 // --json prints one document per command. Objects keep their members in the
 // order they were set, so documents read the same way every time.

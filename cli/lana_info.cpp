@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "lana_info.h"
 
 namespace cli {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The adapters as the provider numbers them (nbt/lana_view.h): for `lanas`,
 // for talking on one directly (the raw name query, the scan's own address)
 // and for the default --lana.

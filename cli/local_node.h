@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // This process's node on one LANA: the reset, the names it adds and the
 // sessions it opens, all undone on the way out (Cleanup, or the
 // destructor): sessions hung up, names deleted (released on the wire, all

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // korvel-nb: the Korvel NetBIOS provider from the command line.
 //   korvel-nb [--lana N] [--timeout SECONDS] [--json] COMMAND [ARGS...]
 #include <csignal>

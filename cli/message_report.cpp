@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "message_report.h"
 
 #include "return_codes.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How received data is reported: JSON (text, or hex when it is not text)
 // and the lines a person reads.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "name_query.h"
 
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // NAME QUERY REQUEST sent straight from a UDP socket. The NCB interface has
 // no command that returns who answers for a name, so `query` speaks the
 // RFC 1002 packet itself, with the provider's codec, from an ephemeral port

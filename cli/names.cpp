@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "names.h"
 
 #include <algorithm>

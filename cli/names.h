@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a user types for names and addresses, and how they are shown.
 //
 // A NAME is up to 15 characters, upper-cased and padded with spaces to 16

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ncb_wait.h"
 
 #include <pthread.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Issuing NCBs and waiting for them. Asynchronous blocks complete through
 // ncb_post on the provider's thread; the post routine hands them to whoever
 // waits here. Ctrl-C (SIGINT) and SIGTERM wake every waiter, so a command

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "option_values.h"
 
 #include <unistd.h>

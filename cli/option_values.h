@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Typed option values, the same for every command: counts, seconds,
 // addresses and names. A value given but not valid leaves the getter's
 // fallback and keeps the first such error, so a command reads all its

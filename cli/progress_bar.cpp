@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "progress_bar.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A one-line progress bar on standard error, drawn only on a terminal and
 // at most 20 times a second.
 #pragma once

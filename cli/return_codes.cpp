@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "return_codes.h"
 
 #include <cstdio>

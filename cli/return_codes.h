@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Return codes as korvel-nb names them on standard error and in JSON.
 #pragma once
 

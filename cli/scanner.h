@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Node status of every address in a range, many at once, for `scan`: asks
 // at a steady rate with a fixed set of blocks, waits for the next
 // completion or deadline, gives up on addresses past their time, and takes

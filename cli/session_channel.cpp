@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "session_channel.h"
 
 #include <algorithm>

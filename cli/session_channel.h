@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sending and receiving on one session, with blocks and buffers the node
 // owns, so a receive still pending when the command ends (idle timeout,
 // Ctrl-C) stays valid until the hang-up completes it.

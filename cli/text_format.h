@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Text output a person reads: aligned tables, data shown as text or as a
 // hex dump, and the words for name and session states.
 #pragma once

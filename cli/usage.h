@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How korvel-nb tells its user how to use it: the help pages and the one
 // form of a usage error.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // UTF-8 as peers send it: decoded strictly, so overlong forms, surrogates
 // and code points above U+10FFFF never pass for text, and the characters a
 // terminal acts on instead of showing.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # `cmake --install`: the console with its desktop integration, and the
 # provider as libkorvel-netbios with its header and pkg-config file. The
 # components match the Debian packages (debian/*.install):

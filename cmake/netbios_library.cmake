@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # libkorvel-netbios: the provider as a shared library for other programs.
 # Its own sources are the entry points nb30.h declares; everything behind
 # them comes from the static korvel_nbt the console and the tests link (its

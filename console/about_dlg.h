@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The About box: name, version and legal notice, and the icon.
 #pragma once
 

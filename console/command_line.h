@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line conventions a Linux program keeps: --help and --version
 // print to standard output and end the process before any window opens.
 // Everything else is left to the window system (GTK's --display and the like).

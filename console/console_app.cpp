@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "console_app.h"
 
 #include "console_dlg.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The application object: shows the console modally, then ends.
 #pragma once
 

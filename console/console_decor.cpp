@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Window decorations: the About entry of the system menu, the window icons
 // and the minimised window's painting.
 #include <wx/brush.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The console dialog: its members, its data exchange and its message table.
 #include "console_dlg.h"
 

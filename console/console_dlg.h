@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The console: one dialog with eight command buttons, an execute button,
 // input fields, a status line and a return-code line, plus four reports.
 // Selection (console_select.cpp), execution (console_execute.cpp), reports

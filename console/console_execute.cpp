@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command execution: runs the pending command through the control block and
 // shows its outcome in the status line, the return-code line and the fields
 // that later commands read.

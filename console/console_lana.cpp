@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The LANA report: which adapter numbers are valid on this machine.
 #include "console_dlg.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Session, adapter and remote adapter reports. The report texts are built by
 // SessionReport and AdapterReport from the bytes the provider says it
 // returned; these handlers ask for the status and show the text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "console_resources.h"
 
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The console's resources as the window-system layer takes them at start-up:
 // the templates and images compiled in from res/, the fixed value of every
 // name they use (resource.h) and the string table.

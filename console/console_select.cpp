@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command selection: a command button makes its command pending and enables
 // the inputs the operator fills in for it; "Terug" abandons the choice.
 #include <array>

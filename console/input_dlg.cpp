@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "input_dlg.h"
 
 #include "resource.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // "Invoer": asks for the adapter to query, by NetBIOS name or by address.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The process: --help and --version are answered before the window system
 // starts; otherwise one application object shows the console.
 #include <wx/app.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Identifiers of the console's resources: dialog templates, the icon, the
 // About string and every control. The values are fixed: the templates in
 // res/ name the controls, and InitWindowSystem() registers each name with its

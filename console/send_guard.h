@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A send must fit the control block's 16-bit length field: a longer one
 // would go out cut short and still be reported as done.
 #pragma once

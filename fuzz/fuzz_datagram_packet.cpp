@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Any bytes as a datagram-service packet. What decodes must encode back to a
 // packet that decodes to the same fields. The same bytes are then read as a
 // run of packets from a few senders, fed to one reassembly with small

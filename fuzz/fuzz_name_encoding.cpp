@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Encoded NetBIOS names with compression pointers. The first byte picks the
 // offset the name starts at, so pointers can reach back into the input.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole name-service datagrams as they arrive on UDP 137, including the
 // record payloads the provider looks into (NB addresses, node status).
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The name service of a live node fed a sequence of datagrams. The node holds
 // a registered unique name, a unique name in conflict, a name still
 // registering by broadcast and one still registering with its name server

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // NODE STATUS RESPONSE RDATA and its mapping onto ADAPTER_STATUS records.
 #include <cstddef>
 #include <cstdint>

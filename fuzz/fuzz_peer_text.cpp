@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whatever bytes a peer sends, korvel-nb prints nothing a terminal acts on
 // and writes JSON that is valid UTF-8: glibc's strict converter judges, and
 // the escaped text and the JSON string hold no control byte.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Any bytes as the start of a session packet: the header, then the body
 // decoder its type selects.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The session machine of a live node fed byte chunks in each phase of a
 // connection: before its SESSION REQUEST has been answered, established,
 // and while the node hangs up. A LISTEN waits on a registered name; an

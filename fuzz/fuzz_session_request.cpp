@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Any bytes as the body of a SESSION REQUEST; what decodes must encode back
 // to the same bytes when it carries no scope.
 #include <cstddef>

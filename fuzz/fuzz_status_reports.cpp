@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The console's status reports read replies whose counts come from the
 // provider, and for a remote adapter from the wire: any bytes must give a
 // report that stays inside them. The remote query's text parsing rides along.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // NetBIOS 3.0 records, command codes and return codes, with the published
 // layouts kept byte for byte, and the Netbios() entry point of Korvel's
 // NetBIOS-over-TCP/IP provider (libkorvel-netbios). Callers fill an NCB and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bind_report.h"
 
 #include <dirent.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Why a reset could not bind a socket, told to the operator. The reset only
 // returns NRC_OPENERR; the line written here says which address and port,
 // whether the privilege is missing or the port is taken, and by which

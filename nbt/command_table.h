@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every NCB command the provider carries, in one table: which part of the
 // provider carries it and what its LANA must be before Netbios() accepts it.
 // Netbios() validates against the table, the Provider and the Node route by

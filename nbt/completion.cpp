@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "completion.h"
 
 #include <poll.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How a submitted NCB reports back. Every NCB that Netbios() accepts is
 // finished exactly once through Deliver(): it fills ncb_retcode and
 // ncb_cmd_cplt, then wakes the synchronous caller, or calls ncb_post, or sets

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The completion-event functions nb30.h declares, for programs that cannot
 // construct an NbtEvent themselves (C, or C++ against the installed header).
 #include <new>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "fork_handlers.h"
 
 #include <pthread.h>

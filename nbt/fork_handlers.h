@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What fork() does to the provider. The parent's network thread, sockets,
 // epoll sets and nodes stay the parent's: the child shares their
 // descriptors, so it must neither use them nor shut them down (an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two futex operations the provider's waiters are built on, on one
 // 32-bit atomic word private to this process.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "io_thread.h"
 
 #include <memory>

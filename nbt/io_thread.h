@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one network thread of the process. Every socket, timer and service
 // handler of every Provider runs on it, holding the state lock
 // (state_lock.h): handlers go through executor(), never straight to the

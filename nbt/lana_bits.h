@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A set of LANA numbers that every Netbios() call reads without a lock.
 // Writers are serialised by their owner; each word is replaced whole, so a
 // number in both the old and the new set is never seen missing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "lana_table.h"
 
 #include <ifaddrs.h>

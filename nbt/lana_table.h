@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The LANA numbering. LANA 0 is the loopback adapter; LANAs 1 and up are the
 // host's IPv4 interfaces that are up and have a broadcast address, in
 // interface-index order, so the numbering does not depend on the order in

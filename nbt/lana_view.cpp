@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "lana_view.h"
 
 #include "provider.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The adapters as the default provider numbers them, with the ports each
 // uses: what `korvel-nb lanas` lists and what its --lana N means, so a tool
 // never numbers the interfaces a second time. Plain values: no asio, no

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "name_cache_view.h"
 
 #include <condition_variable>

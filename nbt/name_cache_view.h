@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What korvel-nb names shows: names resolved on one LANA of this process's
 // provider, the way a call resolves them (the node type's order, the cache
 // first), and the cache they leave behind.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "nbt_event.h"
 
 #include <climits>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The completion event behind ncb_event. Linux has no event handle, so an
 // NCB's HANDLE is a pointer to one of these: a manual-reset event that the
 // provider sets when an asynchronous command completes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The platform entry point: every NCB goes to the process's default provider.
 // Callers may be C programs, so no exception leaves it.
 #include "nb30.h"

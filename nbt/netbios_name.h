@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A NetBIOS name as the provider handles it: 16 raw bytes (15 characters and
 // a suffix byte). No case folding and no padding happen in the provider.
 #pragma once

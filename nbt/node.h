@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One reset LANA: its sockets, its limits, its pending NCBs, its counters and
 // the two services that carry the commands. NCBRESET opens a Node; the next
 // reset of that LANA shuts it down and opens a fresh one.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // NCBCANCEL: which commands may be cancelled, and ending one that is pending.
 #include "node.h"
 #include "session_service.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pending_table.h"
 
 #include <algorithm>

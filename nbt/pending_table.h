@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The NCBs a node has accepted and not yet finished. A reset finishes every
 // one of them, so no caller stays blocked across it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bytes from a file, the environment or the wire as they may go to a
 // terminal in a message: nothing in them can move the cursor, retitle the
 // window or switch the character set.

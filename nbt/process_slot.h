@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one instance per process of something that owns threads or
 // descriptors (the network thread, the socket poller): made on first use,
 // and left behind in a child after fork(). The parent's instance there is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The NetBIOS provider: one node set (its LANA table, its reset LANAs, its
 // loopback address 127.0.0.N). The global Netbios() uses the process-wide
 // Default() provider; tests construct more Providers, each one its own node

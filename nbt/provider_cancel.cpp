@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // NCBCANCEL: ncb_buffer points to the NCB to cancel, on the same LANA.
 #include "node.h"
 #include "provider.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How the name, session and datagram services of one node reach each
 // other: each sees the other only through the small interface below, handed
 // to it in ServiceLinks when the node constructs it. The node fills the links

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The provider's own settings. The defaults need no file; tests and tools
 // construct a Provider with their own copy.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The provider's settings file and environment. Files are read in order,
 // each over the last: /etc/korvel/korvel.conf, then
 // $XDG_CONFIG_HOME/korvel/korvel.conf (~/.config when XDG_CONFIG_HOME is

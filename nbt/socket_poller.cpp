@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "socket_poller.h"
 
 #include <sys/epoll.h>

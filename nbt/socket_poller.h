@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sockets the network thread watches outside Asio's reactor. A socket Asio
 // owns stays in Asio's epoll set for good, so every segment that arrives
 // wakes the network thread, even while a caller's thread reads that socket

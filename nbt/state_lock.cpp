@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "state_lock.h"
 
 namespace nbt {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one lock over protocol state. Every handler of the network thread runs
 // holding it (their I/O objects are built on StateExecutor), and a caller's
 // thread takes it to carry a command itself instead of handing it over and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ncb_block.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The console's reusable network control block: one typed operation per
 // NetBIOS command. Each operation writes only the fields its command needs,
 // so values persist from one command to the next (a delete acts on the name

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Draws Korvel's icon IDR_MAINFRAME (a console on a network bus) as a 32x32 and a
 # 16x16 16-colour XPM, and the desktop's icons from the same drawing: a scalable
 # SVG and the hicolor PNGs (16 and 32 pixel for pixel from the XPM drawings, the

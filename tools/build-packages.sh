@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian packages from this tree: korvel (the console),
 # libkorvel-netbios1 (the library) and libkorvel-netbios-dev (its header and
 # pkg-config file). On a fresh Debian 12 it first installs what the build

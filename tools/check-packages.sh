@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The packaging stage of the test run: builds the three Debian packages into a
 # scratch folder (never into the tree), and checks them as a user of the
 # packages would meet them: lintian at its default level, no error and no

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # A fuzzing campaign: every fuzzer of the fuzz build (or those named) in
 # turn, one process at a time, each for a time or a number of executions,
 # from a corpus that grows from run to run in BUILD/fuzz/corpus/<name>

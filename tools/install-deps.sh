@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian 12 packages Korvel builds, runs and tests with.
 set -euo pipefail
 packages=(

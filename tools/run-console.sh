@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what is missing, builds the console and starts it.
 set -euo pipefail
 cd "$(dirname "$0")/.."

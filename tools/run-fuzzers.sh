@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs every fuzzer built in BUILD_DIR for SECONDS each, starting from its
 # seed corpus in fuzz/seeds/<name>. A fuzzer that crashes or stops with an
 # error fails the run; the input that did it is kept in BUILD_DIR/fuzz/artifacts.

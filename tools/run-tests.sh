@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what is missing, builds and runs every test: the debug build, the
 # same tests under AddressSanitizer and UndefinedBehaviorSanitizer, the
 # provider's tests under ThreadSanitizer (label "provider"), a bounded

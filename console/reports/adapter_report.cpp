@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "adapter_report.h"
 
 #include <cstdint>

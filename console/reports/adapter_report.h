@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The text of the adapter status report ("Eigen adapter", "Rem adapter"),
 // built from an adapter status reply (ADAPTER_STATUS followed by NAME_BUFFER
 // records).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "hex_to_address.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The remote adapter query's two ways of naming an adapter: a NetBIOS name,
 // or a six-byte adapter address typed as hexadecimal digits.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "report_format.h"
 
 #include <cstdarg>

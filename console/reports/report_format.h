@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Formatting helpers shared by the status reports.
 #pragma once
 

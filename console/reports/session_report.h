@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The text of the "Eigen sessions" report, built from a session status reply
 // (SESSION_HEADER followed by SESSION_BUFFER records).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading NetBIOS status replies (session and adapter status) safely: the
 // provider's counts are never trusted past the bytes it says it returned.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "version_info.h"
 
 namespace version_info {

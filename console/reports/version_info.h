@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Korvel's version data: shown in the About box and the desktop entry, and
 // kept in the executable's ".korvel.version" section for tools that look
 // there (readelf -p .korvel.version korvel).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window-system layer the console is written against: a thin set of
 // framework names on top of wxWidgets. Only what the console uses.
 #pragma once

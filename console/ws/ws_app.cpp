@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ws_app.h"
 
 #include <wx/image.h>

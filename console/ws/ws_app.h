@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CWinApp: the application object. OnInit prepares the window system and
 // runs InitInstance, which shows the main dialog; there is no message loop of
 // the application's own, so the process ends when InitInstance returns.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ws_codepage.h"
 
 #include <array>

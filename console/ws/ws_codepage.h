@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Field texts are single-byte strings in Windows-1252: one byte is one
 // character on screen, and one character typed is one byte on the wire.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ws_dialog.h"
 
 #include <wx/menu.h>

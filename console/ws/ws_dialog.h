@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CDialog: a dialog built from its XRC template, with the framework's
 // life cycle (DoModal, OnInitDialog, OnOK/OnCancel, data exchange) and the
 // glue that lets handlers without event arguments sit in a wx event table.

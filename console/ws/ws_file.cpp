@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ws_file.h"
 
 #include <fcntl.h>

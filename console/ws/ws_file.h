@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // File functions of the send-from-file command: open read-only, read in
 // text mode (CR LF read as LF, a byte 0x1A ends the data), close.
 #pragma once

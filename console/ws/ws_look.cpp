@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ws_look.h"
 
 #include <dlfcn.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How a dialog template looks on GTK: a style sheet scoped to the template
 // dialogs (compact entries and buttons, readable disabled text) and one
 // uniform scale factor, so that every text is whole and the template keeps

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ws_paint.h"
 
 #include <wx/dcclient.h>

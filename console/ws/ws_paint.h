@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Painting for the minimised window: a paint context, the client rectangle,
 // icon metrics and icon drawing.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ws_resources.h"
 
 namespace {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the application hands the layer at start-up (InitWindowSystem): its
 // compiled-in templates, the fixed ids of the control names they use, the
 // object names of its dialogs and icons, and its string table. The layer

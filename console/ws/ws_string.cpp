@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ws_string.h"
 
 #include <cstdarg>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CString: a single-byte text with printf-style formatting, as the console's
 // handlers build their lines and reports.
 #pragma once

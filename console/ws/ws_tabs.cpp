@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ws_tabs.h"
 
 #include <set>

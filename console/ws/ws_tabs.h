@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tab expansion for showing tab-separated report texts in a fixed-width font.
 #pragma once
 

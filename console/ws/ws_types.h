@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Plain types and constants of the window-system layer, named as the console
 // code has always used them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ws_wnd.h"
 
 #include <wx/checkbox.h>

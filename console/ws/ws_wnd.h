@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CWnd: a handle on one window (a control or a dialog) with the operations
 // the console performs on it. It does not own the window.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "live_node.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A live node for the stateful fuzzers: LANA 0 of a Provider of their own,
 // on loopback ports the kernel chose for this process.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bounds-checked big-endian reading of wire bytes, shared by every decoder.
 // A reader that runs off the end (or is told to fail) stays failed: every
 // later read returns zero or an empty span, so a decoder checks ok() once at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Big-endian writing of wire bytes, shared by every encoder: appends to a
 // byte vector the caller owns.
 #pragma once

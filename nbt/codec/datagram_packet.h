@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The packets of the datagram service (RFC 1002 4.4): the three data packets
 // (direct unique, direct group, broadcast) and the datagram error. The query
 // packets are for a datagram distribution server, which a B-node never

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // First-level encoding of NetBIOS names (16 raw bytes plus an optional scope)
 // as they appear in name-service and session-service packets.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Name-service packets (UDP 137): header, questions and resource records,
 // decoded from and encoded to byte spans. Pure functions, no sockets.
 #pragma once

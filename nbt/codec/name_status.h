@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // NODE STATUS RESPONSE RDATA: the names, their 16-bit NAME_FLAGS and the
 // statistics block.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The numbers of NetBIOS over TCP/IP (RFC 1001/1002), each declared once:
 // ports, the name-service flags word and its parts, record types, the
 // NAME_FLAGS of node status, and the session service's packet types and

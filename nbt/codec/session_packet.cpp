@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "session_packet.h"
 
 #include "byte_reader.h"

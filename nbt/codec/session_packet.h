@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // NetBIOS session service (TCP) packets: the 4-byte header and the control
 // packets that set a session up. Pure functions over byte spans; every read
 // is bounds-checked and a length from the wire is never trusted.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "datagram_port.h"
 
 #include <sys/socket.h>

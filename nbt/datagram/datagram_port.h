@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two UDP sockets of a node's datagram service: ip:port for datagrams
 // sent to this node, broadcast:port (shared with every node of the segment)
 // for group and broadcast datagrams. The node binds them beside its name and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Putting fragmented datagrams back together (RFC 1002 4.4.1): pieces are
 // keyed by the UDP address they came from and by the sender's SOURCE_IP,
 // SOURCE_PORT and DGM_ID, placed by PACKET_OFFSET, and the datagram is whole

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "datagram_service.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The datagram service of one node (RFC 1001/1002 B-node, UDP 138; on the
 // loopback adapter the port beside the name and session ports): NCBDGSEND,
 // NCBDGSENDBC, NCBDGRECV and NCBDGRECVBC, fragmenting what does not fit one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "name_adapter_status.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writing an adapter status reply (ADAPTER_STATUS + NAME_BUFFERs) into the
 // caller's buffer, and building it for our own adapter.
 #pragma once

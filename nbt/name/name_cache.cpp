@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "name_cache.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Names a P, M or H node resolved, each kept for the TTL its answer gave
 // (at most a ceiling), and names nobody knew, kept briefly so a burst of
 // calls to a missing name does not become a burst of queries. Expired

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "name_exchanges.h"
 
 #include <sys/random.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Outstanding name-service requests of one node: each is sent a number of
 // times, a fixed interval apart, under one random transaction id, until a
 // reply finishes it or the tries run out. Replies are matched on transaction

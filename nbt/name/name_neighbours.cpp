@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "name_neighbours.h"
 
 #include <cctype>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Finding the IPv4 address behind an adapter (MAC) address in the kernel's
 // neighbour table, for adapter status by adapter address. NBT itself has no
 // MAC addressing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "name_requests.h"
 
 #include "node.h"

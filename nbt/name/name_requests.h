@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every request the name service sends, built in one place: the bytes, where
 // they go, whose answers count and how often they are sent. The node's
 // settings are read as each request is built, so a request always follows

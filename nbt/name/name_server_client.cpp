@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "name_server_client.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a P, M or H node does with its name servers (primary and secondary):
 // registers names and keeps them registered (refresh at half the granted TTL,
 // a fresh registration when no server has one), releases them, asks the

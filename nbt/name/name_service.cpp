@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "name_service.h"
 
 #include "node.h"

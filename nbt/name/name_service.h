@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The name service of one node (RFC 1001/1002, UDP): the commands the
 // command table gives it, defending our names, answering queries and node
 // status requests, and resolving names for the session service. Every node

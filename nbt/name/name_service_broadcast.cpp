@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The name service on the segment: claims, releases and queries sent to the
 // broadcast address, as every node type but P sends them.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The node types' order of things: a B-node claims and looks up names by
 // broadcast only, a P-node with its name server only, an M-node on the
 // segment first and then with the server, an H-node the other way round.

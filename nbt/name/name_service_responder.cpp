@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the name service answers on the wire: defences of our names, query
 // and node status answers, conflict demands in both directions.
 #include "name_service.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // NCBASTAT: our own status, and a remote node's by name, by dotted address
 // or by adapter address.
 #include <algorithm>

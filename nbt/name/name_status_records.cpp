@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "name_status_records.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Node status as it travels (NAME_FLAGS, the statistics block) mapped onto
 // the platform's ADAPTER_STATUS and NAME_BUFFER records, both ways: remote
 // adapter status reads the wire into records, our responder writes records

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "name_table.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The names a node holds, with their numbers and states. Numbers are handed
 // out round-robin from 2 to 254 (1 is the permanent node name), so a stale
 // ncb_num does not silently point at a name added later.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "reply_budget.h"
 
 #include <algorithm>

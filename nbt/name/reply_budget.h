@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How many answers each source address may still get: a token bucket per
 // IPv4 address, in a table of fixed size so that a flood from many
 // (spoofed) addresses costs no memory. The address left alone longest gives

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One local session table entry: from the LISTEN or CALL that reserves its
 // number, through the established TCP connection, to the close that is
 // reported once. Used only holding the state lock; every async handler holds

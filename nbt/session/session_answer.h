@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The listening side of session setup: one accepted connection until it is
 // handed to a LISTEN or refused. It is answered at once; nothing is held
 // open waiting for a LISTEN to be posted.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The caller's side of session setup: connect to each resolved address in
 // turn, send the SESSION REQUEST, and follow retargets a bounded number of times.
 #include <asio.hpp>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // NCBCANCEL of the commands the session service carries: the cancelled NCB
 // ends with NRC_CMDCAN. A LISTEN or CALL gives its number back; a send cannot
 // be taken back out of the stream, so its session is aborted and the

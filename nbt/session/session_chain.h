@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // NCBCHAINSEND and NCBCHAINSENDNA send two buffers as one message: the
 // second one's length (a WORD) sits in ncb_callname bytes 0-1 and its
 // address in the bytes after it, laid out as the platform lays them.

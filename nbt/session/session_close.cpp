@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How sessions end: the peer's FIN or RST, our HANGUP, a malformed packet or
 // a send time-out. A close no pending command heard of is reported once, by
 // the next command on the number; then the number is free.

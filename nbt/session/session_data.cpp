@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Established sessions: one SESSION MESSAGE per NCBSEND, exactly one message
 // per NCBRECV (in pieces, with NRC_INCOMP, when the buffer is smaller), and
 // keep-alives skipped.

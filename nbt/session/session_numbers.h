@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Local session numbers: 1..254, handed out round-robin (the next number
 // after the last one given, skipping those in use) so that a stale number
 // does not quietly name a new session. The reset's session limit caps how

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which pending LISTEN an incoming SESSION REQUEST completes, or which
 // negative response it gets. Names are compared as 16 raw bytes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // NCBRECVANY: a receive for the next message of any session of one name, or
 // of any name (0xFF). A message goes first to an NCBRECV pending on its own
 // session, then to the oldest NCBRECVANY for its name, then to the oldest for

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The session service of one reset LANA: the NCBs that open, use and close
 // sessions (the commands the command table gives it) and the connections the
 // node's session listener accepts. It sees the node's names only through

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "session_status.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The NCBSSTAT reply: SESSION_HEADER followed by whole SESSION_BUFFER
 // records. When they do not all fit, num_sess counts only the records
 // written, so a reader never goes past the buffer.

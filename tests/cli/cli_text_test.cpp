@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What korvel-nb reads from its command line and writes back: names must
 // survive being printed and typed again, ranges and adapter addresses parse
 // as documented, and JSON stays valid whatever bytes a peer sent.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // korvel-nb between two of its own processes on LANA 0 (loopback), where no
 // lab is needed: a name one holds is seen by another's status, and a call
 // reaches a listen and hands it what it sent. Names carry this process's id,

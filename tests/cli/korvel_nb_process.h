@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // korvel-nb as a process on LANA 0 (loopback), for the tests that need no
 // lab: started with posix_spawn in a config home of its own, without the
 // caller's KORVEL_ variables, its standard output and error kept in files.

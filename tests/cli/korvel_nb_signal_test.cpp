@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // korvel-nb as a process: a settings file that is a FIFO cannot hold it,
 // and SIGTERM ends it, waiting or not, with the status a shell expects
 // (143). Its node is LANA 0 (loopback); the name server it is given is a

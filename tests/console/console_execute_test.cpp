@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command execution: the block each command submits, the status and
 // return-code lines, and the fields written back for later commands.
 #include <cstring>

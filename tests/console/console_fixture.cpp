@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "console_fixture.h"
 
 #include <wx/app.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Drives the real console dialog under Xvfb: a fresh dialog per test, the
 // scripted Netbios() stand-in, synthetic clicks and checks of what a modal
 // box would have shown.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The LANA report.
 #include "console_fixture.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The console's layout as GTK renders it: with the longest values the fields
 // realistically hold, every text fits its control and no two controls overlap.
 #include <dlfcn.h>

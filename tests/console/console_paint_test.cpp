@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The lines written before a command blocks are on the screen while it
 // blocks: the screen is read from inside the (scripted) NetBIOS call.
 #include <dlfcn.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command selection: which controls each command button enables, "Terug",
 // and the state the console returns to after a command ran.
 #include <set>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sending the contents of a file: text-mode reading, the 9999-byte limit,
 // the first NUL, and the two file error boxes.
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test runner for the console: starts the window system once (under Xvfb),
 // turns wx assertions into test failures and ends any test that hangs.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The console window as the template makes it: every control with its id,
 // kind, text and initial state, the routing of every control, and closing.
 #include <wx/button.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Report columns line up when the box expands the tabs: every row's cells
 // start where the heading's do.
 #include <gtest/gtest.h>

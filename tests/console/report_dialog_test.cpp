@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reports, the remote adapter query and the window decorations on the
 // real console dialog, with the provider's replies scripted.
 #include <wx/button.h>

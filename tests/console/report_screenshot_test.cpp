@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pictures for a person to look at: the console, its icons, the About box,
 // "Invoer" and a report box. Saved only when KORVEL_SCREENSHOT_DIR names a
 // directory; otherwise the test is skipped.

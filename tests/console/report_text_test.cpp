@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The report texts built from crafted status replies, and the remote query's
 // choice between a name and an adapter address. No window needed.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The version data: one set of values in the executable, the About box and
 // the desktop entry.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The report texts, the remote query's parsing and the version data are pure:
 # tested in an executable of their own that needs no window system.
 add_executable(console_report_text_tests

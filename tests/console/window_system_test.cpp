@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window-system layer on its own: text encoding, formatting, text-mode
 // file reading and the unsigned data exchange.
 #include <sys/stat.h>

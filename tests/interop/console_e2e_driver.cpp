@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One console of the end-to-end test, run inside a lab host under Xvfb on the
 // real provider. It drives the dialog as an operator would (select, fill in,
 // execute), writes what the status, result and other fields show after each

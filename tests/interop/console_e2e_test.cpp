@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Two consoles end to end on the real provider, each in its own lab host
 // under its own X server: host 1's console adds a name and listens with
 // "Rxd bij listen", host 2's console adds its name, calls the first and sends

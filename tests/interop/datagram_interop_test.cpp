@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The datagram service against real peers in a lab of network namespaces:
 // Samba's nmbd broadcasting its browser announcements to Korvel, Korvel
 // nodes (korvel-nb runs) sending datagrams, fragmented ones too, to each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // korvel-nb against Samba in a lab of network namespaces: the output, JSON
 // document and exit status of each subcommand, run as a whole process inside
 // a lab host the way a script would run it. Listen and call are in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // korvel-nb as the interop tests run it: a whole process inside a lab
 // host's namespace on LANA 1, its exit status, its standard output and
 // error kept apart, and its JSON document read with jq.

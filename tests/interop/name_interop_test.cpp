@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The name service against real peers in a lab of network namespaces:
 // Samba's nmbd and nmblookup on one side, Korvel nodes (korvel-nb runs
 // inside a lab host) on the other, and tshark judging every packet the

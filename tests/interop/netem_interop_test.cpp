@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Korvel's provider under faults on the wire: every port of the lab's
 // bridge loses 20 % of what it sends to its host, then holds each packet
 // 50 ms +- 40 ms (so that packets overtake each other), then sends 5 % of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The session service against Samba in a lab of network namespaces: korvel-nb,
 // run inside a lab host, calls smbd and reads its SMB2 NEGOTIATE reply in
 // 64-byte pieces, and smbclient's call completes a korvel-nb listen on '*'.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An ordinary user resets a real adapter once the program has the capability
 // to bind the NetBIOS ports, as the Debian package grants it: the build is
 // installed into a temporary root (the packages' layout), a C program is

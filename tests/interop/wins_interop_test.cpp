@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Korvel beyond its own segment: two lab LANs joined by a router, Samba's
 // nmbd as the WINS server (and a WINS client holding a name) in one, Korvel
 // nodes (korvel-nb runs) in the other. Korvel registers, resolves, calls

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // NCBCANCEL of every command that may be cancelled and of ones that may
 // not, and NCBRECVANY across two sessions.
 #include <gtest/gtest.h>

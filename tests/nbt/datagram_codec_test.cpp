@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Datagram-service packets against nmbd's captured announcement and
 // malformed input, and the reassembly of fragments.
 #include <gtest/gtest.h>

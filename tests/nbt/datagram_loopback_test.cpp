@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Datagrams and group names between loopback nodes in one process, and
 // hand-made datagrams from a bare UDP peer: what arrives where, with which
 // codes, and what a broken or stray datagram gets back.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Name-service codec against bytes captured from real peers, and against the
 // classes of malformed input that NetBIOS parsers have historically got wrong.
 #include <gtest/gtest.h>

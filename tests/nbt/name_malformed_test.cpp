@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hostile and broken datagrams sent at a node holding a name, grouped by the
 // classes of bugs NetBIOS name parsers have had. The node must answer only
 // the well-formed requests it should answer, and keep working.

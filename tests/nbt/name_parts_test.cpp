@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The name table's numbering, the adapter-status buffer writer, the
 // neighbour-table reader and the answer budget, on their own.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // P, M and H nodes against a scripted name server on the loopback adapter:
 // registration through WACKs, refusals and silence, refresh at half the
 // granted TTL, release, a secondary server, a server gone and back,

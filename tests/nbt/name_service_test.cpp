@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The name service between loopback nodes: adding, defending, deleting and
 // adapter status, local and remote, plus the exact packets a peer sees.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The name service's mapping between node status on the wire and the
 // platform's ADAPTER_STATUS / NAME_BUFFER records.
 #include "name_status_records.h"

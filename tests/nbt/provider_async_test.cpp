@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Completion of the asynchronous forms and what a reset does to commands
 // still pending. A test hook keeps chosen NCBs pending in the node, so the
 // core is checked without depending on a service that blocks.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Validation Netbios() does at once, enumeration and resets of the loopback
 // LANA, on providers of their own (no root, loopback only).
 #include <gtest/gtest.h>

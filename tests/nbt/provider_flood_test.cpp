@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Floods a loopback node as a hostile host on the segment would: idle
 // connections on the session port, bursts of requests whose answers are
 // bigger than they are, datagrams whose counts promise thousands of

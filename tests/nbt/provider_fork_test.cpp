@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // fork(): the child starts with no provider state and may reset and use the
 // provider afresh, while the parent's sockets, pending blocks and network
 // thread go on as if nothing happened. A child that exits, even with blocks

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // LANA numbering from a list of interface addresses: which interfaces get a
 // LANA and in what order.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The loopback LANA as a node per provider and per process: each takes its
 // own 127.0.0.N, and ports it cannot bind make the reset fail cleanly.
 #include <fcntl.h>

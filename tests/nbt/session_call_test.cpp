@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The caller's side against a scripted remote node on loopback: retargets
 // followed a bounded number of times, the refusal codes no Korvel node
 // sends (0x83, 0x8F), and a peer that hangs up instead of answering.

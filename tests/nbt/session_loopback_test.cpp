@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sessions between two loopback nodes in one process (no root): setup,
 // pairing, data in both directions and closing.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Session service packets against golden bytes and malformed input.
 #include "session_packet.h"
 

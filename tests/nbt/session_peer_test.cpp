@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A loopback node against a peer written by hand with a raw TCP socket:
 // large messages, keep-alives, the peer closing or resetting, garbage,
 // time-outs and flow control.

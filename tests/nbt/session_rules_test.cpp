@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Session numbering, the pairing of requests with listens, and the NCBSSTAT
 // reply layout.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Session setup on loopback nodes: which LISTEN a request completes, every
 // negative response and what the caller makes of it, calls to our own names,
 // the session limit, resets, and the status report.

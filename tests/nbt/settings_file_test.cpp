@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The settings file and environment: what they change, per adapter too,
 // that a bad line is reported with its file and line number (and its bytes
 // escaped), and that no file can block, exhaust or silently vanish.

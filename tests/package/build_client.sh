@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds netbios_client.c as another program would, against the header and
 # library installed under ROOT (an install with DESTDIR, or unpacked Debian
 # packages), flags from pkg-config. The result is ROOT/netbios_client, which

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # What another program sees of an installed build: nb30.h compiles as C and
 # as C++, a C program builds with pkg-config and runs every asynchronous form
 # on LANA 0, and the library has its SONAME and exports what nb30.h declares

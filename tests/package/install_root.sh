@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs a build into ROOT as DESTDIR (the layout the Debian packages
 # carry), then builds ROOT/netbios_client against it (build_client.sh).
 #   install_root.sh CMAKE BUILD_DIR ROOT CC [compiler flags...]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A C program on libkorvel-netbios, built against the installed header and
  * library with pkg-config. It resets a LANA and, on request, adds a name and
  * reads the local adapter status in each asynchronous form nb30.h documents:

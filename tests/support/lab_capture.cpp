@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "lab_capture.h"
 
 #include <chrono>

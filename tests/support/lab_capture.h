@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A capture on the lab's bridge (it sees every host's traffic) for the life
 // of the object, and tshark's verdict on what it caught.
 #pragma once

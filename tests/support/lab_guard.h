@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tests that need root or network namespaces skip where those cannot be had,
 // with the reason. CI sets KORVEL_REQUIRE_LAB=1 so that such a skip fails.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "lab_suite.h"
 
 #include <chrono>

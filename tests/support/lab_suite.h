@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The base of every suite that runs against real peers in a lab of network
 // namespaces (tools/netlab): the lab comes up before a suite's first case
 // and goes down after its last. Where it cannot be had, every case skips

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs tools/netlab for the interop tests: a throw-away LAN of network
 // namespaces with its own prefix, torn down when the Lab object goes away.
 // Needs root; Lab::Start() says why it cannot be had otherwise.

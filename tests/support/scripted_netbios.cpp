@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "scripted_netbios.h"
 
 #include <deque>

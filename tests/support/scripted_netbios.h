@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A scripted stand-in for Netbios(): records every control block it is given
 // and answers from a queue of scripted replies. Linked into tests in place of
 // the real provider.

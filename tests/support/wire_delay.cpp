@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // wire_delay QUEUE DELAY_MS JITTER_MS: holds each packet of netfilter queue
 // QUEUE for DELAY_MS +- JITTER_MS (uniform) before letting it go, so that
 // packets overtake each other. The kernel here has no netem qdisc; the lab

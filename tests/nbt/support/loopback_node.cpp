@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "loopback_node.h"
 
 #include <gtest/gtest.h>

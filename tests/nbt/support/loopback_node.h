@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One loopback node for the provider tests: a Provider of its own with
 // LANA 0 reset, and the name, status and session commands as one call each.
 // Asynchronous ones are waited for with a bound, so a test never hangs.

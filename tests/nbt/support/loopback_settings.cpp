@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "loopback_settings.h"
 
 #include <asio.hpp>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Provider settings for tests on the loopback LANA: ports the kernel chose
 // for this process, so a test never meets a console or another test running
 // on this machine, and no host interfaces enumerated.

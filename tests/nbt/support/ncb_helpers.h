@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Small builders for the control blocks and names the provider tests submit.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A session peer written by hand: a plain TCP socket and the session
 // protocol's bytes, well-formed or not.
 #pragma once

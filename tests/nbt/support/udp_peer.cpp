@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "udp_peer.h"
 
 #include <arpa/inet.h>

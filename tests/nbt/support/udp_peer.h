@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A bare UDP socket standing in for a name-service peer that says exactly
 // what a test wants, well-formed or not.
 #pragma once
