@@ -389,11 +389,15 @@ void Node::OnReady(std::uint32_t events) {
     WatchNameSocket();
 }
 
+bool Node::HandToCaller(const NCB *ncb, std::weak_ptr<CallerWork> work, int fd, short events) {
+    SyncWaiter *waiter = pending_.WaiterOf(ncb);
+    return waiter && waiter->WorkOn(std::move(work), fd, events);
+}
+
 void Node::LetCallerReadNameSocket(NCB *ncb) {
     if (!name_socket_.open() || !IsPending(ncb)) return;
-    SyncWaiter *waiter = WaiterOf(ncb);
-    if (!waiter ||
-        !waiter->WorkOn(std::static_pointer_cast<CallerWork>(shared_from_this()), name_socket_.fd(), POLLIN))
+    if (!HandToCaller(ncb, std::static_pointer_cast<CallerWork>(shared_from_this()), name_socket_.fd(),
+                      POLLIN))
         return;
     ++name_socket_readers_;
     WatchNameSocket();  // the caller reads: the network thread need not wake for it

@@ -140,7 +140,12 @@ public:
     // Complete() right after writing them.
     bool Complete(NCB *ncb, UCHAR rc);
     bool IsPending(const NCB *ncb) const { return pending_.Contains(ncb); }
-    SyncWaiter *WaiterOf(const NCB *ncb) const { return pending_.WaiterOf(ncb); }
+    // Whether a synchronous caller waits for this pending NCB.
+    bool HasCaller(const NCB *ncb) const { return pending_.WaiterOf(ncb) != nullptr; }
+    // Hands the wait for `events` on `fd` to the synchronous caller of a
+    // pending NCB, which then calls work.Step() itself (completion.h). False
+    // when no such caller waits or it cannot wait that way.
+    bool HandToCaller(const NCB *ncb, std::weak_ptr<CallerWork> work, int fd, short events);
     std::size_t pending_count() const { return pending_.size(); }
 
     // ---- used by the Provider --------------------------------------------

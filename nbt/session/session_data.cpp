@@ -109,8 +109,8 @@ void Session::Receive(NCB *ncb) {
     if (!node_->IsPending(ncb)) return;
     // A synchronous caller waits on the socket and reads what is there or
     // comes; the network thread need not wake for it.
-    SyncWaiter *waiter = WantsInput() ? node_->WaiterOf(ncb) : nullptr;
-    if (waiter && read_first_ && !(conn_.watched() & EPOLLIN)) {
+    bool caller = WantsInput() && node_->HasCaller(ncb);
+    if (caller && read_first_ && !(conn_.watched() & EPOLLIN)) {
         // Counted as a caller reading: finding nothing must not arm the
         // network thread's watch only for the poll below to disarm it.
         ++input_drivers_;
@@ -118,9 +118,9 @@ void Session::Receive(NCB *ncb) {
         read_first_ = !node_->IsPending(ncb);
         if (read_first_) return Leave(POLLIN);  // as a caller that has read its message
         --input_drivers_;
-        waiter = WantsInput() ? node_->WaiterOf(ncb) : nullptr;
+        caller = WantsInput() && node_->HasCaller(ncb);
     }
-    if (waiter && waiter->WorkOn(std::static_pointer_cast<CallerWork>(self), conn_.fd(), POLLIN)) {
+    if (caller && node_->HandToCaller(ncb, std::static_pointer_cast<CallerWork>(self), conn_.fd(), POLLIN)) {
         ++input_drivers_;
         return UpdateWatch();
     }
@@ -151,9 +151,9 @@ void Session::Send(NCB *ncb) {
     if (WriterBusy()) return;
     // The rest goes out as the socket takes it: written by a synchronous
     // caller itself, else from the network thread.
-    SyncWaiter *waiter = sends_.size() == 1 ? node_->WaiterOf(ncb) : nullptr;
-    if (waiter &&
-        waiter->WorkOn(std::static_pointer_cast<CallerWork>(shared_from_this()), conn_.fd(), POLLOUT)) {
+    if (sends_.size() == 1 &&
+        node_->HandToCaller(ncb, std::static_pointer_cast<CallerWork>(shared_from_this()), conn_.fd(),
+                            POLLOUT)) {
         send_driven_ = true;
         return;
     }
