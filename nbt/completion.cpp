@@ -147,6 +147,16 @@ void DrainWakeFd(int fd) {
     }
 }
 
+void Refuse(NCB *ncb, UCHAR rc) {
+    // Under the state lock, as Deliver() is, so that fork() never finds an
+    // event between BeginSet() and FinishSet().
+    StateGuard guard;
+    NbtEvent *event = (ncb->ncb_command & ASYNCH) ? ncb->ncb_event : nullptr;
+    if (event) event->BeginSet();
+    Publish(ncb, rc);
+    if (event) event->FinishSet();
+}
+
 }  // namespace
 
 bool SyncWaiter::WorkOn(std::weak_ptr<CallerWork> work, int fd, short events) {
@@ -218,7 +228,8 @@ bool BeginInFlight(NCB *ncb) {
     return true;
 }
 
-void Deliver(NCB *ncb, SyncWaiter *waiter, UCHAR rc) {
+void Deliver(NCB *ncb, SyncWaiter *waiter, UCHAR rc, Delivery how) {
+    if (how == Delivery::kRefused) return Refuse(ncb, rc);
     if (leave_pending_blocks.load(std::memory_order_relaxed)) return;
     const Notice notice = NoticeFor(ncb, waiter);
     // An event is set here, whatever thread this is, and marked before the
@@ -243,17 +254,6 @@ void Deliver(NCB *ncb, SyncWaiter *waiter, UCHAR rc) {
     }
     if (queue.empty()) asio::post(io.executor(), [] { RunQueuedNotices(); });
     queue.emplace_back(ncb, notice.post);
-}
-
-UCHAR RejectAtOnce(NCB *ncb, UCHAR rc) {
-    // Under the state lock, as Deliver() is, so that fork() never finds an
-    // event between BeginSet() and FinishSet().
-    StateGuard guard;
-    NbtEvent *event = (ncb->ncb_command & ASYNCH) ? ncb->ncb_event : nullptr;
-    if (event) event->BeginSet();
-    Publish(ncb, rc);
-    if (event) event->FinishSet();
-    return rc;
 }
 
 void LeavePendingBlocksAtExit() {

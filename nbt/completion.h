@@ -71,12 +71,12 @@ bool BeginInFlight(NCB *ncb);
 // Called holding the state lock. Off the network thread, the post routine is
 // queued for it (after any queued before), never run in place; the event is
 // always set in place.
-void Deliver(NCB *ncb, SyncWaiter *waiter, UCHAR rc);
-
-// For an error found before the NCB was accepted (after BeginInFlight):
-// takes it out of flight, fills the return code and, for the asynchronous
-// forms, sets the event. The post routine is not called.
-UCHAR RejectAtOnce(NCB *ncb, UCHAR rc);
+// kRefused: an error found before the NCB was accepted (after
+// BeginInFlight): it is taken out of flight with rc and, for the
+// asynchronous forms, its event set; no post routine is called and no
+// waiter given. Needs no state lock held.
+enum class Delivery { kCompleted, kRefused };
+void Deliver(NCB *ncb, SyncWaiter *waiter, UCHAR rc, Delivery how = Delivery::kCompleted);
 
 // At process exit: blocks that are still pending are left as they are from
 // now on, neither written nor reported. They may live in stack frames that

@@ -390,8 +390,7 @@ void Node::OnReady(std::uint32_t events) {
 }
 
 bool Node::HandToCaller(const NCB *ncb, std::weak_ptr<CallerWork> work, int fd, short events) {
-    SyncWaiter *waiter = pending_.WaiterOf(ncb);
-    return waiter && waiter->WorkOn(std::move(work), fd, events);
+    return pending_.HandToCaller(ncb, std::move(work), fd, events);
 }
 
 void Node::LetCallerReadNameSocket(NCB *ncb) {
@@ -445,11 +444,11 @@ bool Node::Complete(NCB *ncb, UCHAR rc) {
 
 void Node::Submit(NCB *ncb, SyncWaiter *waiter) {
     if (!open_) {
-        Deliver(ncb, waiter, NRC_ENVNOTDEF);
+        pending_.Refuse(ncb, waiter, NRC_ENVNOTDEF);
         return;
     }
     if (!pending_.Add(ncb, waiter, limits_.ncbs)) {
-        Deliver(ncb, waiter, NRC_TOOMANY);
+        pending_.Refuse(ncb, waiter, NRC_TOOMANY);
         return;
     }
     if (settings_.hold_for_test && settings_.hold_for_test(*ncb)) return;

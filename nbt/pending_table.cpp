@@ -20,6 +20,11 @@ SyncWaiter *PendingTable::WaiterOf(const NCB *ncb) const {
     return it == entries_.end() ? nullptr : it->waiter;
 }
 
+bool PendingTable::HandToCaller(const NCB *ncb, std::weak_ptr<CallerWork> work, int fd, short events) {
+    SyncWaiter *waiter = WaiterOf(ncb);
+    return waiter && waiter->WorkOn(std::move(work), fd, events);
+}
+
 bool PendingTable::Complete(NCB *ncb, UCHAR rc) {
     auto it = std::find_if(entries_.begin(), entries_.end(), [ncb](const Entry &e) { return e.ncb == ncb; });
     if (it == entries_.end()) return false;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "completion.h"
@@ -23,6 +24,11 @@ public:
     bool Complete(NCB *ncb, UCHAR rc);
     // Finishes every pending NCB with rc, oldest first.
     void CompleteAll(UCHAR rc);
+    // Finishes an NCB the node would not take (it is shut, or full) with rc.
+    void Refuse(NCB *ncb, SyncWaiter *waiter, UCHAR rc) { Deliver(ncb, waiter, rc); }
+    // Hands the wait for `events` on `fd` to the synchronous caller of a
+    // pending NCB (SyncWaiter::WorkOn); false when none waits or it cannot.
+    bool HandToCaller(const NCB *ncb, std::weak_ptr<CallerWork> work, int fd, short events);
     std::size_t size() const { return entries_.size(); }
 
 private:

@@ -134,7 +134,10 @@ UCHAR Provider::Netbios(NCB *ncb) {
     // Nor may a thread that holds the state lock (one running handlers).
     auto &io = IoThread::Get();
     if (rc == NRC_GOODRET && !async && (io.IsCurrent() || StateGuard::Held())) rc = NRC_IFBUSY;
-    if (rc != NRC_GOODRET) return RejectAtOnce(ncb, rc);
+    if (rc != NRC_GOODRET) {
+        Deliver(ncb, nullptr, rc, Delivery::kRefused);
+        return rc;
+    }
 
     ncb->ncb_retcode = NRC_PENDING;
     ncb->ncb_cmd_cplt = NRC_PENDING;
