@@ -60,7 +60,13 @@ std::vector<OptionSpec> GlobalOptionSpecs() {
 std::vector<std::string> GlobalOptionsUsage() {
     std::vector<std::string> usage;
     for (const GlobalOption &option : GlobalOptions())
-        if (option.in_usage) usage.push_back("[" + Synopsis(option) + "]");
+        if (option.in_usage) {
+            // Appended piece by piece: GCC's -O3 sees a bogus overlap in "[" + s.
+            std::string entry = "[";
+            entry += Synopsis(option);
+            entry += ']';
+            usage.push_back(std::move(entry));
+        }
     return usage;
 }
 

@@ -21,7 +21,8 @@ std::string UsageLine(const Command *command) {
     std::size_t line = lead.size();
     for (std::size_t i = 0; i < words.size(); ++i) {
         if (i > 0 && line + 1 + words[i].size() > kWidth) {
-            text += "\n" + std::string(lead.size(), ' ');
+            text += '\n';
+            text.append(lead.size(), ' ');
             line = lead.size();
         } else if (i > 0) {
             text += ' ';

@@ -38,7 +38,11 @@ std::string Lower(std::string text) {
 
 // Text from a file or the environment as a message shows it.
 std::string Quoted(std::string_view text) {
-    return "'" + Printable(text) + "'";
+    // Appended piece by piece: GCC's -O3 sees a bogus overlap in "'" + s.
+    std::string quoted = "'";
+    quoted += Printable(text);
+    quoted += '\'';
+    return quoted;
 }
 
 std::optional<NodeType> ParseNodeType(const std::string &text) {

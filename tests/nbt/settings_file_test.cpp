@@ -214,7 +214,7 @@ TEST(SettingsFile, ScopesAreDomainLabelsAndNameServersUnicast) {
     Settings settings;
     std::string error;
     std::string longest = std::string(11, 'a');  // encoded with the name: 34 + 12 + 19 * 11 = 255 bytes
-    for (int i = 0; i < 19; ++i) longest += "." + std::string(10, 'b');
+    for (int i = 0; i < 19; ++i) longest.append(".").append(10, 'b');
     for (const std::string &scope :
          std::vector<std::string>{"lab.example", "1corp", "a-b.C9", std::string(63, 'x') + ".y", longest})
         EXPECT_TRUE(nbt::ApplySetting("scope", scope, settings, &error)) << scope << ": " << error;
