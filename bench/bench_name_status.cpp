@@ -245,7 +245,8 @@ bool ReadFarSide(int from) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    const int pairs = bench::TakePairsFlag(argc, argv, 5);
+    const int pairs = bench::TakeFlag(argc, argv, "pairs", 5);
+    bench::TakeIterationsFlag(argc, argv);
     g_settings = bench::RunSettings();
     int report[2];
     if (::pipe(report) != 0) return 1;
@@ -269,7 +270,7 @@ int main(int argc, char **argv) {
     bench::RegisterPairs(
         {
             {"node-status", KorvelNodeStatus, RawNodeStatus,
-             [](benchmark::internal::Benchmark *b) { b->MinTime(0.3); }},
+             [](benchmark::internal::Benchmark *b) { bench::RunFor(b, 0.3); }},
             {"node-status-limited", KorvelNodeStatusLimited, RawNodeStatusLimited,
              [](benchmark::internal::Benchmark *b) { b->Iterations(kPacedExchanges); }, true},
         },
@@ -277,10 +278,10 @@ int main(int argc, char **argv) {
     for (int i = 0; i < pairs; ++i) {
         const std::string n = std::to_string(i);
         benchmark::RegisterBenchmark(("local-status/" + n + "/korvel").c_str(), LocalStatus, UCHAR{NCBASTAT})
-            ->MinTime(0.2);
+            ->Apply([](benchmark::internal::Benchmark *b) { bench::RunFor(b, 0.2); });
         benchmark::RegisterBenchmark(("local-session-status/" + n + "/korvel").c_str(), LocalStatus,
                                      UCHAR{NCBSSTAT})
-            ->MinTime(0.2);
+            ->Apply([](benchmark::internal::Benchmark *b) { bench::RunFor(b, 0.2); });
     }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -355,7 +355,8 @@ void RawPingPong(benchmark::State &state) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    const int pairs = bench::TakePairsFlag(argc, argv, 5);
+    const int pairs = bench::TakeFlag(argc, argv, "pairs", 5);
+    bench::TakeIterationsFlag(argc, argv);
     g_settings = bench::RunSettings();
     g_raw_port = bench::FreePort(SOCK_STREAM);
     g_server = bench::UniqueName("SRV", getpid());
@@ -372,7 +373,7 @@ int main(int argc, char **argv) {
         return 1;
     }
 
-    auto timed = [](benchmark::internal::Benchmark *b) { b->MinTime(0.3); };
+    auto timed = [](benchmark::internal::Benchmark *b) { bench::RunFor(b, 0.3); };
     bench::RegisterPairs(
         {
             {"stream-sync", [](benchmark::State &s) { SessionStream(s, kLarge); },

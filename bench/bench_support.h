@@ -124,18 +124,34 @@ private:
     double near0_ = 0, far0_ = 0;
 };
 
-// Takes "--pairs=N" out of the command line (default `fallback`).
-inline int TakePairsFlag(int &argc, char **argv, int fallback) {
-    int pairs = fallback;
+// Takes "--<flag>=N" out of the command line (`fallback` when absent).
+inline int TakeFlag(int &argc, char **argv, const char *flag, int fallback) {
+    const std::string prefix = std::string("--") + flag + "=";
+    int value = fallback;
     int out = 1;
     for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--pairs=", 8) == 0)
-            pairs = std::max(1, std::atoi(argv[i] + 8));
+        if (std::strncmp(argv[i], prefix.c_str(), prefix.size()) == 0)
+            value = std::max(1, std::atoi(argv[i] + prefix.size()));
         else
             argv[out++] = argv[i];
     }
     argc = out;
-    return pairs;
+    return value;
+}
+
+// --iterations=N runs every benchmark exactly N times, in one go: what
+// bench/syscalls.sh needs to divide its counts by (otherwise the library's
+// own trial runs before the measured one add to them).
+inline int g_iterations = 0;
+inline void TakeIterationsFlag(int &argc, char **argv) {
+    g_iterations = TakeFlag(argc, argv, "iterations", 0);
+}
+// How long a benchmark runs: `seconds` at least, or --iterations.
+inline void RunFor(benchmark::internal::Benchmark *b, double seconds) {
+    if (g_iterations > 0)
+        b->Iterations(g_iterations);
+    else
+        b->MinTime(seconds);
 }
 
 using Body = std::function<void(benchmark::State &)>;
@@ -162,7 +178,10 @@ inline void RegisterPairs(const std::vector<Figure> &figures, int pairs) {
                     b->UseManualTime();
                 else
                     b->UseRealTime();
-                if (figure.configure) figure.configure(b);
+                if (g_iterations > 0)
+                    b->Iterations(g_iterations);
+                else if (figure.configure)
+                    figure.configure(b);
             };
             if (pair % 2 == 0) {
                 add("raw", figure.raw);
