@@ -50,8 +50,8 @@ idle=$!
 run() {  # run <name> <binary> [flags]
   local name=$1 binary=$2
   shift 2
-  timeout 900 "$binary" --pairs="$pairs" --benchmark_format=json --benchmark_out="$out/$name.json" \
-    --benchmark_out_format=json "$@" >/dev/null 2>"$out/$name.err"
+  timeout 900 "$binary" --pairs="$pairs" --benchmark_out="$out/$name.json" \
+    --benchmark_out_format=json "$@" >"$out/$name.txt" 2>"$out/$name.err"
   local status=$?
   cat "$out/$name.err" >&2
   [ $status -eq 0 ] || echo "$name: exit status $status" >&2
@@ -164,7 +164,7 @@ for figure, op, goal in goals:
     v = figures.get(figure)
     ok = v is not None and (v >= goal if op == ">=" else v <= goal)
     missed |= not ok
-    shown = "nan" if v is None else (str(v) if isinstance(v, int) else f"{v:.2f}")
+    shown = "nan" if v is None else (str(v) if isinstance(v, int) else f"{v:.3f}")
     print(f"ratio {figure} {shown} {op}{goal:g} {'ok' if ok else 'MISSED'}")
 sys.exit(1 if missed else 0)
 EOF
