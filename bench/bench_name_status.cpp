@@ -14,7 +14,6 @@
 //   local-session-status/<n>/korvel  NCBSSTAT of "*"
 // --pairs=N sets how many pairs and repetitions (default 5). Ports and names
 // are this run's own; every bare receive has a time-out.
-#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -228,16 +227,9 @@ void LocalStatus(benchmark::State &state, UCHAR command) {
     for (;;) ::pause();
 }
 
-// The far side's line, or false if it failed or said nothing for 30 s.
 bool ReadFarSide(int from) {
     std::string text;
-    char c = 0;
-    for (;;) {
-        pollfd p{from, POLLIN, 0};
-        if (::poll(&p, 1, 30000) != 1 || ::read(from, &c, 1) != 1) return false;
-        if (c == '\n') break;
-        text += c;
-    }
+    if (!bench::ReadLine(from, text, 30)) return false;
     std::istringstream in(text);
     return static_cast<bool>(in >> g_far.open >> g_far.limited >> g_far.raw_port >> g_far.listener);
 }
@@ -286,7 +278,9 @@ int main(int argc, char **argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    const bool far_side_ran = bench::Alive(child);
     kill(child, SIGTERM);
     waitpid(child, nullptr, 0);
-    return 0;
+    if (!far_side_ran) std::fprintf(stderr, "the far side died during the run\n");
+    return far_side_ran ? 0 : 1;
 }

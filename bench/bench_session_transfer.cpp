@@ -201,7 +201,7 @@ void ServeRaw(int fd) {
     ::close(fd);
 }
 
-[[noreturn]] void RunFarSide() {
+[[noreturn]] void RunFarSide(int report) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive the benchmark
     if (getppid() == 1) _exit(0);
     const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -222,6 +222,8 @@ void ServeRaw(int fd) {
     raw.detach();
     nbt::Provider provider(g_settings);
     if (bench::Reset(provider) != NRC_GOODRET || bench::AddName(provider, g_server) != NRC_GOODRET) _exit(2);
+    if (::write(report, "ready\n", 6) != 6) _exit(4);
+    ::close(report);
     for (;;) {
         NCB listen = Block(NCBLISTEN);
         Pad(listen.ncb_name, g_server);
@@ -242,7 +244,7 @@ nbt::Provider *g_near = nullptr;
 // A session to the far side's node, in sink ('S'), windowed sink ('W') or
 // echo ('E') mode.
 UCHAR OpenSession(char mode) {
-    for (int attempt = 0; attempt < 50; ++attempt) {
+    for (int attempt = 0; attempt < 3 && bench::Alive(g_child); ++attempt) {
         NCB call = Block(NCBCALL);
         Pad(call.ncb_name, g_client);
         Pad(call.ncb_callname, g_server);
@@ -252,7 +254,7 @@ UCHAR OpenSession(char mode) {
             if (Send(*g_near, call.ncb_lsn, &m, 1) != NRC_GOODRET) return 0;
             return call.ncb_lsn;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // far side still starting
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return 0;
 }
@@ -271,7 +273,7 @@ void CloseSession(UCHAR lsn) {
 }
 
 int OpenRaw(char mode) {
-    for (int attempt = 0; attempt < 100; ++attempt) {  // the far side may still be starting
+    for (int attempt = 0; attempt < 3 && bench::Alive(g_child); ++attempt) {
         const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in sa{};
         sa.sin_family = AF_INET;
@@ -382,10 +384,25 @@ int main(int argc, char **argv) {
     g_raw_port = bench::FreePort(SOCK_STREAM);
     g_server = bench::UniqueName("SRV", getpid());
     g_client = bench::UniqueName("CLI", getpid());
+    int report[2];
+    if (::pipe(report) != 0) return 1;
     // The far side forks before any thread exists in this process.
     g_child = fork();
     if (g_child < 0) return 1;
-    if (g_child == 0) RunFarSide();
+    if (g_child == 0) {
+        ::close(report[0]);
+        RunFarSide(report[1]);
+    }
+    ::close(report[1]);  // so that a far side that dies ends the read
+    std::string ready;
+    const bool started = bench::ReadLine(report[0], ready, 30);
+    ::close(report[0]);
+    if (!started) {
+        std::fprintf(stderr, "the far side did not start\n");
+        kill(g_child, SIGKILL);
+        waitpid(g_child, nullptr, 0);
+        return 1;
+    }
     nbt::Provider near(g_settings);
     g_near = &near;
     if (bench::Reset(near) != NRC_GOODRET || bench::AddName(near, g_client) != NRC_GOODRET) {
@@ -408,7 +425,9 @@ int main(int argc, char **argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    const bool far_side_ran = bench::Alive(g_child);
     kill(g_child, SIGTERM);
     waitpid(g_child, nullptr, 0);
-    return 0;
+    if (!far_side_ran) std::fprintf(stderr, "the far side died during the run\n");
+    return far_side_ran ? 0 : 1;
 }

@@ -6,8 +6,10 @@
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -123,6 +125,24 @@ private:
     clockid_t far_;
     double near0_ = 0, far0_ = 0;
 };
+
+// The far side's one line (without its newline) on the pipe's read end, or
+// false when it failed, died (the parent has closed its copy of the write
+// end, so that ends the read) or said nothing for `seconds`.
+inline bool ReadLine(int from, std::string &line, int seconds) {
+    line.clear();
+    for (char c = 0;;) {
+        pollfd p{from, POLLIN, 0};
+        if (::poll(&p, 1, seconds * 1000) != 1 || ::read(from, &c, 1) != 1) return false;
+        if (c == '\n') return true;
+        line += c;
+    }
+}
+
+// True while the far side is running.
+inline bool Alive(pid_t child) {
+    return child > 0 && ::waitpid(child, nullptr, WNOHANG) == 0;
+}
 
 // Takes "--<flag>=N" out of the command line (`fallback` when absent).
 inline int TakeFlag(int &argc, char **argv, const char *flag, int fallback) {
