@@ -1,231 +1,287 @@
-// Remote adapter status between two loopback nodes in two processes
-// (NCBASTAT by address: one unicast NODE STATUS request and its response),
-// next to a bare UDP request and reply of the same sizes between two
-// processes, in the same run. Also the local adapter and session status,
-// which put nothing on the wire.
-#include <arpa/inet.h>
-#include <benchmark/benchmark.h>
-#include <netinet/in.h>
+// SPDX-License-Identifier: MIT
+// Node status between two loopback nodes in two processes (NCBASTAT by
+// address: one unicast NODE STATUS request and its response), against a
+// blocking UDP request and answer of the same sizes between the same two
+// processes, registered as interleaved pairs (bench_support.h):
+//   node-status          the answering node's reply limit switched off
+//                        (reply_rate = 0), one asker as fast as it can
+//   node-status-limited  the answering node at its default reply limit,
+//                        asked from eight addresses in turn, each well
+//                        within its budget (20 a second against 30); both
+//                        sides paced alike, only the exchanges timed
+// and, putting nothing on the wire, the local adapter and session status of
+// a node holding 16 names and 8 live sessions, their return codes checked:
+//   local-status/<n>/korvel          NCBASTAT of "*"
+//   local-session-status/<n>/korvel  NCBSSTAT of "*"
+// --pairs=N sets how many pairs and repetitions (default 5). Ports and names
+// are this run's own; every bare receive has a time-out.
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <cstring>
-#include <string>
+#include <array>
+#include <chrono>
+#include <memory>
+#include <sstream>
 #include <thread>
 #include <vector>
 
-#include "nb30.h"
-#include "provider.h"
+#include "bench_support.h"
 
 namespace {
 
-constexpr std::uint16_t kPort = 21337;
-constexpr int kNames = 4;
+using bench::Block;
+using bench::Pad;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kNames = 4;                                         // on each answering node
 constexpr std::size_t kRequestSize = 50;                          // header + '*' question
 constexpr std::size_t kResponseSize = 56 + 1 + kNames * 18 + 46;  // header + RR + node status
+constexpr int kLocalNames = 16;
+constexpr int kLocalSessions = 8;
+constexpr int kAskers = 8;  // addresses asking the limited node
+constexpr auto kPace = std::chrono::microseconds(1000000 / (kAskers * 20));
+constexpr int kPacedExchanges = 48;
 
-nbt::Settings BenchSettings() {
-    nbt::Settings settings;
-    settings.host_interfaces = false;
-    settings.loopback_name_port = kPort;
-    settings.loopback_session_port = kPort + 2;
-    settings.reply_rate = 0;  // one asker, as fast as it can: not a flood to hold back
+nbt::Settings g_settings;
+struct FarSide {
+    std::string open, limited;  // node addresses
+    std::uint16_t raw_port = 0;
+    std::string listener;  // name the far side listens on
+} g_far;
+
+nbt::Settings Open() {
+    nbt::Settings settings = g_settings;
+    settings.reply_rate = 0;
     return settings;
 }
 
-UCHAR Reset(nbt::Provider &provider) {
-    NCB ncb{};
-    ncb.ncb_command = NCBRESET;
-    return provider.Netbios(&ncb);
+UCHAR RemoteStatus(nbt::Provider &asker, const std::string &address, std::vector<UCHAR> &buffer) {
+    NCB ncb = Block(NCBASTAT);
+    Pad(ncb.ncb_callname, address);
+    ncb.ncb_buffer = buffer.data();
+    ncb.ncb_length = static_cast<WORD>(buffer.size());
+    return asker.Netbios(&ncb);
 }
 
-void Pad(UCHAR *field, const std::string &text) {
-    std::memset(field, ' ', NCBNAMSZ);
-    std::memcpy(field, text.data(), std::min<std::size_t>(text.size(), NCBNAMSZ));
-}
-
-// The far side's node address, as the child wrote it to the pipe.
-std::string g_answerer;
-
-void BM_RemoteAdapterStatus(benchmark::State &state) {
-    nbt::Provider asker(BenchSettings());
-    if (Reset(asker) != NRC_GOODRET) {
-        state.SkipWithError("reset failed");
-        return;
+// A bare UDP asker bound to the loopback address, waiting at most 2 s.
+struct RawAsker {
+    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    std::vector<char> request = std::vector<char>(kRequestSize, 'q'), in = std::vector<char>(2048);
+    RawAsker() {
+        bench::BoundWaits(fd, 2);
+        to.sin_family = AF_INET;
+        to.sin_port = htons(g_far.raw_port);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     }
-    std::vector<UCHAR> buffer(4000);
-    for (auto _ : state) {
-        NCB ncb{};
-        ncb.ncb_command = NCBASTAT;
-        Pad(ncb.ncb_callname, g_answerer);
-        ncb.ncb_buffer = buffer.data();
-        ncb.ncb_length = static_cast<WORD>(buffer.size());
-        if (asker.Netbios(&ncb) != NRC_GOODRET) {
-            state.SkipWithError("status failed");
-            return;
-        }
-        benchmark::DoNotOptimize(buffer.data());
-    }
-}
-
-// A status of this node over and over: NCBASTAT of "*" or NCBSSTAT of all
-// names, which put nothing on the wire.
-void LocalStatusLoop(benchmark::State &state, nbt::Provider &provider, UCHAR command) {
-    std::vector<UCHAR> buffer(4000);
-    for (auto _ : state) {
-        NCB ncb{};
-        ncb.ncb_command = command;
-        Pad(command == NCBASTAT ? ncb.ncb_callname : ncb.ncb_name, "*");
-        ncb.ncb_buffer = buffer.data();
-        ncb.ncb_length = static_cast<WORD>(buffer.size());
-        provider.Netbios(&ncb);
-        benchmark::DoNotOptimize(buffer.data());
-    }
-}
-
-// For reference: the local status, which puts nothing on the wire, shows
-// what carrying a block through the provider costs on its own.
-void BM_LocalAdapterStatus(benchmark::State &state) {
-    nbt::Provider provider(BenchSettings());
-    if (Reset(provider) != NRC_GOODRET) {
-        state.SkipWithError("reset failed");
-        return;
-    }
-    LocalStatusLoop(state, provider, NCBASTAT);
-}
-
-void BM_LocalSessionStatus(benchmark::State &state) {
-    nbt::Provider provider(BenchSettings());
-    NCB add{};
-    add.ncb_command = NCBADDNAME;
-    Pad(add.ncb_name, "BENCHLOCAL");
-    if (Reset(provider) != NRC_GOODRET || provider.Netbios(&add) != NRC_GOODRET) {
-        state.SkipWithError("reset failed");
-        return;
-    }
-    LocalStatusLoop(state, provider, NCBSSTAT);
-}
-
-struct RawPair {
-    int asker = -1, answerer = -1;
-    sockaddr_in asker_address{}, answerer_address{};
-    RawPair() {
-        asker = ::socket(AF_INET, SOCK_DGRAM, 0);
-        answerer = ::socket(AF_INET, SOCK_DGRAM, 0);
-        Bind(asker, "127.0.0.201", asker_address);
-        Bind(answerer, "127.0.0.202", answerer_address);
-        // The far side's answerer, in the child.
-        answerer_address.sin_port = htons(kPort + 4);
-        ::inet_pton(AF_INET, "127.0.0.203", &answerer_address.sin_addr);
-    }
-    // The child's answerer: it binds the well-known address itself.
-    explicit RawPair(int) {
-        answerer = ::socket(AF_INET, SOCK_DGRAM, 0);
-        Bind(answerer, "127.0.0.203", answerer_address, kPort + 4);
-    }
-    ~RawPair() {
-        ::close(asker);
-        ::close(answerer);
-    }
-    static void Bind(int fd, const char *address, sockaddr_in &sa, std::uint16_t port = 0) {
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(port);
-        ::inet_pton(AF_INET, address, &sa.sin_addr);
-        ::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-        socklen_t len = sizeof sa;
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &len);
+    ~RawAsker() { ::close(fd); }
+    bool Exchange() {
+        if (::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to) < 0)
+            return false;
+        const ssize_t got = ::recv(fd, in.data(), in.size(), 0);
+        benchmark::DoNotOptimize(in.data());
+        return got == static_cast<ssize_t>(kResponseSize);
     }
 };
 
-// The same exchange over bare sockets: the answering peer is the child
-// process blocked in recv, as a second node would be, and the asker blocks
-// for the reply. This is the figure the provider is measured against.
-void BM_RawUdpRoundTrip(benchmark::State &state) {
-    RawPair pair;
-    std::vector<char> request(kRequestSize, 'q'), in(2048);
+void KorvelNodeStatus(benchmark::State &state) {
+    static nbt::Provider asker(g_settings);
+    static const bool ready = bench::Reset(asker) == NRC_GOODRET;
+    if (!ready) return state.SkipWithError("reset failed");
+    std::vector<UCHAR> buffer(4000);
     for (auto _ : state) {
-        ::sendto(pair.asker, request.data(), request.size(), 0,
-                 reinterpret_cast<sockaddr *>(&pair.answerer_address), sizeof pair.answerer_address);
-        ::recv(pair.asker, in.data(), in.size(), 0);
-        benchmark::DoNotOptimize(in.data());
+        if (RemoteStatus(asker, g_far.open, buffer) != NRC_GOODRET)
+            return state.SkipWithError("status failed");
+        benchmark::DoNotOptimize(buffer.data());
     }
 }
 
-// For reference only: both ends on one thread, so no thread ever sleeps.
-void BM_RawUdpRoundTripOneThread(benchmark::State &state) {
-    RawPair pair;
-    std::vector<char> request(kRequestSize, 'q'), response(kResponseSize, 'r'), in(2048);
+void RawNodeStatus(benchmark::State &state) {
+    RawAsker raw;
+    for (auto _ : state)
+        if (!raw.Exchange()) return state.SkipWithError("no answer");
+}
+
+// Runs `exchange` kPacedExchanges times, one every kPace, timing each alone.
+template <class Exchange>
+void Paced(benchmark::State &state, Exchange exchange) {
+    auto slot = Clock::now();
     for (auto _ : state) {
-        ::sendto(pair.asker, request.data(), request.size(), 0,
-                 reinterpret_cast<sockaddr *>(&pair.answerer_address), sizeof pair.answerer_address);
-        ::recv(pair.answerer, in.data(), in.size(), 0);
-        ::sendto(pair.answerer, response.data(), response.size(), 0,
-                 reinterpret_cast<sockaddr *>(&pair.asker_address), sizeof pair.asker_address);
-        ::recv(pair.asker, in.data(), in.size(), 0);
-        benchmark::DoNotOptimize(in.data());
+        slot += kPace;
+        std::this_thread::sleep_until(slot);
+        const auto start = Clock::now();
+        if (!exchange()) return state.SkipWithError("exchange failed");
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
     }
+}
+
+void KorvelNodeStatusLimited(benchmark::State &state) {
+    static std::vector<std::unique_ptr<nbt::Provider>> askers = [] {
+        std::vector<std::unique_ptr<nbt::Provider>> made;
+        for (int i = 0; i < kAskers; ++i) {
+            made.push_back(std::make_unique<nbt::Provider>(g_settings));  // each on its own address
+            if (bench::Reset(*made.back()) != NRC_GOODRET) made.clear();
+        }
+        return made;
+    }();
+    if (askers.size() != kAskers) return state.SkipWithError("reset failed");
+    std::vector<UCHAR> buffer(4000);
+    std::size_t next = 0;
+    Paced(state, [&] {
+        nbt::Provider &asker = *askers[next++ % askers.size()];
+        return RemoteStatus(asker, g_far.limited, buffer) == NRC_GOODRET;
+    });
+}
+
+void RawNodeStatusLimited(benchmark::State &state) {
+    RawAsker raw;
+    Paced(state, [&] { return raw.Exchange(); });
+}
+
+// A node with 16 names and 8 sessions to the far side.
+nbt::Provider *BusyNode() {
+    static std::unique_ptr<nbt::Provider> node = [] {
+        auto made = std::make_unique<nbt::Provider>(g_settings);
+        if (bench::Reset(*made, 2 * kLocalSessions, kLocalNames + 2) != NRC_GOODRET) return decltype(made)();
+        for (int i = 0; i < kLocalNames; ++i)
+            if (bench::AddName(*made, bench::UniqueName("LOC", getpid(), i)) != NRC_GOODRET)
+                return decltype(made)();
+        for (int i = 0; i < kLocalSessions; ++i) {
+            NCB call = Block(NCBCALL);
+            Pad(call.ncb_name, bench::UniqueName("LOC", getpid(), i));
+            Pad(call.ncb_callname, g_far.listener);
+            call.ncb_rto = call.ncb_sto = 20;
+            if (made->Netbios(&call) != NRC_GOODRET) return decltype(made)();
+        }
+        return made;
+    }();
+    return node.get();
+}
+
+void LocalStatus(benchmark::State &state, UCHAR command) {
+    nbt::Provider *node = BusyNode();
+    if (!node) return state.SkipWithError("no node with 16 names and 8 sessions");
+    std::vector<UCHAR> buffer(4000);
+    for (auto _ : state) {
+        NCB ncb = Block(command);
+        Pad(command == NCBASTAT ? ncb.ncb_callname : ncb.ncb_name, "*");
+        ncb.ncb_buffer = buffer.data();
+        ncb.ncb_length = static_cast<WORD>(buffer.size());
+        if (node->Netbios(&ncb) != NRC_GOODRET) return state.SkipWithError("status failed");
+        benchmark::DoNotOptimize(buffer.data());
+    }
+    // The whole answer, every name (and session) in it.
+    const int listed = command == NCBASTAT ? reinterpret_cast<ADAPTER_STATUS *>(buffer.data())->name_count
+                                           : reinterpret_cast<SESSION_HEADER *>(buffer.data())->num_sess;
+    if (listed < (command == NCBASTAT ? kLocalNames : kLocalSessions))
+        state.SkipWithError("status incomplete");
 }
 
 // ---- the far side (child process) -----------------------------------------
 
 [[noreturn]] void RunFarSide(int report) {
-    prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive the benchmark
-    std::thread raw([] {
-        RawPair pair(0);
+    prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive the benchmark
+    if (getppid() == 1) _exit(0);
+    const int raw = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sa;
+    if (::bind(raw, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 ||
+        ::getsockname(raw, reinterpret_cast<sockaddr *>(&sa), &len) != 0)
+        _exit(1);
+    std::thread([raw] {
         std::vector<char> in(2048), response(kResponseSize, 'r');
         for (;;) {
             sockaddr_in from{};
-            socklen_t len = sizeof from;
-            ssize_t n =
-                ::recvfrom(pair.answerer, in.data(), in.size(), 0, reinterpret_cast<sockaddr *>(&from), &len);
+            socklen_t from_len = sizeof from;
+            const ssize_t n =
+                ::recvfrom(raw, in.data(), in.size(), 0, reinterpret_cast<sockaddr *>(&from), &from_len);
             if (n > 0)
-                ::sendto(pair.answerer, response.data(), response.size(), 0,
-                         reinterpret_cast<sockaddr *>(&from), len);
+                ::sendto(raw, response.data(), response.size(), 0, reinterpret_cast<sockaddr *>(&from),
+                         from_len);
         }
-    });
-    raw.detach();
-    nbt::Provider answerer(BenchSettings());
-    if (Reset(answerer) != NRC_GOODRET) _exit(1);
-    for (int i = 0; i < kNames; ++i) {
-        NCB add{};
-        add.ncb_command = NCBADDNAME;
-        Pad(add.ncb_name, "BENCH" + std::to_string(i));
-        if (answerer.Netbios(&add) != NRC_GOODRET) _exit(2);
+    }).detach();
+
+    nbt::Provider open(Open()), limited(g_settings);
+    if (bench::Reset(open, kLocalSessions + 2) != NRC_GOODRET || bench::Reset(limited) != NRC_GOODRET)
+        _exit(2);
+    for (int i = 0; i < kNames; ++i)
+        if (bench::AddName(open, bench::UniqueName("OPN", getpid(), i)) != NRC_GOODRET ||
+            bench::AddName(limited, bench::UniqueName("LIM", getpid(), i)) != NRC_GOODRET)
+            _exit(3);
+    // The first name also takes the busy node's sessions.
+    static std::array<NCB, kLocalSessions> listens;
+    for (NCB &listen : listens) {
+        listen = Block(NCBLISTEN | ASYNCH);
+        Pad(listen.ncb_name, bench::UniqueName("OPN", getpid(), 0));
+        Pad(listen.ncb_callname, "*");
+        if (open.Netbios(&listen) != NRC_GOODRET) _exit(4);
     }
-    const std::string address = answerer.LanaAddress(0)->to_string() + "\n";
-    if (::write(report, address.data(), address.size()) < 0) _exit(3);
+    std::ostringstream line;
+    line << open.LanaAddress(0)->to_string() << ' ' << limited.LanaAddress(0)->to_string() << ' '
+         << ntohs(sa.sin_port) << ' ' << bench::UniqueName("OPN", getpid(), 0) << '\n';
+    const std::string text = line.str();
+    if (::write(report, text.data(), text.size()) < 0) _exit(5);
+    ::close(report);
     for (;;) ::pause();
+}
+
+bool ReadFarSide(int from) {
+    std::string text;
+    if (!bench::ReadLine(from, text, 30)) return false;
+    std::istringstream in(text);
+    return static_cast<bool>(in >> g_far.open >> g_far.limited >> g_far.raw_port >> g_far.listener);
 }
 
 }  // namespace
 
-BENCHMARK(BM_RawUdpRoundTripOneThread)->UseRealTime();
-BENCHMARK(BM_RawUdpRoundTrip)->UseRealTime();
-BENCHMARK(BM_RemoteAdapterStatus)->UseRealTime();
-BENCHMARK(BM_LocalAdapterStatus)->UseRealTime();
-BENCHMARK(BM_LocalSessionStatus)->UseRealTime();
-
 int main(int argc, char **argv) {
+    const int pairs = bench::TakeFlag(argc, argv, "pairs", 5);
+    bench::TakeIterationsFlag(argc, argv);
+    g_settings = bench::RunSettings();
     int report[2];
     if (::pipe(report) != 0) return 1;
     // The far side forks before any thread exists in this process.
     const pid_t child = fork();
-    if (child == 0) RunFarSide(report[1]);
-    char line[64] = {};
-    for (std::size_t got = 0; got < sizeof line - 1;) {
-        if (::read(report[0], line + got, 1) != 1) return 1;  // the far side failed
-        if (line[got] == '\n') break;
-        ++got;
+    if (child < 0) return 1;
+    if (child == 0) {
+        ::close(report[0]);
+        RunFarSide(report[1]);
     }
-    g_answerer.assign(line, std::strcspn(line, "\n"));
+    ::close(report[1]);  // so that a far side that dies ends the read
+    const bool ready = ReadFarSide(report[0]);
+    ::close(report[0]);
+    if (!ready) {
+        std::fprintf(stderr, "the far side did not start\n");
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        return 1;
+    }
+
+    bench::RegisterPairs(
+        {
+            {"node-status", KorvelNodeStatus, RawNodeStatus,
+             [](benchmark::internal::Benchmark *b) { bench::RunFor(b, 0.3); }},
+            {"node-status-limited", KorvelNodeStatusLimited, RawNodeStatusLimited,
+             [](benchmark::internal::Benchmark *b) { b->Iterations(kPacedExchanges); }, true},
+        },
+        pairs);
+    for (int i = 0; i < pairs; ++i) {
+        const std::string n = std::to_string(i);
+        benchmark::RegisterBenchmark(("local-status/" + n + "/korvel").c_str(), LocalStatus, UCHAR{NCBASTAT})
+            ->Apply([](benchmark::internal::Benchmark *b) { bench::RunFor(b, 0.2); });
+        benchmark::RegisterBenchmark(("local-session-status/" + n + "/korvel").c_str(), LocalStatus,
+                                     UCHAR{NCBSSTAT})
+            ->Apply([](benchmark::internal::Benchmark *b) { bench::RunFor(b, 0.2); });
+    }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    const bool far_side_ran = bench::Alive(child);
     kill(child, SIGTERM);
     waitpid(child, nullptr, 0);
-    return 0;
+    if (!far_side_ran) std::fprintf(stderr, "the far side died during the run\n");
+    return far_side_ran ? 0 : 1;
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Cost of one trip through the provider's network thread: a synchronous
 // Netbios() call, and an asynchronous one completed through an event. The
 // command is NCBENUM with host interfaces off, so the trip itself dominates.

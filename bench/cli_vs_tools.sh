@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # korvel-nb against the usual Samba-side tools, side by side in one run, in a
 # throw-away lab (not a test): `status ADDRESS` against `nmblookup -A ADDRESS`,
 # each timed as a whole process, and `scan` of the lab's /24 against nbtscan

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Memory of a node under a flood (a measurement, not a test): a Korvel node in
 # lab host 1 (tools/netlab) holds a name on LANA 1 while lab host 2, for
 # SECONDS, sends it name-service datagrams (queries for its name and for

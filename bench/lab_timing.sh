@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced by the lab benchmarks, which define in_host() to enter the lab host
 # they time from.
 # timed_runs COMMAND N: runs the command line N times inside that host and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Start-up benchmark of the console (not a test): time from starting the
 # process until its window is viewable, and its resident memory once shown.
 # Runs the console several times under its own Xvfb and prints each run and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Name registration and resolution with a name server against broadcast, in
 # a throw-away lab (not a test): Samba's nmbd as the WINS server in h1, a
 # Samba WINS client holding SAMBA1 in h2, korvel-nb in h3. Each figure is a
