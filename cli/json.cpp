@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "utf8.h"
+#include "printable.h"
 
 namespace cli {
 
@@ -106,9 +106,9 @@ std::string JsonQuote(const std::string &text) {
                 break;
         }
         char32_t code_point = c;
-        std::size_t length = c >= 0x80 ? Utf8SequenceLength(text, i, &code_point) : 1;
+        std::size_t length = c >= 0x80 ? nbt::Utf8SequenceLength(text, i, &code_point) : 1;
         if (length == 0) length = 1;  // not UTF-8: the byte stands for itself, as in Latin-1
-        if (length == 1 ? c < 0x20 || c >= 0x7F : IsTerminalControl(code_point)) {
+        if (length == 1 ? c < 0x20 || c >= 0x7F : nbt::IsTerminalControl(code_point)) {
             std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(code_point));
             out += escape;
         } else {

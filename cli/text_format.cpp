@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "utf8.h"
+#include "printable.h"
 
 namespace cli {
 
@@ -38,7 +38,7 @@ bool IsUtf8(const UCHAR *data, std::size_t length) {
     const std::string_view text(reinterpret_cast<const char *>(data), length);
     for (std::size_t i = 0; i < length; ++i) {
         if (data[i] < 0x80) continue;
-        const std::size_t sequence = Utf8SequenceLength(text, i);
+        const std::size_t sequence = nbt::Utf8SequenceLength(text, i);
         if (sequence == 0) return false;
         i += sequence - 1;
     }
@@ -51,10 +51,10 @@ std::string EscapeForTerminal(std::string_view bytes) {
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(bytes[i]);
         char32_t code_point = c;
-        std::size_t length = c >= 0x80 ? Utf8SequenceLength(bytes, i, &code_point) : 1;
+        std::size_t length = c >= 0x80 ? nbt::Utf8SequenceLength(bytes, i, &code_point) : 1;
         if (length == 0) length = 1;  // not UTF-8: escaped like a control
-        const bool shown =
-            length == 1 ? (c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n' : !IsTerminalControl(code_point);
+        const bool shown = length == 1 ? (c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n'
+                                       : !nbt::IsTerminalControl(code_point);
         if (c == '\\') {
             out += "\\\\";
         } else if (shown) {

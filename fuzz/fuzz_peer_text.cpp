@@ -9,8 +9,8 @@
 #include <string>
 
 #include "json.h"
+#include "printable.h"
 #include "text_format.h"
-#include "utf8.h"
 
 namespace {
 
@@ -27,9 +27,9 @@ bool IsStrictUtf8(std::string text) {
 bool HasNoControl(const std::string &text, bool tab_and_newline) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         char32_t c = static_cast<unsigned char>(text[i]);
-        std::size_t length = c >= 0x80 ? cli::Utf8SequenceLength(text, i, &c) : 1;
+        std::size_t length = c >= 0x80 ? nbt::Utf8SequenceLength(text, i, &c) : 1;
         if (length == 0) return false;
-        if (cli::IsTerminalControl(c) && !(tab_and_newline && (c == '\t' || c == '\n'))) return false;
+        if (nbt::IsTerminalControl(c) && !(tab_and_newline && (c == '\t' || c == '\n'))) return false;
         i += length - 1;
     }
     return true;

@@ -15,36 +15,33 @@ void AppendEscaped(std::string &out, std::string_view bytes) {
     }
 }
 
-// Length of the valid UTF-8 sequence at the start of `bytes` and its code
-// point; 0 when it is not one (overlong forms and surrogates included).
-std::size_t Utf8Sequence(std::string_view bytes, char32_t &code_point) {
-    const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(bytes[i]); };
-    const std::uint8_t lead = byte(0);
-    std::size_t length = 0;
-    std::uint8_t low = 0x80, high = 0xBF;  // range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
-        return 0;
+}  // namespace
+
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t i, char32_t *code_point) {
+    if (i >= text.size()) return 0;
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    // C0, C1 and F5-FF never lead; C0/C1 would only give overlong forms.
+    const std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                               : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                              : 0;
+    if (length == 0 || length > text.size() - i) return 0;
+    char32_t c = lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+        c = c << 6 | (byte(i + k) & 0x3F);
     }
-    if (bytes.size() < length || byte(1) < low || byte(1) > high) return 0;
-    code_point = lead & (0x7F >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80) return 0;
-        code_point = code_point << 6 | (byte(i) & 0x3F);
-    }
+    const char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (c < least[length] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) return 0;
+    if (code_point) *code_point = c;
     return length;
 }
 
-}  // namespace
+bool IsTerminalControl(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
+           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
 
 std::string Printable(std::string_view bytes) {
     std::string out;
@@ -62,7 +59,7 @@ std::string Printable(std::string_view bytes) {
             ++at;
         } else {
             char32_t code_point = 0;
-            const std::size_t length = Utf8Sequence(bytes.substr(at), code_point);
+            const std::size_t length = Utf8SequenceLength(bytes, at, &code_point);
             if (length == 0) {
                 AppendEscaped(out, bytes.substr(at, 1));
                 ++at;
