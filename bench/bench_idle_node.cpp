@@ -146,16 +146,11 @@ int main(int argc, char **argv) {
 
     // The silent name server: bound, never read, so nothing answers and no
     // ICMP error comes back either.
-    const int server = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    if (::bind(server, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 ||
-        ::getsockname(server, reinterpret_cast<sockaddr *>(&sa), &len) != 0)
-        return 1;
+    std::uint16_t server_port = 0;
+    const int server = bench::BoundLoopbackSocket(SOCK_DGRAM, &server_port);
+    if (server < 0) return 1;
     settings.node_type = nbt::NodeType::kH;
-    settings.name_server = {INADDR_LOOPBACK, ntohs(sa.sin_port)};
+    settings.name_server = {INADDR_LOOPBACK, server_port};
     settings.ssn_keep_alive = kKeepAlive;
 
     int status = 0;

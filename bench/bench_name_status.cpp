@@ -183,14 +183,9 @@ void LocalStatus(benchmark::State &state, UCHAR command) {
 [[noreturn]] void RunFarSide(int report) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive the benchmark
     if (getppid() == 1) _exit(0);
-    const int raw = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    if (::bind(raw, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 ||
-        ::getsockname(raw, reinterpret_cast<sockaddr *>(&sa), &len) != 0)
-        _exit(1);
+    std::uint16_t raw_port = 0;
+    const int raw = bench::BoundLoopbackSocket(SOCK_DGRAM, &raw_port);
+    if (raw < 0) _exit(1);
     std::thread([raw] {
         std::vector<char> in(2048), response(kResponseSize, 'r');
         for (;;) {
@@ -220,8 +215,8 @@ void LocalStatus(benchmark::State &state, UCHAR command) {
         if (open.Netbios(&listen) != NRC_GOODRET) _exit(4);
     }
     std::ostringstream line;
-    line << open.LanaAddress(0)->to_string() << ' ' << limited.LanaAddress(0)->to_string() << ' '
-         << ntohs(sa.sin_port) << ' ' << bench::UniqueName("OPN", getpid(), 0) << '\n';
+    line << open.LanaAddress(0)->to_string() << ' ' << limited.LanaAddress(0)->to_string() << ' ' << raw_port
+         << ' ' << bench::UniqueName("OPN", getpid(), 0) << '\n';
     const std::string text = line.str();
     if (::write(report, text.data(), text.size()) < 0) _exit(5);
     ::close(report);

@@ -62,8 +62,9 @@ inline std::string UniqueName(const char *prefix, pid_t run, int index = 0) {
     return text;
 }
 
-// A port the kernel just handed out on the loopback address, free for now.
-inline std::uint16_t FreePort(int type) {
+// A socket bound to a port the kernel chose on the loopback address, that
+// port in *port; -1 when none could be had.
+inline int BoundLoopbackSocket(int type, std::uint16_t *port) {
     const int fd = ::socket(AF_INET, type, 0);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
@@ -71,11 +72,23 @@ inline std::uint16_t FreePort(int type) {
     socklen_t len = sizeof sa;
     if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &len) != 0) {
+        if (fd >= 0) ::close(fd);
+        return -1;
+    }
+    *port = ntohs(sa.sin_port);
+    return fd;
+}
+
+// A port the kernel just handed out on the loopback address, free for now.
+inline std::uint16_t FreePort(int type) {
+    std::uint16_t port = 0;
+    const int fd = BoundLoopbackSocket(type, &port);
+    if (fd < 0) {
         std::perror("no free port");
         std::exit(1);
     }
     ::close(fd);
-    return ntohs(sa.sin_port);
+    return port;
 }
 
 // Loopback settings on ports of this run only, so that two runs at once are
