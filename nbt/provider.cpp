@@ -98,7 +98,7 @@ void Provider::ForgetAllInChild() {
     for (Provider *provider : registry.providers) {
         left_behind->push_back(std::move(provider->nodes_));
         provider->nodes_.clear();
-        for (int lana = 0; lana <= MAX_LANA; ++lana) provider->reset_.reset(static_cast<UCHAR>(lana));
+        provider->reset_.assign(LanaBits::Words{});
         provider->alive_ = std::make_shared<Alive>();
         provider->mutex_.unlock();
     }
