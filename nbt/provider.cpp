@@ -168,6 +168,20 @@ UCHAR Provider::Netbios(NCB *ncb) {
     return ncb->ncb_retcode;
 }
 
+UCHAR Provider::Netbios(NCB *ncb, ClientId client) {
+    (void)client;  // every client is the process itself, for now
+    return Netbios(ncb);
+}
+
+void Provider::DropClient(ClientId client) {
+    (void)client;
+}
+
+std::vector<NameOwner> Provider::NameOwners(UCHAR lana) const {
+    (void)lana;
+    return {};
+}
+
 void Provider::Dispatch(NCB *ncb, SyncWaiter *waiter) {
     if (CommandOf(ncb->ncb_command).service == Service::kProvider) {
         static constexpr HandlerRow<Handler> kRows[] = {

@@ -7,7 +7,9 @@
 // All Providers share the one network thread (IoThread).
 #pragma once
 
+#include <array>
 #include <asio/ip/address_v4.hpp>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -26,6 +28,18 @@ namespace nbt {
 class IoThread;
 class Node;
 
+// Who a command is carried for. The process itself is client 0: it may use
+// every name, session and NCB of its nodes. korveld gives each program it
+// serves a number of its own, and such a client uses only what it made.
+using ClientId = std::uint32_t;
+inline constexpr ClientId kProcessClient = 0;
+
+// A name in a LANA's table and the client that added it.
+struct NameOwner {
+    std::array<std::uint8_t, 16> name{};
+    ClientId client = kProcessClient;
+};
+
 class Provider {
 public:
     explicit Provider(Settings settings = {});
@@ -43,6 +57,14 @@ public:
     // ncb_cmd_cplt = NRC_PENDING unless it finished already, and its
     // ncb_post or ncb_event is run on the network thread.
     UCHAR Netbios(NCB *ncb);
+    // The same, on behalf of `client`.
+    UCHAR Netbios(NCB *ncb, ClientId client);
+    // `client` is gone: as if it had reset every LANA it used. Its pending
+    // NCBs end (NRC_CMDCAN), its sessions are hung up and its names deleted
+    // (released on the wire).
+    void DropClient(ClientId client);
+    // Every name of a reset LANA with the client that holds it.
+    std::vector<NameOwner> NameOwners(UCHAR lana) const;
 
     static Provider &Default();
 
