@@ -2,11 +2,13 @@
 // hold NAME... [--group]: register names and defend them until interrupted.
 #include <cstring>
 #include <map>
+#include <optional>
 
 #include "adapter_status.h"
 #include "command.h"
 #include "local_node.h"
 #include "ncb_wait.h"
+#include "option_values.h"
 #include "text_format.h"
 
 namespace cli {
@@ -42,7 +44,8 @@ bool InConflict(UCHAR flags) {
 
 // All registrations at once (each takes the broadcast retries' time), then
 // each one's outcome; the names held go into the document.
-int Register(Context &context, LocalNode &node, const std::vector<NameField> &names, bool group) {
+int Register(Context &context, LocalNode &node, const std::vector<NameField> &names, bool group,
+             const std::string &key) {
     std::vector<NCB *> adds;
     for (const NameField &name : names) {
         NCB &ncb = node.NewBlock(group ? NCBADDGRNAME : NCBADDNAME);
@@ -65,9 +68,10 @@ int Register(Context &context, LocalNode &node, const std::vector<NameField> &na
         entry.Set("number", static_cast<unsigned>(adds[i]->ncb_num));
         held.Push(std::move(entry));
         context.Print("holding " + FormatName(names[i]) + " (" + (group ? "group" : "unique") +
-                      ", name number " + std::to_string(adds[i]->ncb_num) + ")\n");
+                      ", name number " + std::to_string(adds[i]->ncb_num) + ", LANA " +
+                      std::to_string(node.lana()) + ")\n");
     }
-    context.doc().Set("names", std::move(held));
+    context.doc().Set(key, std::move(held));
     return status;
 }
 
@@ -107,15 +111,33 @@ int RunHold(Context &context, const ParsedArgs &args) {
         if (!name) return context.Usage(error);
         names.push_back(*name);
     }
+    OptionValues options(args);
+    const long also = options.Count("also-lana", 0, MAX_LANA, -1, "an adapter number, 0 to 254");
+    if (!options.ok()) return context.Usage(options.error());
+    if (also == context.lana()) return context.Usage("--also-lana names the adapter the names are held on");
     LocalNode node(context.lana());
+    std::optional<LocalNode> second;
+    if (also >= 0) second.emplace(static_cast<UCHAR>(also));
     const auto count = static_cast<UCHAR>(std::min<std::size_t>(names.size(), 254));
-    if (UCHAR rc = node.Reset(0, static_cast<UCHAR>(std::max(16, count + 2)), std::max<UCHAR>(8, count));
-        rc != NRC_GOODRET)
-        return context.Fail("reset", rc);
-    // The names that were added are deleted on the way out.
-    if (int status = Register(context, node, names, args.Has("group")); status != kExitOk) return status;
+    for (LocalNode *each : {&node, second ? &*second : nullptr}) {
+        if (!each) continue;
+        const UCHAR rc =
+            each->Reset(0, static_cast<UCHAR>(std::max(16, count + 2)), std::max<UCHAR>(8, count));
+        if (rc != NRC_GOODRET) return context.Fail("reset of LANA " + std::to_string(each->lana()), rc);
+    }
+    // The names that were added are deleted on the way out. The second
+    // adapter registers once the first holds them: a name a host holds on
+    // two adapters is claimed as such.
+    if (int status = Register(context, node, names, args.Has("group"), "names"); status != kExitOk)
+        return status;
+    if (second) {
+        if (int status = Register(context, *second, names, args.Has("group"), "also_names");
+            status != kExitOk)
+            return status;
+    }
     context.doc().Set("conflicts", WatchForConflicts(context, node, names));
     context.doc().Set("ended_by", Interrupted() ? "interrupt" : "timeout");
+    if (second) second->Cleanup();
     node.Cleanup();
     for (const NameField &name : names) context.Print("released " + FormatName(name) + "\n");
     return kExitOk;
@@ -134,10 +156,12 @@ const Command kHoldCommand = {
     "name conflict). A name that another node defends is refused: NRC_INUSE (0x16).\n"
     "\n"
     "  --group            register group names instead of unique ones\n"
+    "  --also-lana N      hold them on adapter N as well (after the first), as a host\n"
+    "                     with two interfaces does; conflicts are watched on the first\n"
     "\n"
     "--timeout SECONDS: hold this long, then release (default: until interrupted).\n"
     "Exit status 1: a name could not be registered (the others are released).\n",
-    {{"group", false}},
+    {{"group", false}, {"also-lana", true}},
     RunHold,
 };
 
