@@ -35,7 +35,7 @@ const std::vector<GlobalOption> &GlobalOptions() {
         {"raw", nullptr, "print peer data as it came: no escapes for controls, no hex dump", true},
         {"node-type", "TYPE",
          "b, p, m or h: how names are registered and resolved (default b,\n"
-         "broadcast only, or what the settings file says)",
+         "broadcast only, h with a name server, or what the settings file says)",
          true},
         {"wins", "ADDRESS[,ADDRESS]", "the name server (WINS), and a secondary one", true},
         {"help", nullptr, "this help, or a command's with korvel-nb COMMAND --help", false},

@@ -35,6 +35,7 @@ std::vector<Lana> NumberLanas(const std::vector<InterfaceAddress> &interfaces, b
     loopback.loopback = true;
     loopback.interface_name = "lo";
     loopback.broadcast = asio::ip::address_v4(0x7FFFFFFFu);  // 127.255.255.255
+    loopback.netmask = asio::ip::address_v4(0xFF000000u);
     lanas.push_back(loopback);
     if (!host_interfaces) return lanas;
 
@@ -51,6 +52,7 @@ std::vector<Lana> NumberLanas(const std::vector<InterfaceAddress> &interfaces, b
         lana.interface_index = index;
         lana.address = entry->address;
         lana.broadcast = entry->broadcast;
+        lana.netmask = entry->netmask;
         lana.mac = entry->mac;
         lanas.push_back(lana);
     }
@@ -79,6 +81,7 @@ std::vector<InterfaceAddress> ReadHostInterfaces() {
         entry.flags = it->ifa_flags;
         entry.address = ToAddress(it->ifa_addr);
         if (it->ifa_flags & IFF_BROADCAST) entry.broadcast = ToAddress(it->ifa_broadaddr);
+        entry.netmask = ToAddress(it->ifa_netmask);
         if (auto mac = macs.find(entry.name); mac != macs.end()) entry.mac = mac->second;
         if (entry.index != 0) result.push_back(entry);
     }

@@ -24,6 +24,7 @@ struct InterfaceAddress {
     unsigned flags = 0;  // IFF_*
     asio::ip::address_v4 address;
     asio::ip::address_v4 broadcast;  // unspecified when the interface has none
+    asio::ip::address_v4 netmask;
     MacAddress mac{};
 };
 
@@ -34,6 +35,7 @@ struct Lana {
     unsigned interface_index = 0;
     asio::ip::address_v4 address;
     asio::ip::address_v4 broadcast;
+    asio::ip::address_v4 netmask;  // unspecified: not known, every address counts as on the subnet
     MacAddress mac{};
 };
 

@@ -28,7 +28,7 @@ NameCacheView ResolveAndViewNames(UCHAR lana, const std::vector<std::array<std::
     provider.WithNode(lana, [&](Node *node) {
         if (!node || !node->name_service()) return;
         view.reset = true;
-        view.node_type = "BPMH"[static_cast<int>(node->settings().node_type)];
+        view.node_type = "BPMH"[static_cast<int>(node->settings().NodeTypeInUse())];
         for (std::size_t i = 0; i < names.size(); ++i) {
             node->name_service()->Lookup(names[i], [pending, i](std::optional<HeldNames::Resolved> found) {
                 std::lock_guard lock(pending->mutex);

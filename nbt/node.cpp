@@ -44,11 +44,12 @@ bool Transient(const asio::error_code &ec) {
 
 }  // namespace
 
-Node::Node(const Lana &lana, const Limits &limits, const Settings &settings)
+Node::Node(const Lana &lana, const Limits &limits, const Settings &settings, std::shared_ptr<HostNames> host)
     : io_(IoThread::Get().executor()),
       lana_(lana),
       limits_(limits),
       settings_(settings.ForAdapter(lana.interface_name)),
+      host_(std::move(host)),
       unicast_(io_),
       broadcast_(io_),
       listener_(io_),
@@ -66,8 +67,8 @@ Node::~Node() {
 }
 
 std::shared_ptr<Node> Node::Open(const Lana &lana, const Limits &limits, const Settings &settings,
-                                 std::uint8_t preferred_host, UCHAR *rc) {
-    auto node = std::make_shared<Node>(lana, limits, settings);
+                                 std::shared_ptr<HostNames> host, std::uint8_t preferred_host, UCHAR *rc) {
+    auto node = std::make_shared<Node>(lana, limits, settings, std::move(host));
     *rc = node->Bind(preferred_host);
     if (*rc != NRC_GOODRET) return nullptr;
     node->StartServices();
@@ -271,6 +272,10 @@ bool Node::IsPeerAddress(const asio::ip::address_v4 &address) const {
     if (address == asio::ip::address_v4::broadcast() || address == lana_.broadcast) return false;
     // 127.0.0.N are the nodes of the loopback LANA; on a LAN they would be us.
     return lana_.loopback || !address.is_loopback();
+}
+
+bool Node::OnSubnet(const asio::ip::address_v4 &address) const {
+    return ((address.to_uint() ^ address_.to_uint()) & lana_.netmask.to_uint()) == 0;
 }
 
 void Node::SendDatagram(std::span<const std::uint8_t> datagram, const asio::ip::udp::endpoint &to) {

@@ -39,6 +39,7 @@
 namespace nbt {
 
 class DatagramPort;
+class HostNames;
 class DatagramService;
 class NameService;
 class SessionService;
@@ -83,12 +84,17 @@ public:
     // null with *rc = NRC_OPENERR (port or address taken, no permission) or
     // NRC_OSRESNOTAV (no socket could be created). preferred_host is the N of
     // 127.0.0.N a previous reset of LANA 0 had, tried first (0: none).
+    // host: the names of every node of this provider.
     static std::shared_ptr<Node> Open(const Lana &lana, const Limits &limits, const Settings &settings,
-                                      std::uint8_t preferred_host, UCHAR *rc);
+                                      std::shared_ptr<HostNames> host, std::uint8_t preferred_host,
+                                      UCHAR *rc);
     ~Node();
 
     // ---- identity -------------------------------------------------------
     bool is_loopback() const { return lana_.loopback; }
+    UCHAR lana_number() const { return lana_.number; }
+    // What this host holds on its other adapters.
+    HostNames &host_names() const { return *host_; }
     asio::ip::address_v4 address() const { return address_; }
     // N of 127.0.0.N on LANA 0; 0 on other LANAs.
     std::uint8_t host_number() const { return host_number_; }
@@ -111,6 +117,8 @@ public:
     // loopback one. Addresses the network hands us (query answers,
     // retargets, status responders) are used only when this holds.
     bool IsPeerAddress(const asio::ip::address_v4 &address) const;
+    // Whether the address is on this LANA's own subnet (reached without a router).
+    bool OnSubnet(const asio::ip::address_v4 &address) const;
 
     const Settings &settings() const { return settings_; }
     const Limits &limits() const { return limits_; }
@@ -179,7 +187,8 @@ public:
     short Step(short events, bool at_once) override;
     void Leave(short events) override;
 
-    Node(const Lana &lana, const Limits &limits, const Settings &settings);  // use Open()
+    Node(const Lana &lana, const Limits &limits, const Settings &settings,
+         std::shared_ptr<HostNames> host);  // use Open()
 
 private:
     UCHAR Bind(std::uint8_t preferred_host);
@@ -204,6 +213,7 @@ private:
     Lana lana_;
     Limits limits_;
     Settings settings_;
+    std::shared_ptr<HostNames> host_;
     bool open_ = false;
 
     asio::ip::address_v4 address_;

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "command_table.h"
+#include "host_names.h"
 #include "io_thread.h"
 #include "nbt_event.h"
 #include "node.h"
@@ -41,7 +42,8 @@ Registry &Providers() {
 
 }  // namespace
 
-Provider::Provider(Settings settings) : settings_(std::move(settings)) {
+Provider::Provider(Settings settings)
+    : settings_(std::move(settings)), host_names_(std::make_shared<HostNames>()) {
     IoThread::Get();  // the network thread and the fork handlers, before any node
     {
         std::lock_guard lock(mutex_);
@@ -99,6 +101,7 @@ void Provider::ForgetAllInChild() {
         left_behind->push_back(std::move(provider->nodes_));
         provider->nodes_.clear();
         provider->reset_.assign(LanaBits::Words{});
+        provider->host_names_ = std::make_shared<HostNames>();
         provider->alive_ = std::make_shared<Alive>();
         provider->mutex_.unlock();
     }
@@ -256,7 +259,7 @@ UCHAR Provider::Reset(NCB *ncb) {
     if (ncb->ncb_lsn != 0) return NRC_GOODRET;  // free only
 
     UCHAR rc = NRC_GOODRET;
-    auto node = Node::Open(*lana, LimitsFromReset(*ncb, settings_), settings_,
+    auto node = Node::Open(*lana, LimitsFromReset(*ncb, settings_), settings_, host_names_,
                            lana->loopback ? last_loopback_host_ : 0, &rc);
     if (!node) return rc;
     if (node->is_loopback()) last_loopback_host_ = node->host_number();

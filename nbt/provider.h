@@ -25,6 +25,7 @@
 
 namespace nbt {
 
+class HostNames;
 class IoThread;
 class Node;
 
@@ -108,6 +109,8 @@ private:
 
     // State lock held.
     std::map<UCHAR, std::shared_ptr<Node>> nodes_;
+    // The names those nodes hold, for a name held on several of them.
+    std::shared_ptr<HostNames> host_names_;
     std::uint8_t last_loopback_host_ = 0;
 };
 

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "nb30.h"
 #include "netbios_name.h"
@@ -42,6 +43,9 @@ public:
     struct Resolved {
         asio::ip::address_v4 address;
         bool group = false;
+        // A unique name's further addresses (a host with several
+        // interfaces), to try in this order after `address`.
+        std::vector<asio::ip::address_v4> others;
     };
     using LookupHandler = std::function<void(std::optional<Resolved>)>;
     virtual void Lookup(const NetbiosName &name, LookupHandler handler) = 0;

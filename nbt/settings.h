@@ -67,10 +67,12 @@ struct Settings {
     // NetBIOS scope appended to every encoded name ("" = none), dotted.
     std::string scope;
 
-    // How names are registered and resolved (B: broadcast only, today's
-    // behaviour; P: name server only; M: broadcast, then the server; H: the
-    // server, then broadcast) and the name servers (WINS) P, M and H use.
-    NodeType node_type = NodeType::kB;
+    // How names are registered and resolved (B: broadcast only; P: name
+    // server only; M: broadcast, then the server; H: the server, then
+    // broadcast) and the name servers (WINS) P, M and H use. Unset: H when
+    // a name server is configured, B otherwise (what Windows peers expect
+    // of a host with a server); NodeTypeInUse() says which.
+    std::optional<NodeType> node_type;
     NameServer name_server;            // primary
     NameServer name_server_secondary;  // asked when the primary is silent
     // Requests to a name server: sent `count` times, `timeout` apart, before
@@ -103,6 +105,11 @@ struct Settings {
         std::optional<std::string> scope;
     };
     std::map<std::string, AdapterOverride> adapters;
+
+    NodeType NodeTypeInUse() const {
+        if (node_type) return *node_type;
+        return name_server.configured() || name_server_secondary.configured() ? NodeType::kH : NodeType::kB;
+    }
 
     void Apply(const AdapterOverride &o) {
         if (o.node_type) node_type = *o.node_type;

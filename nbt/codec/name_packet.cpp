@@ -182,12 +182,23 @@ std::vector<std::uint8_t> BuildNodeStatusRequest(std::uint16_t trn_id, const Net
 
 std::vector<std::uint8_t> BuildPositiveQueryResponse(std::uint16_t trn_id, std::uint16_t request_flags,
                                                      const NetbiosName &name, const NbAddress &address) {
+    return BuildPositiveQueryResponse(trn_id, request_flags, name, std::span(&address, 1));
+}
+
+std::vector<std::uint8_t> BuildPositiveQueryResponse(std::uint16_t trn_id, std::uint16_t request_flags,
+                                                     const NetbiosName &name,
+                                                     std::span<const NbAddress> addresses) {
+    if (addresses.empty() || addresses.size() > 0xFFFF / kNbEntrySize) return {};
     std::vector<std::uint8_t> bytes;
     ByteWriter out(bytes);
     const auto flags =
         static_cast<std::uint16_t>(kQueryResponseFlags | (request_flags & kFlagRecursionDesired));
     if (!WriteAnswerStart(out, trn_id, flags, name, kTypeNb, kQueryAnswerTtl)) return {};
-    WriteNbRdata(out, address);
+    out.U16(static_cast<std::uint16_t>(addresses.size() * kNbEntrySize));
+    for (const NbAddress &address : addresses) {
+        out.U16(address.flags);
+        out.U32(address.ipv4);
+    }
     return bytes;
 }
 

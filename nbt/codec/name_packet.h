@@ -89,6 +89,11 @@ std::vector<std::uint8_t> BuildNodeStatusRequest(std::uint16_t trn_id, const Net
                                                  bool broadcast);
 std::vector<std::uint8_t> BuildPositiveQueryResponse(std::uint16_t trn_id, std::uint16_t request_flags,
                                                      const NetbiosName &name, const NbAddress &address);
+// The same with one entry per address (a host holding the name on several
+// interfaces); empty when there is none or too many for RDLENGTH.
+std::vector<std::uint8_t> BuildPositiveQueryResponse(std::uint16_t trn_id, std::uint16_t request_flags,
+                                                     const NetbiosName &name,
+                                                     std::span<const NbAddress> addresses);
 std::vector<std::uint8_t> BuildNegativeQueryResponse(std::uint16_t trn_id, std::uint16_t request_flags,
                                                      const NetbiosName &name);
 // The defence (ACT_ERR) and the conflict demand (CFT_ERR) share a layout: the

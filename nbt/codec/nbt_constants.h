@@ -91,6 +91,10 @@ constexpr std::uint16_t kConflictDemandFlags =
 // releases do not.
 constexpr std::uint16_t kServerRegistrationFlags =
     RequestFlags(NameOpcode::kRegistration, kFlagRecursionDesired);
+// A unique name this host holds on several interfaces: the server adds the
+// address rather than challenging the one it has.
+constexpr std::uint16_t kMultihomedRegistrationFlags =
+    RequestFlags(NameOpcode::kMultiHomedRegistration, kFlagRecursionDesired);
 constexpr std::uint16_t kRefreshRequestFlags = RequestFlags(NameOpcode::kRefresh, 0);
 constexpr std::uint16_t kServerReleaseFlags = RequestFlags(NameOpcode::kRelease, 0);
 constexpr std::uint16_t kServerQueryFlags = RequestFlags(NameOpcode::kQuery, kFlagRecursionDesired);
@@ -101,6 +105,7 @@ constexpr std::uint16_t kPositiveRegistrationFlags =
 constexpr std::uint16_t kWackFlags = ResponseFlags(NameOpcode::kWack, kFlagAuthoritative, NameRcode::kOk);
 
 static_assert(kServerRegistrationFlags == 0x2900);
+static_assert(kMultihomedRegistrationFlags == 0x7900);
 static_assert(kRefreshRequestFlags == 0x4000);
 static_assert(kServerReleaseFlags == 0x3000);
 static_assert(kServerQueryFlags == 0x0100);
@@ -211,6 +216,9 @@ constexpr std::uint8_t kDatagramMore = 0x01;
 constexpr std::uint8_t kDatagramFirst = 0x02;
 constexpr std::uint8_t kDatagramSntMask = 0x0C;
 constexpr std::uint8_t kDatagramSntBNode = 0x00;
+// SNT holds the node type as ONT does (B 00, P 01, M 10); 11, which RFC
+// 1002 gives the NBDD, is what H-nodes send.
+constexpr unsigned kDatagramSntShift = 2;
 // A whole datagram sent by a B-node in one packet: F set, M clear.
 constexpr std::uint8_t kDatagramWholeFlags = kDatagramFirst | kDatagramSntBNode;
 static_assert(kDatagramWholeFlags == 0x02);

@@ -122,7 +122,7 @@ void DatagramService::Transmit(codec::DatagramType type, const NetbiosName &sour
     do {
         const std::size_t piece = std::min(room, data.size() - offset);
         header.flags =
-            static_cast<std::uint8_t>(codec::kDatagramSntBNode | (offset == 0 ? codec::kDatagramFirst : 0) |
+            static_cast<std::uint8_t>(SourceNodeType() | (offset == 0 ? codec::kDatagramFirst : 0) |
                                       (offset + piece < data.size() ? codec::kDatagramMore : 0));
         const auto packet = codec::BuildDatagram(header, static_cast<std::uint16_t>(offset), wire_source,
                                                  wire_destination, data.subspan(offset, piece));
@@ -130,6 +130,11 @@ void DatagramService::Transmit(codec::DatagramType type, const NetbiosName &sour
         node_->SendDatagramPacket(packet, to);
         offset += piece;
     } while (offset < data.size());
+}
+
+std::uint8_t DatagramService::SourceNodeType() const {
+    return static_cast<std::uint8_t>(static_cast<unsigned>(node_->settings().NodeTypeInUse())
+                                     << codec::kDatagramSntShift);
 }
 
 // ---- receiving --------------------------------------------------------------
@@ -249,7 +254,7 @@ void DatagramService::Hand(NCB *ncb, const WholeDatagram &datagram) {
 void DatagramService::SendError(const codec::DatagramHeader &header, codec::DatagramError error,
                                 const asio::ip::udp::endpoint &to) {
     codec::DatagramHeader reply = header;
-    reply.flags = codec::kDatagramWholeFlags;
+    reply.flags = static_cast<std::uint8_t>(SourceNodeType() | codec::kDatagramFirst);
     reply.source_ip = node_->address().to_uint();
     reply.source_port = node_->datagram_port();
     node_->SendDatagramPacket(codec::BuildDatagramError(reply, error), to);

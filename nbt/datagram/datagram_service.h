@@ -68,6 +68,8 @@ private:
     void Deliver(const WholeDatagram &datagram);
     // Fills a receive with the datagram and completes it.
     void Hand(NCB *ncb, const WholeDatagram &datagram);
+    // SNT of what we send: our node type, in place in the flags byte.
+    std::uint8_t SourceNodeType() const;
     void SendError(const codec::DatagramHeader &header, codec::DatagramError error,
                    const asio::ip::udp::endpoint &to);
     void ArmExpiry();

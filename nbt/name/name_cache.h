@@ -27,6 +27,7 @@ public:
         bool found = false;  // false: a negative entry
         asio::ip::address_v4 address;
         bool group = false;
+        std::vector<asio::ip::address_v4> others;  // a unique name's further addresses
         Source source = Source::kBroadcast;
         Clock::time_point expires;
     };

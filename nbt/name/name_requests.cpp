@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "name_requests.h"
 
+#include <utility>
+
 #include "node.h"
 
 namespace nbt {
@@ -10,7 +12,7 @@ codec::NetbiosName NameRequests::WireName(const NetbiosName &name) const {
 }
 
 codec::NbAddress NameRequests::Own(bool group) const {
-    const auto ont = static_cast<std::uint16_t>(node_.settings().node_type) << codec::kNbOntShift;
+    const auto ont = static_cast<std::uint16_t>(node_.settings().NodeTypeInUse()) << codec::kNbOntShift;
     return {static_cast<std::uint16_t>((group ? codec::kNbGroup : 0) | ont), node_.address().to_uint()};
 }
 
@@ -82,16 +84,20 @@ NameRequests::Request NameRequests::Status(std::uint16_t id, asio::ip::address_v
 }
 
 NameRequests::Request NameRequests::ServerRegistration(std::uint16_t id, const NetbiosName &name, bool group,
-                                                       const Endpoint &server, bool refresh) const {
+                                                       const Endpoint &server, bool refresh,
+                                                       bool multihomed) const {
     const auto &settings = node_.settings();
     const codec::NetbiosName wire = WireName(name);
-    Request request = ToServer(
-        codec::BuildClaimRequest(id, refresh ? codec::kRefreshRequestFlags : codec::kServerRegistrationFlags,
-                                 wire, Own(group), settings.ns_requested_ttl),
-        server, refresh ? codec::NameOpcode::kRefresh : codec::NameOpcode::kRegistration,
-        settings.ns_retry_count);
-    // Servers answer a refresh as a registration.
-    if (refresh) request.also_opcode = codec::NameOpcode::kRegistration;
+    const auto [flags, opcode] =
+        refresh ? std::pair{codec::kRefreshRequestFlags, codec::NameOpcode::kRefresh}
+        : multihomed
+            ? std::pair{codec::kMultihomedRegistrationFlags, codec::NameOpcode::kMultiHomedRegistration}
+            : std::pair{codec::kServerRegistrationFlags, codec::NameOpcode::kRegistration};
+    Request request =
+        ToServer(codec::BuildClaimRequest(id, flags, wire, Own(group), settings.ns_requested_ttl), server,
+                 opcode, settings.ns_retry_count);
+    // Servers answer a refresh and a multihomed registration as a registration.
+    if (opcode != codec::NameOpcode::kRegistration) request.also_opcode = codec::NameOpcode::kRegistration;
     request.wack_name = wire;
     request.wack_limit = settings.ns_wack_limit;
     return request;

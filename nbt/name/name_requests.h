@@ -38,15 +38,17 @@ public:
 
     // To a name server at `server`: only it may answer, from that port. A
     // registration or refresh may be held by its WACKs.
+    // multihomed: the host holds the name on another adapter too.
     Request ServerRegistration(std::uint16_t id, const NetbiosName &name, bool group, const Endpoint &server,
-                               bool refresh) const;
+                               bool refresh, bool multihomed) const;
     Request ServerRelease(std::uint16_t id, const NetbiosName &name, bool group, const Endpoint &server,
                           int count) const;
     Request ServerQuery(std::uint16_t id, const NetbiosName &name, const Endpoint &server) const;
 
-private:
-    // Our NB_FLAGS: the group bit and our node type.
+    // Our NB_FLAGS and address: the group bit and our node type.
     codec::NbAddress Own(bool group) const;
+
+private:
     Request ToSegment(std::vector<std::uint8_t> bytes, codec::NameOpcode opcode, int count) const;
     Request ToServer(std::vector<std::uint8_t> bytes, const Endpoint &server, codec::NameOpcode opcode,
                      int count) const;

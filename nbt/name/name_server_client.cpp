@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "host_names.h"
+#include "name_answer.h"
 #include "node.h"
 
 namespace nbt {
@@ -32,7 +34,8 @@ asio::ip::udp::endpoint NameServerClient::Endpoint(int index) const {
 }
 
 bool NameServerClient::UsesServer() const {
-    return node_->settings().node_type != NodeType::kB && (Server(0).configured() || Server(1).configured());
+    return node_->settings().NodeTypeInUse() != NodeType::kB &&
+           (Server(0).configured() || Server(1).configured());
 }
 
 void NameServerClient::Shutdown() {
@@ -50,14 +53,16 @@ void NameServerClient::Register(const NetbiosName &name, bool group, UCHAR numbe
 
 void NameServerClient::RegisterWith(int server, const NetbiosName &name, bool group, UCHAR number,
                                     bool refresh, ClaimHandler done) {
-    if (!Server(server).configured() || node_->settings().node_type == NodeType::kB) {
+    if (!Server(server).configured() || node_->settings().NodeTypeInUse() == NodeType::kB) {
         if (server == 0 && !refresh && Server(1).configured())
             return RegisterWith(1, name, group, number, refresh, std::move(done));
         return done(Claim::kSilent, -1, 0);
     }
     const std::uint16_t id = exchanges_.NewId();
     if (NameEntry *adding = names_.Adding(name, number)) adding->registration = id;
-    auto request = requests_.ServerRegistration(id, name, group, Endpoint(server), refresh);
+    const bool multihomed =
+        !group && node_->host_names().HeldElsewhere(requests_.WireName(name), node_->lana_number());
+    auto request = requests_.ServerRegistration(id, name, group, Endpoint(server), refresh, multihomed);
     const codec::NetbiosName wire = *request.wack_name;
     const std::uint32_t asked = node_->settings().ns_requested_ttl;
     auto on_reply = [done, wire, server, asked](const codec::NamePacket &reply,
@@ -223,23 +228,13 @@ void NameServerClient::QueryServer(const NetbiosName &name, int server, AnswerHa
     auto self = shared_from_this();
     auto on_reply = [self, done, wire](const codec::NamePacket &reply, const asio::ip::udp::endpoint &) {
         if (!reply.answers.empty() && reply.answers[0].name != wire) return false;
-        std::optional<codec::NbAddress> usable;
+        std::optional<HeldNames::Resolved> found;
         if (reply.header.Rcode() == codec::NameRcode::kOk && !reply.answers.empty() &&
             reply.answers[0].type == codec::kTypeNb) {
-            if (auto addresses = codec::DecodeNbRdata(reply.answers[0].rdata)) {
-                for (const auto &a : *addresses)
-                    if (self->node_->IsPeerAddress(asio::ip::address_v4(a.ipv4))) {
-                        usable = a;
-                        break;
-                    }
-            }
+            if (auto addresses = codec::DecodeNbRdata(reply.answers[0].rdata))
+                found = ResolveAnswer(*self->node_, *addresses);
         }
-        if (!usable) {
-            done(std::nullopt, 0);
-            return true;
-        }
-        done(HeldNames::Resolved{asio::ip::address_v4(usable->ipv4), (usable->flags & codec::kNbGroup) != 0},
-             reply.answers[0].ttl);
+        done(found, found ? reply.answers[0].ttl : 0);
         return true;
     };
     auto on_expiry = [self, name, server, done] {
@@ -251,14 +246,14 @@ void NameServerClient::QueryServer(const NetbiosName &name, int server, AnswerHa
 }
 
 std::optional<NameCache::Entry> NameServerClient::Cached(const NetbiosName &name) {
-    if (node_->settings().node_type == NodeType::kB) return std::nullopt;
+    if (node_->settings().NodeTypeInUse() == NodeType::kB) return std::nullopt;
     return cache_.Find(name, NameCache::Clock::now());
 }
 
 void NameServerClient::Remember(const NetbiosName &name, const std::optional<HeldNames::Resolved> &found,
                                 NameCache::Source source, std::uint32_t ttl) {
     const auto &settings = node_->settings();
-    if (settings.node_type == NodeType::kB) return;
+    if (settings.NodeTypeInUse() == NodeType::kB) return;
     const auto now = NameCache::Clock::now();
     NameCache::Entry entry;
     entry.name = name;
@@ -267,6 +262,7 @@ void NameServerClient::Remember(const NetbiosName &name, const std::optional<Hel
         entry.found = true;
         entry.address = found->address;
         entry.group = found->group;
+        entry.others = found->others;
         entry.expires =
             now + std::min<std::chrono::milliseconds>(std::chrono::seconds(ttl), settings.cache_max_ttl);
     } else {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "name_service.h"
 
+#include "host_names.h"
 #include "node.h"
 
 namespace nbt {
@@ -55,6 +56,7 @@ void NameService::AddName(NCB *ncb) {
     NameEntry *entry = table_.Add(name, group);
     if (!entry) return void(node_->Complete(ncb, NRC_NAMTFUL));
     entry->adding = ncb;
+    TellHost(*entry);
     StartAdd(ncb, name, group, entry->number);
 }
 
@@ -74,6 +76,7 @@ void NameService::DeleteName(NCB *ncb) {
     OpenSessions &sessions = *links_.sessions;
     if (sessions.HasSessions(name)) {
         entry->state = entry->in_conflict() ? DUPLICATE_DEREG : DEREGISTERED;
+        TellHost(*entry);
         sessions.OnNameDeleted(name);  // pending listens end; open sessions stay
         return void(node_->Complete(ncb, NRC_ACTSES));
     }
@@ -86,13 +89,23 @@ void NameService::DeleteNow(const NetbiosName &name) {
     if (!entry) return;
     NameEntry copy = *entry;
     table_.Remove(name);
+    ForgetOnHost(name);
     Release(copy, node_->settings().ns_retry_count, node_->settings().bcast_retry_count);
     if (!shut_down_) links_.sessions->OnNameDeleted(name);
 }
 
 void NameService::Release(const NameEntry &entry, int server_count, int broadcast_count) {
     server_->Release(entry, server_count);
-    if (node_->settings().node_type != NodeType::kP) ReleaseByBroadcast(entry, broadcast_count);
+    if (node_->settings().NodeTypeInUse() != NodeType::kP) ReleaseByBroadcast(entry, broadcast_count);
+}
+
+void NameService::TellHost(const NameEntry &entry) {
+    node_->host_names().Hold(requests_.WireName(entry.name), node_->lana_number(), OwnAddress(),
+                             entry.state == REGISTERED);
+}
+
+void NameService::ForgetOnHost(const NetbiosName &name) {
+    node_->host_names().Drop(requests_.WireName(name), node_->lana_number());
 }
 
 void NameService::OnSessionsClosed(const NetbiosName &name) {
@@ -110,8 +123,9 @@ std::optional<NameService::HeldName> NameService::Find(const NetbiosName &name) 
 }
 
 void NameService::Resolve(const NetbiosName &name, ResolveHandler handler) {
-    Lookup(name, [handler = std::move(handler)](std::optional<Resolved> found) {
-        handler(found ? std::optional(found->address) : std::nullopt);
+    // A group a server gave as 255.255.255.255 has no member to ask.
+    Lookup(name, [handler = std::move(handler), node = node_](std::optional<Resolved> found) {
+        handler(found && node->IsPeerAddress(found->address) ? std::optional(found->address) : std::nullopt);
     });
 }
 
@@ -125,12 +139,12 @@ void NameService::Lookup(const NetbiosName &name, LookupHandler handler) {
     if (shut_down_) return;
     if (const NameEntry *entry = table_.Find(name); entry && entry->state != REGISTERING) {
         asio::post(node_->io(), [handler = std::move(handler),
-                                 found = Resolved{node_->address(), entry->group}] { handler(found); });
+                                 found = Resolved{node_->address(), entry->group, {}}] { handler(found); });
         return;
     }
     if (auto cached = server_->Cached(name)) {
         std::optional<Resolved> found;
-        if (cached->found) found = Resolved{cached->address, cached->group};
+        if (cached->found) found = Resolved{cached->address, cached->group, cached->others};
         asio::post(node_->io(), [handler = std::move(handler), found] { handler(found); });
         return;
     }
@@ -147,6 +161,7 @@ void NameService::Shutdown() {
     for (const auto &entry : table_.entries())
         if (entry.state != REGISTERING) Release(entry, 1, 1);
     server_->Shutdown();
+    node_->host_names().DropLana(node_->lana_number());
     shut_down_ = true;
 }
 

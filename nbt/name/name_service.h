@@ -92,6 +92,9 @@ private:
     // and, unless we are a P-node, the segment (a count of 1: one datagram
     // each, no wait).
     void Release(const NameEntry &entry, int server_count, int broadcast_count);
+    // What the host's other adapters learn of a name in our table.
+    void TellHost(const NameEntry &entry);
+    void ForgetOnHost(const NetbiosName &name);
 
     // name_service_order.cpp: where each node type claims and looks up names.
     void StartAdd(NCB *ncb, const NetbiosName &name, bool group, UCHAR number);
@@ -129,7 +132,8 @@ private:
     void EnterConflict(NameEntry &entry);
     // A late answer to a query of ours: a second owner of a unique name?
     bool OnLateQueryAnswer(const codec::NamePacket &packet, const asio::ip::udp::endpoint &from);
-    void WatchForConflicts(std::uint16_t id, const codec::NetbiosName &name, const codec::NbAddress &first);
+    // first: the unique name as the first answer gave it.
+    void WatchForConflicts(std::uint16_t id, const codec::NetbiosName &name, const Resolved &first);
 
     // The entry for a name from the wire, if its scope is ours and we hold it.
     NameEntry *Held(const codec::NetbiosName &name);
@@ -145,7 +149,7 @@ private:
     // Queries answered in the last conflict_timer: their first answer.
     struct ConflictWatch {
         codec::NetbiosName name;
-        codec::NbAddress first;
+        std::vector<std::uint32_t> first;  // every address of the first answer
         std::shared_ptr<asio::steady_timer> timer;
     };
     std::map<std::uint16_t, ConflictWatch> conflict_watches_;

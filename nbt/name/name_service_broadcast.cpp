@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The name service on the segment: claims, releases and queries sent to the
 // broadcast address, as every node type but P sends them.
-#include <algorithm>
-
+#include "name_answer.h"
 #include "name_service.h"
 #include "node.h"
 
@@ -48,13 +47,10 @@ void NameService::QueryByBroadcast(const NetbiosName &name, AnswerHandler done) 
         auto addresses = codec::DecodeNbRdata(answer.rdata);
         if (!addresses) return false;
         // An answer pointing nowhere sensible is as good as none: wait for another.
-        auto usable = std::find_if(addresses->begin(), addresses->end(), [&self](const codec::NbAddress &a) {
-            return self->node_->IsPeerAddress(asio::ip::address_v4(a.ipv4));
-        });
-        if (usable == addresses->end()) return false;
-        self->WatchForConflicts(id, wire, *usable);
-        done(Resolved{asio::ip::address_v4(usable->ipv4), (usable->flags & codec::kNbGroup) != 0},
-             answer.ttl);
+        auto found = ResolveAnswer(*self->node_, *addresses);
+        if (!found) return false;
+        if (!found->group) self->WatchForConflicts(id, wire, *found);
+        done(*found, answer.ttl);
         return true;
     };
     exchanges_.Start(id, requests_.Query(id, name), on_reply, [done] { done(std::nullopt, 0); });

@@ -39,7 +39,7 @@ void NameService::StartAdd(NCB *ncb, const NetbiosName &name, bool group, UCHAR 
     ClaimHandler finish = [self, ncb, name, number](Claim claim, int server, std::uint32_t ttl) {
         self->FinishAdd(ncb, name, number, claim, server, ttl);
     };
-    switch (node_->settings().node_type) {
+    switch (node_->settings().NodeTypeInUse()) {
         case NodeType::kB:
             return ClaimByBroadcast(name, group, number, finish);
         case NodeType::kP:
@@ -77,11 +77,13 @@ void NameService::FinishAdd(NCB *ncb, const NetbiosName &name, UCHAR number, Cla
     if (!held) return;
     if (claim != Claim::kOurs) {
         table_.Remove(name);
+        ForgetOnHost(name);
         // Only a P-node can be left with nobody to ask.
         node_->Complete(ncb, claim == Claim::kInUse ? NRC_INUSE : NRC_CMDTMO);
         return;
     }
     held->state = REGISTERED;
+    TellHost(*held);
     server_->Keep(number, name, server, ttl);
     if (node_->IsPending(ncb)) {
         ncb->ncb_num = number;
@@ -97,7 +99,7 @@ bool NameService::StillAdding(const NetbiosName &name, UCHAR number) const {
 
 void NameService::ResolveStep(const NetbiosName &name, std::size_t step,
                               std::shared_ptr<LookupHandler> handler) {
-    const auto order = ResolutionOrder(node_->settings().node_type);
+    const auto order = ResolutionOrder(node_->settings().NodeTypeInUse());
     if (step >= order.size()) {
         server_->Remember(name, std::nullopt, Source::kServer, 0);
         return (*handler)(std::nullopt);

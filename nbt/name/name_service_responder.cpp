@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 // What the name service answers on the wire: defences of our names, query
 // and node status answers, conflict demands in both directions.
+#include <algorithm>
+
+#include "host_names.h"
 #include "name_service.h"
 #include "name_status_records.h"
 #include "node.h"
@@ -73,7 +76,8 @@ void NameService::OnRegistrationRequest(const codec::NamePacket &packet,
     if (!packet.additional.empty()) {
         if (auto addresses = codec::DecodeNbRdata(packet.additional[0].rdata)) offender = (*addresses)[0];
     }
-    if (offender.ipv4 == OwnAddress()) return;
+    // Nor against this host's own other adapters.
+    if (offender.ipv4 == OwnAddress() || node_->host_names().HeldAt(question.name, offender.ipv4)) return;
     const bool request_group = offender.flags & codec::kNbGroup;
     if (entry->group && request_group) return;  // joining a group is no conflict
     Send(codec::BuildRegistrationRefusal(packet.header.trn_id, question.name, offender,
@@ -86,10 +90,13 @@ void NameService::OnQueryRequest(const codec::NamePacket &packet, const asio::ip
     NameEntry *entry = Held(question.name);
     if (entry && entry->state == REGISTERED) {
         if (!MayAnswer(from)) return;
-        codec::NbAddress address{static_cast<std::uint16_t>(entry->group ? codec::kNbGroup : 0),
-                                 OwnAddress()};
+        // Every address this host holds the name at, ours first.
+        std::vector<codec::NbAddress> addresses{requests_.Own(entry->group)};
+        for (const std::uint32_t other :
+             node_->host_names().RegisteredElsewhere(question.name, node_->lana_number()))
+            addresses.push_back({addresses.front().flags, other});
         Send(codec::BuildPositiveQueryResponse(packet.header.trn_id, packet.header.flags, question.name,
-                                               address),
+                                               addresses),
              from);
         return;
     }
@@ -158,11 +165,12 @@ void NameService::EnterConflict(NameEntry &entry) {
 
 // Another node answering for a unique name after the first owner did, while
 // the conflict timer runs, gets a conflict demand: two nodes claim the name.
-void NameService::WatchForConflicts(std::uint16_t id, const codec::NetbiosName &name,
-                                    const codec::NbAddress &first) {
-    if (shut_down_ || (first.flags & codec::kNbGroup)) return;
+void NameService::WatchForConflicts(std::uint16_t id, const codec::NetbiosName &name, const Resolved &first) {
+    if (shut_down_ || first.group) return;
+    std::vector<std::uint32_t> addresses{first.address.to_uint()};
+    for (const auto &other : first.others) addresses.push_back(other.to_uint());
     auto timer = std::make_shared<asio::steady_timer>(node_->io(), node_->settings().conflict_timer);
-    conflict_watches_[id] = ConflictWatch{name, first, timer};
+    conflict_watches_[id] = ConflictWatch{name, std::move(addresses), timer};
     timer->async_wait([self = shared_from_this(), id, timer](const asio::error_code &ec) {
         if (ec || self->shut_down_) return;
         auto it = self->conflict_watches_.find(id);
@@ -183,8 +191,12 @@ bool NameService::OnLateQueryAnswer(const codec::NamePacket &packet, const asio:
     if (!addresses) return true;
     const codec::NbAddress &second = (*addresses)[0];
     const std::uint32_t source = from.address().to_v4().to_uint();
-    // The first owner repeating itself (nmbd answers broadcasts twice) is no conflict.
-    if (source == it->second.first.ipv4 || (second.flags & codec::kNbGroup)) return true;
+    // The first owner repeating itself (nmbd answers broadcasts twice), from
+    // any of its addresses, is no conflict.
+    const auto &first = it->second.first;
+    if (std::find(first.begin(), first.end(), source) != first.end() ||
+        std::find(first.begin(), first.end(), second.ipv4) != first.end() || (second.flags & codec::kNbGroup))
+        return true;
     // Nor is an answer pointing nowhere sensible, and a demand is sent only to a real node.
     if (!node_->IsPeerAddress(asio::ip::address_v4(second.ipv4)) ||
         !node_->IsPeerAddress(from.address().to_v4()))

@@ -93,7 +93,10 @@ codec::NodeStatus NameService::LocalNodeStatus() const {
     status.statistics = StatisticsFromAdapterStatus(LocalStatus().status);
     for (const auto &entry : table_.entries()) {
         if (entry.state == REGISTERING) continue;
-        status.names.push_back({entry.name, NameFlagsToWireFlags(entry.flags())});
+        // ONT says our node type, as in our NB_FLAGS.
+        const auto ont = static_cast<std::uint16_t>(requests_.Own(false).flags & codec::kStatusOntMask);
+        status.names.push_back(
+            {entry.name, static_cast<std::uint16_t>(NameFlagsToWireFlags(entry.flags()) | ont)});
     }
     return status;
 }

@@ -105,7 +105,9 @@ void SessionService::Call(NCB *ncb) {
         if (session->phase() != SessionPhase::kCalling) return;  // hung up or reset meanwhile
         // A session joins two nodes: a group name cannot be called.
         if (!found || found->group) return session->EndOpener(NRC_NOCALL);
-        session->Connect({asio::ip::tcp::endpoint(found->address, port)});
+        std::vector<asio::ip::tcp::endpoint> targets{{found->address, port}};
+        for (const auto &other : found->others) targets.emplace_back(other, port);
+        session->Connect(std::move(targets));
     });
 }
 

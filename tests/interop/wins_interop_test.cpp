@@ -25,6 +25,9 @@ constexpr int kSambaHost = 2;
 // Subnet 2 (198.18.162.0/24): Korvel.
 constexpr int kHolderHost = 1;
 constexpr int kClientHost = 2;
+// With a second interface in subnet 1, at 198.18.137.40 (host 30's address).
+constexpr int kTwoAdapterHost = 3;
+constexpr int kSecondInterface = 30;
 const std::string kFarNet = "198.18.162";
 
 using netlab::Contains;
@@ -36,7 +39,7 @@ protected:
         if (!StartLab("kw", 2)) return;
         far_ = NewLab("kx", kFarNet);
         std::string why;
-        if (!far_->Start(2, &why)) return SkipAll(why);
+        if (!far_->Start(3, &why)) return SkipAll(why);
         int status = 0;
         const std::string routed = lab().Run("route " + far_->prefix() + " " + kFarNet, &status);
         if (status != 0) return SkipAll("netlab route: " + routed);
@@ -50,6 +53,25 @@ protected:
                                              "NETLAB_SMB_EXTRA=" + netlab::Quote("wins server = " + Wins()));
         if (status != 0) return SkipAll("WINS client: " + client);
         if (!WinsKnows("SAMBA1", lab().HostAddress(kSambaHost))) return SkipAll("SAMBA1 never reached WINS");
+        const std::string wired = WireSecondInterface();
+        if (!wired.empty()) return SkipAll("second interface: " + wired);
+    }
+
+    // eth1 of the far lab's host kTwoAdapterHost, on this lab's bridge: a
+    // veth made in the bridge's namespace with its other end moved straight
+    // into the host's, as netlab makes eth0. Empty when it worked.
+    static std::string WireSecondInterface() {
+        const std::string bridge = lab().prefix() + "-lan", host = far_->Namespace(kTwoAdapterHost);
+        const std::string port = "mh" + far_->prefix();
+        int status = 0;
+        const std::string out = netlab::Shell(
+            "set -e; ip -n " + bridge + " link add " + port + " type veth peer name eth1 netns " + host +
+                "; ip -n " + bridge + " link set " + port + " master br0 up; ip -n " + host +
+                " link set eth1 address 02:4e:42:00:01:03; ip -n " + host + " addr add " +
+                lab().HostAddress(kSecondInterface) + "/24 broadcast " + netlab::Lab::Broadcast() +
+                " dev eth1; ip -n " + host + " link set eth1 up",
+            &status);
+        return status == 0 ? "" : out;
     }
     static void TearDownTestSuite() {
         far_.reset();
@@ -143,6 +165,22 @@ TEST_F(WinsInterop, RefreshesReleasesAndEveryPacketDecodes) {
     EXPECT_GE(capture.Count(to_wins + " && nbns.flags == 0x4000"), 1) << listing;  // refresh
     EXPECT_GE(capture.Count(to_wins + " && nbns.flags == 0x3000"), 1) << listing;  // release
     EXPECT_GE(capture.Count(to_wins + " && nbns.flags == 0x0100"), 1) << listing;  // query
+}
+
+// One name held on both adapters of a host with an interface in each
+// subnet: the second registration is multihomed, so the server keeps both
+// addresses instead of refusing the second, and the host itself answers a
+// query for the name with both.
+TEST_F(WinsInterop, AHostWithTwoAdaptersHoldsANameAtBothAddresses) {
+    const std::string first = far_->HostAddress(kTwoAdapterHost);
+    const std::string second = lab().HostAddress(kSecondInterface);
+    netlab::NbBackground holder(*far_, kTwoAdapterHost, Korvel("--lana 1 hold KORVELM --also-lana 2"));
+    ASSERT_TRUE(holder.WaitFor("holding KORVELM<20> (unique, name number 2, LANA 2)")) << holder.Err();
+    EXPECT_TRUE(WinsKnows("KORVELM", first)) << AskWins("KORVELM");
+    EXPECT_TRUE(WinsKnows("KORVELM", second)) << AskWins("KORVELM");
+    const std::string asked = Nmblookup(kSambaHost, "-U " + first + " 'KORVELM#20'");
+    EXPECT_TRUE(Contains(asked, first + " KORVELM<20>") && Contains(asked, second + " KORVELM<20>")) << asked;
+    EXPECT_TRUE(holder.Interrupt());
 }
 
 }  // namespace

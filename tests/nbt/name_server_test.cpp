@@ -7,8 +7,13 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <tuple>
+
+#include "datagram_packet.h"
 #include "loopback_node.h"
 #include "name_encoding.h"
+#include "name_status.h"
 #include "udp_peer.h"
 
 using namespace nbt::testing;
@@ -443,4 +448,339 @@ TEST(NameServerTest, ChallengeIsAnsweredAndOnlyTheServerTakesTheNameWhenAskedAga
     ASSERT_NE(FindName(view, Padded("KEPT")), nullptr);
     EXPECT_EQ(FindName(view, Padded("CHALLENGED"))->name_flags & 0x07, DUPLICATE);
     EXPECT_EQ(FindName(view, Padded("KEPT"))->name_flags & 0x07, REGISTERED);
+}
+
+// ---- Windows as a peer ------------------------------------------------------
+// No Windows host is at hand: these packets are built byte for byte from its
+// published layouts (doc/windows-peer.md lists which row each one shows).
+// The transaction ids are fixed; where a packet answers a request of the
+// node, its first two bytes become that request's id.
+
+namespace {
+
+std::vector<std::uint8_t> Hex(const std::string &text) {
+    std::vector<std::uint8_t> out;
+    for (std::size_t i = 0; i < text.size();) {
+        if (!std::isxdigit(static_cast<unsigned char>(text[i]))) {
+            ++i;
+            continue;
+        }
+        out.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
+        i += 2;
+    }
+    return out;
+}
+
+// A unique name registered with the server by a host with two interfaces
+// (opcode 0xF, RD; ONT 11), claiming KORVEL<00> for 127.0.0.201.
+const char *kMultihomedRegistration =
+    "1A2B 7900 0001 0000 0000 0001 20454C4550464346474546454D434143414341434143414341434143414341414100"
+    "0020 0001 C00C 0020 0001 0003F480 0006 6000 7F0000C9";
+// A mailslot-style datagram from an H-node: DIRECT_UNIQUE, F set, SNT 11,
+// WINPEER<00> to KORVEL<00>, "hello, Korvel".
+const char *kHNodeDatagram =
+    "10 0E 0BEE 7F0000C9 008A 0051 0000 204648454A454F464145464546464343414341434143414341434143414341414100"
+    "20454C4550464346474546454D434143414341434143414341434143414341414100 68656C6C6F2C204B6F7276656C";
+// The server's answer for a group other than <1C>: LAB<00> at 255.255.255.255.
+const char *kGroupAnswerAllOnes =
+    "3C4D 8580 0000 0001 0000 0000 20454D45424543434143414341434143414341434143414341434143414341414100"
+    "0020 0001 0003F480 0006 E000 FFFFFFFF";
+// The server's answer for LAB<1C>: 25 members, 127.0.1.1 to 127.0.1.25.
+const char *kDomainControllers =
+    "5E6F 8580 0000 0001 0000 0000 20454D45424543434143414341434143414341434143414341434143414341424D00"
+    "0020 0001 0003F480 0096 E000 7F000101 E000 7F000102 E000 7F000103 E000 7F000104 E000 7F000105"
+    "E000 7F000106 E000 7F000107 E000 7F000108 E000 7F000109 E000 7F00010A E000 7F00010B E000 7F00010C"
+    "E000 7F00010D E000 7F00010E E000 7F00010F E000 7F000110 E000 7F000111 E000 7F000112 E000 7F000113"
+    "E000 7F000114 E000 7F000115 E000 7F000116 E000 7F000117 E000 7F000118 E000 7F000119";
+// A broadcast query for the lowercase korvel<20>.
+const char *kLowercaseQuery =
+    "2C3D 0110 0001 0000 0000 0000 20474C4750484348474746474D434143414341434143414341434143414341434100 0020 "
+    "0001";
+// Node status of *SMBSERVER<20>, how a host asks an address for its names.
+const char *kStarNameStatus =
+    "4D5E 0000 0001 0000 0000 0000 20434B4644454E454346444546464346474546464343414341434143414341434100 0021 "
+    "0001";
+// An H-node's node status: WINPEER<00> (ONT 11, ACT), LAB<00> (group, ONT
+// 11, ACT), every statistic zero.
+const char *kHNodeStatus =
+    "7A8B 8400 0000 0001 0000 0000 20434B41414141414141414141414141414141414141414141414141414141414100"
+    "0021 0001 00000000 0053 02 57494E50454552202020202020202000 6400 4C414220202020202020202020202000 E400"
+    "0000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000";
+
+std::vector<std::uint8_t> WithId(std::vector<std::uint8_t> bytes, std::uint16_t id) {
+    bytes[0] = static_cast<std::uint8_t>(id >> 8);
+    bytes[1] = static_cast<std::uint8_t>(id);
+    return bytes;
+}
+
+// Adds a name through the scripted server, which grants it for good.
+UCHAR AddThroughServer(LoopbackNode &node, ScriptedServer &server, const std::array<UCHAR, 16> &name,
+                       UCHAR *num = nullptr) {
+    AsyncNcb add(NCBADDNAME);
+    std::memcpy(add.ncb.ncb_name, name.data(), 16);
+    EXPECT_EQ(add.Submit(node.provider), NRC_GOODRET);
+    auto request = server.Next(codec::NameOpcode::kRegistration, 3s);
+    if (!request) return NRC_PENDING;
+    server.Grant(*request, 0);
+    const UCHAR rc = add.Wait(3s);
+    if (num) *num = add.ncb.ncb_num;
+    return rc;
+}
+
+bool AnswersTo(const codec::NamePacket &p, std::uint16_t id) {
+    return p.header.IsResponse() && p.header.trn_id == id;
+}
+
+}  // namespace
+
+TEST(WindowsPeer, EverythingItSendsIsAccepted) {
+    // The decoders take every packet as Windows lays it out.
+    const auto multihomed = codec::DecodeNamePacket(Hex(kMultihomedRegistration));
+    ASSERT_TRUE(multihomed);
+    EXPECT_EQ(multihomed->header.Opcode(), codec::NameOpcode::kMultiHomedRegistration);
+    EXPECT_EQ(codec::DecodeNbRdata(multihomed->additional.at(0).rdata)->at(0).flags, 0x6000);
+    const auto datagram_bytes = Hex(kHNodeDatagram);
+    const auto datagram = codec::DecodeDatagram(datagram_bytes);
+    ASSERT_EQ(datagram.fault, codec::DatagramFault::kOk);
+    EXPECT_EQ(datagram.packet.header.flags & codec::kDatagramSntMask, 0x0C);
+    const auto all_ones = codec::DecodeNamePacket(Hex(kGroupAnswerAllOnes));
+    ASSERT_TRUE(all_ones);
+    EXPECT_EQ(codec::DecodeNbRdata(all_ones->answers.at(0).rdata)->at(0).ipv4, 0xFFFFFFFFu);
+    const auto controllers = codec::DecodeNamePacket(Hex(kDomainControllers));
+    ASSERT_TRUE(controllers);
+    EXPECT_EQ(codec::DecodeNbRdata(controllers->answers.at(0).rdata)->size(), 25u);
+    const auto lowercase = codec::DecodeNamePacket(Hex(kLowercaseQuery));
+    ASSERT_TRUE(lowercase);
+    EXPECT_EQ(lowercase->questions.at(0).name, WireName("korvel"));
+    const auto star = codec::DecodeNamePacket(Hex(kStarNameStatus));
+    ASSERT_TRUE(star);
+    EXPECT_EQ(star->questions.at(0).name, WireName("*SMBSERVER"));
+    const auto status_packet = codec::DecodeNamePacket(Hex(kHNodeStatus));
+    ASSERT_TRUE(status_packet);
+    const auto status = codec::DecodeNodeStatusRdata(status_packet->answers.at(0).rdata);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->names.size(), 2u);
+
+    // And a live H-node takes them from a host at 127.0.0.201.
+    ScriptedServer server("127.0.0.250");
+    LoopbackNode node{ServerSettings(NodeType::kH, server.address())};
+    UdpPeer windows("127.0.0.201", kPort);
+    const std::string own = node.address().to_string();
+    UCHAR korvel_num = 0;
+    ASSERT_EQ(AddThroughServer(node, server, Padded("KORVEL", 0x00), &korvel_num), NRC_GOODRET);
+    ASSERT_EQ(AddThroughServer(node, server, Padded("korvel")), NRC_GOODRET);
+    const std::array<UCHAR, 16> odd = {0x01, 0xFF, 0x7F, 'a',  0x80, ' ',  0x00, '.',
+                                       0xC0, 0x0C, '*',  0x20, 0x20, 0x20, 0x20, 0x1B};
+    ASSERT_EQ(AddThroughServer(node, server, odd), NRC_GOODRET);
+    windows.Drain();
+
+    // Opcode 0xF with ONT 11: a claim on a name we hold, defended with its own record.
+    windows.SendTo(Hex(kMultihomedRegistration), own, kPort);
+    auto defence =
+        windows.ReceiveMatching(1s, [](const codec::NamePacket &p) { return AnswersTo(p, 0x1A2B); });
+    ASSERT_TRUE(defence) << "0xF";
+    EXPECT_EQ(defence->header.Rcode(), codec::NameRcode::kActive);
+    EXPECT_EQ(defence->answers.at(0).rdata, multihomed->additional.at(0).rdata);
+
+    // Refreshes with opcode 8 or 9 are the server's business: no answer,
+    // and the name stays ours.
+    for (const std::uint16_t flags : {0x4000, 0x4800}) {
+        windows.SendTo(codec::BuildClaimRequest(0x0808, flags, WireName("KORVEL"), {0x6000, 0x7F0000C9}, 300),
+                       own, kPort);
+    }
+    EXPECT_FALSE(
+        windows.ReceiveMatching(150ms, [](const codec::NamePacket &p) { return AnswersTo(p, 0x0808); }));
+
+    // Lowercase, asked twice under one id (a retry 1.5 s on): two answers.
+    // Arbitrary bytes answer too; `*SMBSERVER` draws a node status.
+    for (int i = 0; i < 2; ++i) {
+        windows.SendTo(Hex(kLowercaseQuery), own, kPort);
+        auto answer =
+            windows.ReceiveMatching(1s, [](const codec::NamePacket &p) { return AnswersTo(p, 0x2C3D); });
+        ASSERT_TRUE(answer) << "lowercase, try " << i;
+        EXPECT_EQ(answer->answers.at(0).name, WireName("korvel"));
+    }
+    windows.SendTo(codec::BuildQueryRequest(0x0D0D, codec::MakeName(odd), false), own, kPort);
+    auto odd_answer =
+        windows.ReceiveMatching(1s, [](const codec::NamePacket &p) { return AnswersTo(p, 0x0D0D); });
+    ASSERT_TRUE(odd_answer);
+    EXPECT_EQ(odd_answer->header.Rcode(), codec::NameRcode::kOk) << "arbitrary bytes";
+    windows.SendTo(Hex(kStarNameStatus), own, kPort);
+    auto star_status =
+        windows.ReceiveMatching(1s, [](const codec::NamePacket &p) { return AnswersTo(p, 0x4D5E); });
+    ASSERT_TRUE(star_status) << "*SMBSERVER";
+    EXPECT_EQ(star_status->answers.at(0).type, codec::kTypeNbstat);
+
+    // SNT 11 in a datagram's header: delivered.
+    {
+        std::vector<UCHAR> buffer(64);
+        AsyncNcb receive(NCBDGRECV);
+        receive.ncb.ncb_num = korvel_num;
+        receive.ncb.ncb_buffer = buffer.data();
+        receive.ncb.ncb_length = static_cast<WORD>(buffer.size());
+        ASSERT_EQ(receive.Submit(node.provider), NRC_GOODRET);
+        UdpPeer sender("127.0.0.201", 0, false);
+        sender.SendTo(datagram_bytes, own, ProcessPorts().datagram);
+        ASSERT_EQ(receive.Wait(2s), NRC_GOODRET) << "SNT 11";
+        EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + receive.ncb.ncb_length), "hello, Korvel");
+        EXPECT_EQ(0, std::memcmp(receive.ncb.ncb_callname, Padded("WINPEER", 0x00).data(), 16));
+    }
+
+    // ONT 11 in node status name flags, every statistic zero.
+    {
+        auto status_ncb = StartStatus(node, "127.0.0.201");
+        auto request = windows.ReceiveMatching(1s, [](const codec::NamePacket &p) {
+            return !p.header.IsResponse() && p.questions.at(0).type == codec::kTypeNbstat;
+        });
+        ASSERT_TRUE(request);
+        windows.SendTo(WithId(Hex(kHNodeStatus), request->header.trn_id), own, kPort);
+        ASSERT_EQ(status_ncb->ncb.Wait(3s), NRC_GOODRET) << "zero statistics";
+        const auto view = ViewStatus(status_ncb->buffer);
+        ASSERT_EQ(view.names.size(), 2u);
+        EXPECT_EQ(view.names[0].name_flags, REGISTERED) << "ONT 11";
+        EXPECT_EQ(view.names[1].name_flags, GROUP_NAME | REGISTERED);
+    }
+
+    // Groups from the server: 255.255.255.255 for LAB<00>, 25 members for
+    // LAB<1C>. Both are groups, so a datagram to either is a broadcast.
+    UdpPeer segment(kBroadcast, ProcessPorts().datagram);
+    for (const auto &[name, suffix, answer] :
+         {std::tuple{"LAB", 0x00, kGroupAnswerAllOnes}, std::tuple{"LAB", 0x1C, kDomainControllers}}) {
+        SCOPED_TRACE(suffix);
+        segment.Drain();
+        NCB send = MakeNcb(NCBDGSEND | ASYNCH);
+        NbtEvent done;
+        send.ncb_event = &done;
+        send.ncb_num = korvel_num;
+        std::memcpy(send.ncb_callname, Padded(name, static_cast<UCHAR>(suffix)).data(), 16);
+        char data[] = "to the group";
+        send.ncb_buffer = reinterpret_cast<UCHAR *>(data);
+        send.ncb_length = sizeof data - 1;
+        ASSERT_EQ(node.provider.Netbios(&send), NRC_GOODRET);
+        auto query = server.Next(codec::NameOpcode::kQuery, 3s);
+        ASSERT_TRUE(query);
+        server.Reply(*query, WithId(Hex(answer), query->id()));
+        ASSERT_TRUE(done.WaitFor(3s));
+        bool broadcast = false;
+        while (auto got = segment.Receive(500ms)) {
+            const auto packet = codec::DecodeDatagram(got->bytes);
+            if (packet.fault == codec::DatagramFault::kOk &&
+                packet.packet.header.type == codec::DatagramType::kDirectGroup) {
+                broadcast = true;
+                break;
+            }
+        }
+        EXPECT_TRUE(broadcast);
+    }
+
+    // Several addresses for one unique name: the call tries them in order.
+    std::unique_ptr<AsyncNcb> listen;  // outlives the node it is pending in
+    LoopbackNode listener;
+    ASSERT_EQ(listener.AddName("WINMULTI"), NRC_GOODRET);
+    listen = listener.Listen("WINMULTI", "*");
+    AsyncNcb call(NCBCALL);
+    SetName(call.ncb.ncb_name, "KORVEL", 0x00);
+    SetName(call.ncb.ncb_callname, "WINMULTI");
+    ASSERT_EQ(call.Submit(node.provider), NRC_GOODRET);
+    auto query = server.Next(codec::NameOpcode::kQuery, 3s);
+    ASSERT_TRUE(query);
+    auto answer =
+        codec::BuildPositiveQueryResponse(query->id(), query->packet.header.flags,
+                                          query->packet.questions[0].name, {0x6000, Ip("127.0.0.202")});
+    const std::uint32_t second = listener.address().to_uint();
+    const std::uint8_t entry[] = {0x60,
+                                  0x00,
+                                  static_cast<std::uint8_t>(second >> 24),
+                                  static_cast<std::uint8_t>(second >> 16),
+                                  static_cast<std::uint8_t>(second >> 8),
+                                  static_cast<std::uint8_t>(second)};
+    answer.insert(answer.end(), std::begin(entry), std::end(entry));
+    answer[answer.size() - 13] = 12;  // RDLENGTH: two entries
+    server.Reply(*query, answer);
+    EXPECT_EQ(call.Wait(5s), NRC_GOODRET) << "nothing listens at 127.0.0.202; the second address answers";
+    EXPECT_EQ(listen->Wait(1s), NRC_GOODRET);
+    if (call.ncb.ncb_retcode == NRC_GOODRET) {
+        EXPECT_EQ(node.Hangup(call.ncb.ncb_lsn), NRC_GOODRET);
+    }
+}
+
+TEST(WindowsPeer, ItGetsWhatItExpects) {
+    // A name server and no node type: an H-node, which says so in ONT, and
+    // registers a name held on one adapter with opcode 5.
+    ScriptedServer server("127.0.0.250");
+    nbt::Settings settings = NameServiceSettings();
+    settings.name_server = server.address();
+    settings.ns_retry_timeout = 100ms;
+    settings.ns_retry_count = 2;
+    LoopbackNode node{settings};
+    UdpPeer windows("127.0.0.201", kPort);
+    auto add = StartAdd(node, "KORVELH");
+    auto request = server.Next(codec::NameOpcode::kRegistration, 1s);
+    ASSERT_TRUE(request) << "no node type named, yet a server: the server is asked first";
+    EXPECT_EQ(request->packet.header.flags, 0x2900) << "single-homed: opcode 5";
+    EXPECT_EQ(NbFlagsOf(*request), 0x6000) << "ONT 11";
+    server.Grant(*request, 0);
+    ASSERT_EQ(add->Wait(3s), NRC_GOODRET);
+    UCHAR num = 0;
+    {
+        std::vector<UCHAR> buffer;
+        ASSERT_EQ(node.Status("*", buffer), NRC_GOODRET);
+        num = FindName(ViewStatus(buffer), Padded("KORVELH"))->name_num;
+    }
+
+    // Its datagrams carry SNT 11 as well.
+    UdpPeer segment(kBroadcast, ProcessPorts().datagram);
+    segment.Drain();
+    NCB send = MakeNcb(NCBDGSENDBC);
+    send.ncb_num = num;
+    char data[] = "to everyone";
+    send.ncb_buffer = reinterpret_cast<UCHAR *>(data);
+    send.ncb_length = sizeof data - 1;
+    ASSERT_EQ(node.provider.Netbios(&send), NRC_GOODRET);
+    std::optional<codec::DatagramHeader> sent;
+    while (auto got = segment.Receive(1s)) {
+        const auto packet = codec::DecodeDatagram(got->bytes);
+        if (got->from == node.address().to_string() && packet.fault == codec::DatagramFault::kOk) {
+            sent = packet.packet.header;
+            break;
+        }
+    }
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(sent->flags, 0x0E) << "F, SNT 11";
+
+    // The unit id of its node status is its adapter address.
+    const std::string own = node.address().to_string();
+    windows.Drain();
+    windows.SendTo(Hex(kStarNameStatus), own, kPort);
+    auto status =
+        windows.ReceiveMatching(1s, [](const codec::NamePacket &p) { return AnswersTo(p, 0x4D5E); });
+    ASSERT_TRUE(status);
+    const auto unit = codec::DecodeNodeStatusRdata(status->answers.at(0).rdata)->statistics.unit_id;
+    const std::array<std::uint8_t, 6> mac = {0x02, 0x00, 0x7F,
+                                             0x00, 0x00, static_cast<std::uint8_t>(node.address().to_uint())};
+    EXPECT_EQ(unit, mac);
+
+    // In conflict: no defence, silence to a broadcast query, a negative
+    // answer to a unicast one.
+    windows.SendTo(
+        codec::BuildRegistrationRefusal(0x0C0C, WireName("KORVELH"), {0x6000, node.address().to_uint()},
+                                        codec::NameRcode::kConflict),
+        own, kPort);
+    ASSERT_TRUE(Eventually([&] {
+        std::vector<UCHAR> buffer;
+        node.Status("*", buffer);
+        const NAME_BUFFER *entry = FindName(ViewStatus(buffer), Padded("KORVELH"));
+        return entry && entry->name_flags == DUPLICATE;
+    }));
+    windows.Drain();
+    windows.SendTo(codec::BuildRegistrationRequest(0x0E01, WireName("KORVELH"), false, Ip("127.0.0.201")),
+                   own, kPort);
+    windows.SendTo(codec::BuildQueryRequest(0x0E02, WireName("KORVELH"), true), own, kPort);
+    windows.SendTo(codec::BuildQueryRequest(0x0E03, WireName("KORVELH"), false), own, kPort);
+    auto negative =
+        windows.ReceiveMatching(1s, [](const codec::NamePacket &p) { return AnswersTo(p, 0x0E03); });
+    ASSERT_TRUE(negative);
+    EXPECT_EQ(negative->header.Rcode(), codec::NameRcode::kNameError);
+    EXPECT_FALSE(windows.ReceiveMatching(
+        200ms, [](const codec::NamePacket &p) { return AnswersTo(p, 0x0E01) || AnswersTo(p, 0x0E02); }));
 }

@@ -183,7 +183,7 @@ TEST_F(SettingsFileOnDisk, AFileThatCannotBeReadIsReportedOnceAndSkipped) {
     if (::geteuid() != 0) {
         Loaded denied = Load();
         ASSERT_TRUE(denied.settings) << denied.error;
-        EXPECT_EQ(denied.settings->node_type, NodeType::kB);
+        EXPECT_EQ(denied.settings->NodeTypeInUse(), NodeType::kB);
         EXPECT_NE(denied.err.find(File().string() + ": Permission denied"), std::string::npos) << denied.err;
     }
 
