@@ -275,7 +275,9 @@ bool Node::IsPeerAddress(const asio::ip::address_v4 &address) const {
 }
 
 bool Node::OnSubnet(const asio::ip::address_v4 &address) const {
-    return ((address.to_uint() ^ address_.to_uint()) & lana_.netmask.to_uint()) == 0;
+    // LANA 0's address is chosen at reset, but it is somewhere in 127/8.
+    const std::uint32_t own = lana_.loopback ? 0x7F000000u : lana_.address.to_uint();
+    return ((address.to_uint() ^ own) & lana_.netmask.to_uint()) == 0;
 }
 
 void Node::SendDatagram(std::span<const std::uint8_t> datagram, const asio::ip::udp::endpoint &to) {

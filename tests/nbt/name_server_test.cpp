@@ -505,7 +505,7 @@ const char *kStarNameStatus =
 const char *kHNodeStatus =
     "7A8B 8400 0000 0001 0000 0000 20434B41414141414141414141414141414141414141414141414141414141414100"
     "0021 0001 00000000 0053 02 57494E50454552202020202020202000 6400 4C414220202020202020202020202000 E400"
-    "0000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000";
+    "00000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000";
 
 std::vector<std::uint8_t> WithId(std::vector<std::uint8_t> bytes, std::uint16_t id) {
     bytes[0] = static_cast<std::uint8_t>(id >> 8);
@@ -755,7 +755,10 @@ TEST(WindowsPeer, ItGetsWhatItExpects) {
     auto status =
         windows.ReceiveMatching(1s, [](const codec::NamePacket &p) { return AnswersTo(p, 0x4D5E); });
     ASSERT_TRUE(status);
-    const auto unit = codec::DecodeNodeStatusRdata(status->answers.at(0).rdata)->statistics.unit_id;
+    const auto decoded = codec::DecodeNodeStatusRdata(status->answers.at(0).rdata);
+    ASSERT_TRUE(decoded && decoded->names.size() == 1);
+    EXPECT_EQ(decoded->names[0].flags, 0x6400) << "ONT 11, ACT";
+    const auto unit = decoded->statistics.unit_id;
     const std::array<std::uint8_t, 6> mac = {0x02, 0x00, 0x7F,
                                              0x00, 0x00, static_cast<std::uint8_t>(node.address().to_uint())};
     EXPECT_EQ(unit, mac);

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <net/if.h>
 
+#include "host_names.h"
 #include "lana_table.h"
+#include "name_answer.h"
 #include "node.h"
 
 namespace nbt {
@@ -86,10 +88,14 @@ TEST(LanaTable, EnumerationFitsTheBufferOrIsRefused) {
 }
 
 // What the network may name as a peer: never this host by another name, nor
-// everyone. Loopback addresses are peers only on the loopback LANA.
+// everyone. Loopback addresses are peers only on the loopback LANA. Of a
+// unique name's addresses those on our subnet come first.
 TEST(LanaTable, PeerAddressesOnEachKindOfLana) {
-    const auto lanas = NumberLanas({Entry("eth2", 2, "10.2.0.1", "10.2.0.255")}, true);
-    Node loopback(lanas[0], Limits{}, Settings{}), lan(lanas[1], Limits{}, Settings{});
+    auto eth2 = Entry("eth2", 2, "10.2.0.1", "10.2.0.255");
+    eth2.netmask = asio::ip::make_address_v4("255.255.255.0");
+    const auto lanas = NumberLanas({eth2}, true);
+    const auto host = std::make_shared<HostNames>();
+    Node loopback(lanas[0], Limits{}, Settings{}, host), lan(lanas[1], Limits{}, Settings{}, host);
     auto peer = [](const Node &node, const char *address) {
         return node.IsPeerAddress(asio::ip::make_address_v4(address));
     };
@@ -103,6 +109,19 @@ TEST(LanaTable, PeerAddressesOnEachKindOfLana) {
     EXPECT_TRUE(peer(lan, "10.2.0.1")) << "ourselves";
     EXPECT_FALSE(peer(loopback, "127.255.255.255"));
     EXPECT_TRUE(peer(loopback, "127.0.0.7"));
+
+    auto ip = [](const char *address) { return asio::ip::make_address_v4(address).to_uint(); };
+    const codec::NbAddress entries[] = {{0x6000, ip("10.9.0.5")},
+                                        {0x6000, ip("0.0.0.0")},
+                                        {0x6000, ip("10.2.0.7")},
+                                        {0x6000, ip("10.8.0.5")}};
+    const auto found = ResolveAnswer(lan, entries);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->address.to_string(), "10.2.0.7") << "on our subnet";
+    ASSERT_EQ(found->others.size(), 2u);
+    EXPECT_EQ(found->others[0].to_string(), "10.9.0.5") << "then in the answer's order";
+    const codec::NbAddress all_ones[] = {{0xE000, 0xFFFFFFFFu}};
+    EXPECT_TRUE(ResolveAnswer(lan, all_ones)->group);
 }
 
 }  // namespace
