@@ -772,7 +772,8 @@ TEST(WindowsPeer, ItGetsWhatItExpects) {
     ASSERT_TRUE(Eventually([&] {
         std::vector<UCHAR> buffer;
         node.Status("*", buffer);
-        const NAME_BUFFER *entry = FindName(ViewStatus(buffer), Padded("KORVELH"));
+        const StatusView view = ViewStatus(buffer);
+        const NAME_BUFFER *entry = FindName(view, Padded("KORVELH"));
         return entry && entry->name_flags == DUPLICATE;
     }));
     windows.Drain();
