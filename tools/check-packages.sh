@@ -5,7 +5,9 @@
 # packages would meet them: lintian at its default level, no error and no
 # warning; the desktop entry and the AppStream entry through their
 # validators; the capability grant in the console's postinst; and a C program
-# built with pkg-config against the unpacked library packages, run on LANA 0.
+# built with pkg-config against the unpacked library packages, run on LANA 0;
+# the service's units through systemd-analyze (verify, and its security
+# rating: 2.0 or lower) and its system user.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scratch=$(mktemp -d)
@@ -14,7 +16,7 @@ debs=$scratch/debs root=$scratch/root
 
 tools/build-packages.sh "$debs" >"$scratch/build.log" 2>&1 || { tail -50 "$scratch/build.log"; exit 1; }
 ls -1 "$debs"
-for package in korvel libkorvel-netbios1 libkorvel-netbios-dev; do
+for package in korvel korveld libkorvel-netbios1 libkorvel-netbios-dev; do
   ls "$debs/${package}"_*.deb >/dev/null || { echo "package $package was not built" >&2; exit 1; }
 done
 
@@ -37,8 +39,23 @@ for program in /usr/bin/korvel /usr/bin/korvel-nb; do
 done
 echo "the console package's postinst grants cap_net_bind_service to korvel and korvel-nb"
 
+echo "--- the service's units"
+units=/lib/systemd/system
+for file in $units/korveld.service $units/korveld.socket /usr/lib/sysusers.d/korveld.conf /usr/sbin/korveld; do
+    [ -e "$root$file" ] || { echo "korveld: $file is not in the package" >&2; exit 1; }
+done
+grep -qx 'ListenSequentialPacket=/run/korvel/provider.sock' "$root$units/korveld.socket"
+grep -q '^u korvel ' "$root/usr/lib/sysusers.d/korveld.conf"
+# verify resolves the units' dependencies inside the root: the system's own
+# units go beside ours (copies: links would point out of the root).
+cp -rn $units/. "$root$units/"
+systemd-analyze verify --man=no --root="$root" korveld.socket korveld.service
+rating=$(systemd-analyze security --offline=true --root="$root" korveld.service | sed -n 's/.*exposure level for korveld.service: \([0-9.]*\).*/\1/p')
+echo "korveld.service exposure: $rating"
+awk -v r="$rating" 'BEGIN { exit !(r != "" && r <= 2.0) }' || { echo "korveld.service is rated $rating, above 2.0" >&2; exit 1; }
+
 echo "--- C program on the packages"
 tests/package/build_client.sh "$root" "${CC:-cc}"
 "$root/netbios_client" 0 async
-# The plain closing line a test run ends with: the six checks above.
-echo "packages: 6 passed, 0 failed"
+# The plain closing line a test run ends with: the seven checks above.
+echo "packages: 7 passed, 0 failed"
