@@ -201,6 +201,7 @@ void Server::Submit(Client &client, const nbt::service::SubmitRequest &submit) {
     if (nbt::CommandCode(submit.command) == NCBCANCEL) {
         // Only a block of this client's own can be named: ids are its own.
         const auto target = client.blocks.find(submit.cancel_target);
+        block->no_target.ncb_command = submit.cancel_command;
         ncb.ncb_buffer = !has_buffer                     ? nullptr
                          : target != client.blocks.end() ? reinterpret_cast<PUCHAR>(&target->second->ncb)
                                                          : reinterpret_cast<PUCHAR>(&block->no_target);

@@ -39,7 +39,9 @@ struct Server::Block {
     std::array<UCHAR, NCBNAMSZ> callname{};  // as the client sent it (a chain send's holds our address)
     std::vector<std::uint8_t> buffer;        // ncb_length bytes, zeroed: never a byte of another client's
     std::vector<std::uint8_t> chained;
-    NCB no_target{};  // what a cancel of a block the service does not carry points to
+    // What a cancel of a block the service does not carry points to: never
+    // pending, with that block's command.
+    NCB no_target{};
     std::size_t bytes() const { return buffer.size() + chained.size(); }
 };
 

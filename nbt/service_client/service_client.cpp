@@ -180,6 +180,7 @@ UCHAR ServiceClient::Netbios(NCB *ncb) {
         submit.id = next_id_++;
         if (CommandCode(ncb->ncb_command) == NCBCANCEL && ncb->ncb_buffer) {
             const NCB *target = reinterpret_cast<const NCB *>(ncb->ncb_buffer);
+            submit.cancel_command = target->ncb_command;
             for (const auto &[id, block] : outstanding_)
                 if (block.ncb == target) submit.cancel_target = id;
         }

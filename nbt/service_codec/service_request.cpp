@@ -41,6 +41,7 @@ void EncodeSubmit(const SubmitRequest &submit, std::vector<std::uint8_t> &out) {
     writer.Bytes(submit.callname);
     writer.Bytes(submit.name);
     PutU64(writer, submit.cancel_target);
+    writer.U8(submit.cancel_command);
     writer.U16(static_cast<std::uint16_t>(submit.data.size()));
     writer.Bytes(submit.data);
     writer.U16(static_cast<std::uint16_t>(submit.chained.size()));
@@ -78,6 +79,7 @@ std::optional<Request> DecodeRequest(std::span<const std::uint8_t> message) {
             std::copy(callname.begin(), callname.end(), submit.callname.begin());
             std::copy(name.begin(), name.end(), submit.name.begin());
             submit.cancel_target = GetU64(reader);
+            submit.cancel_command = reader.U8();
             submit.data = reader.Bytes(reader.U16());
             submit.chained = reader.Bytes(reader.U16());
             if (!reader.AtEnd() || (submit.flags & ~kKnownFlags) || !BuffersFit(submit)) return std::nullopt;

@@ -5,7 +5,7 @@
 // few is refused whole.
 //
 //   submit      type id:u64 flags:u8 command lsn num lana length:u16 rto sto
-//               callname[16] name[16] cancel_target:u64
+//               callname[16] name[16] cancel_target:u64 cancel_command
 //               data_length:u16 data chained_length:u16 chained
 //   lanas       type
 //   name owners type lana
@@ -25,7 +25,8 @@ namespace nbt::service {
 // An NCB's input fields. data is the buffer of a command that sends one
 // (ncb_length bytes), chained a chain send's second buffer; both empty for
 // the other commands. cancel_target: for NCBCANCEL, the id of the program's
-// own block it names (0: none the service carries).
+// own block it names (0: none the service carries), and cancel_command that
+// block's command, which says what a cancel of a block not pending answers.
 struct SubmitRequest {
     std::uint64_t id = 0;
     std::uint8_t flags = 0;
@@ -39,6 +40,7 @@ struct SubmitRequest {
     std::array<UCHAR, NCBNAMSZ> callname{};
     std::array<UCHAR, NCBNAMSZ> name{};
     std::uint64_t cancel_target = 0;
+    UCHAR cancel_command = 0;
     std::span<const std::uint8_t> data;
     std::span<const std::uint8_t> chained;
 };

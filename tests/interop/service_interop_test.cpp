@@ -136,6 +136,7 @@ TEST_F(ServiceInterop, TwoClientsOfOneHostCallEachOtherAndAThirdCannotHangUpThei
         EXPECT_EQ(Netbios(&hangup), NRC_SNUMOUT) << "session " << int(lsn);
     }
     NCB other{};
+    other.ncb_command = NCBRECV;
     NCB cancel{};
     cancel.ncb_command = NCBCANCEL;
     cancel.ncb_lana_num = 1;
