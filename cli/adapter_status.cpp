@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "printable.h"
 #include "text_format.h"
 
 namespace cli {
@@ -92,7 +93,8 @@ Json StatusJson(const StatusReport &report) {
     json.Set("version", std::to_string(a.rev_major) + "." + std::to_string(a.rev_minor));
     json.Set("adapter_type", static_cast<unsigned>(a.adapter_type));
     Json names = Json::Array();
-    for (const NAME_BUFFER &entry : report.names) {
+    for (std::size_t i = 0; i < report.names.size(); ++i) {
+        const NAME_BUFFER &entry = report.names[i];
         Json name = Json::Object();
         name.Set("name", FormatName(entry.name));
         name.Set("suffix", NameSuffix(entry.name));
@@ -100,6 +102,13 @@ Json StatusJson(const StatusReport &report) {
         name.Set("type", NameType(entry.name_flags));
         name.Set("state", NameState(entry.name_flags));
         name.Set("flags", static_cast<unsigned>(entry.name_flags));
+        if (i < report.owners.size() && report.owners[i].pid != 0) {
+            Json owner = Json::Object();
+            owner.Set("pid", static_cast<std::int64_t>(report.owners[i].pid));
+            owner.Set("uid", static_cast<std::int64_t>(report.owners[i].uid));
+            owner.Set("program", report.owners[i].program);
+            name.Set("owner", std::move(owner));
+        }
         names.Push(std::move(name));
     }
     json.Set("names", std::move(names));
@@ -115,10 +124,23 @@ std::string StatusText(const StatusReport &report) {
     std::string out = "Adapter address  " + FormatAdapterAddress(a.adapter_address) + "\n";
     out += "Version          " + std::to_string(a.rev_major) + "." + std::to_string(a.rev_minor) +
            ", adapter type " + Hex2(a.adapter_type) + "\n\n";
-    Table names({"NAME", "NUMBER", "TYPE", "STATE", "FLAGS"});
-    for (const NAME_BUFFER &entry : report.names)
-        names.Add({FormatName(entry.name), std::to_string(entry.name_num), NameType(entry.name_flags),
-                   NameState(entry.name_flags), Hex2(entry.name_flags)});
+    const bool owned = !report.owners.empty();
+    std::vector<std::string> headings{"NAME", "NUMBER", "TYPE", "STATE", "FLAGS"};
+    if (owned) headings.push_back("OWNER");
+    Table names(headings);
+    for (std::size_t i = 0; i < report.names.size(); ++i) {
+        const NAME_BUFFER &entry = report.names[i];
+        std::vector<std::string> row{FormatName(entry.name), std::to_string(entry.name_num),
+                                     NameType(entry.name_flags), NameState(entry.name_flags),
+                                     Hex2(entry.name_flags)};
+        if (owned) {
+            const NameOwnerText *owner = i < report.owners.size() ? &report.owners[i] : nullptr;
+            row.push_back(owner && owner->pid != 0
+                              ? "pid " + std::to_string(owner->pid) + " " + nbt::Printable(owner->program)
+                              : "-");
+        }
+        names.Add(row);
+    }
     out += names.rows() == 0 ? "No names\n" : names.Render();
     out += "\n";
     Table counters({"COUNTER", "VALUE"});

@@ -30,9 +30,18 @@ struct StatusTarget {
 // or a NAME; nullopt with the reason in *error.
 std::optional<StatusTarget> ParseStatusTarget(const std::string &text, std::string *error);
 
+// Whose a name is, where korveld carries the LANA (nbt/name_owner_view.h).
+struct NameOwnerText {
+    std::uint32_t pid = 0;  // 0: none the service knows
+    std::uint32_t uid = 0;
+    std::string program;
+};
+
 struct StatusReport {
     ADAPTER_STATUS status{};
     std::vector<NAME_BUFFER> names;
+    // Empty, or one per name: then text and JSON show each name's owner.
+    std::vector<NameOwnerText> owners;
 };
 // The reply in the first `length` bytes (after NRC_GOODRET or NRC_INCOMP).
 StatusReport ReadStatus(const std::vector<UCHAR> &buffer, WORD length);

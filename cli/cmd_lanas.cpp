@@ -24,6 +24,11 @@ std::string PortsOf(const LanaInfo &lana) {
            std::to_string(lana.session_port);
 }
 
+// Who carries the LANA's commands: korveld, or this process itself.
+std::string ProviderOf(const LanaInfo &lana) {
+    return lana.service ? "service" : "embedded";
+}
+
 Json LanaJson(const LanaInfo &lana) {
     Json entry = Json::Object();
     entry.Set("lana", static_cast<unsigned>(lana.number));
@@ -35,17 +40,18 @@ Json LanaJson(const LanaInfo &lana) {
     entry.Set("session_port", static_cast<unsigned>(lana.session_port));
     entry.Set("adapter_address", AdapterAddressOf(lana));
     entry.Set("per_process", lana.loopback);
+    entry.Set("provider", ProviderOf(lana));
     return entry;
 }
 
 int RunLanas(Context &context, const ParsedArgs &args) {
     if (!args.operands.empty()) return context.Usage("lanas takes no operands");
     Json list = Json::Array();
-    Table table({"LANA", "INTERFACE", "ADDRESS", "BROADCAST", "PORTS", "ADAPTER ADDRESS"});
+    Table table({"LANA", "INTERFACE", "ADDRESS", "BROADCAST", "PORTS", "ADAPTER ADDRESS", "PROVIDER"});
     for (const LanaInfo &lana : ReadLanas()) {
         list.Push(LanaJson(lana));
         table.Add({std::to_string(lana.number), lana.interface_name, AddressOf(lana),
-                   FormatIpv4(lana.broadcast), PortsOf(lana), AdapterAddressOf(lana)});
+                   FormatIpv4(lana.broadcast), PortsOf(lana), AdapterAddressOf(lana), ProviderOf(lana)});
     }
     context.doc().Set("lanas", std::move(list));
     context.Print(table.Render());
@@ -64,7 +70,11 @@ const Command kLanasCommand = {
     "node at 127.0.0.N (adapter address 02:00:7F:00:00:NN), chosen when the adapter is\n"
     "reset, on ports 10137/udp, 10138/udp and 10139/tcp. LANAs 1 and up are the IPv4\n"
     "interfaces that are up and have a broadcast address, in interface-index order, on\n"
-    "ports 137/udp, 138/udp and 139/tcp (root or CAP_NET_BIND_SERVICE needed to use them).\n",
+    "ports 137/udp, 138/udp and 139/tcp (root or CAP_NET_BIND_SERVICE needed to use them).\n"
+    "PROVIDER says who carries a LANA's commands: \"service\" for korveld, the host's\n"
+    "provider shared by every program (LANAs 1 and up, where its socket answers), or\n"
+    "\"embedded\" for this process itself. KORVEL_PROVIDER=embedded|service forces one\n"
+    "and KORVEL_PROVIDER_SOCKET names the service's socket (/run/korvel/provider.sock).\n",
     {},
     RunLanas,
 };

@@ -1,16 +1,31 @@
 // SPDX-License-Identifier: MIT
 // status TARGET: the adapter status of a name, an address, an adapter
 // address, or this node.
+#include <algorithm>
 #include <cstring>
 
 #include "adapter_status.h"
 #include "command.h"
 #include "local_node.h"
+#include "name_owner_view.h"
 #include "ncb_wait.h"
 #include "return_codes.h"
 
 namespace cli {
 namespace {
+
+// Where korveld carries the LANA: whose each name of this node is.
+void AddOwners(UCHAR lana, StatusReport &report) {
+    const auto owners = nbt::ServiceNameOwners(lana);
+    if (!owners) return;
+    for (const NAME_BUFFER &entry : report.names) {
+        NameOwnerText text;
+        for (const nbt::NameOwnerView &owner : *owners)
+            if (std::equal(owner.name.begin(), owner.name.end(), entry.name))
+                text = {owner.pid, owner.uid, owner.program};
+        report.owners.push_back(std::move(text));
+    }
+}
 
 int RunStatus(Context &context, const ParsedArgs &args) {
     if (args.operands.size() != 1) return context.Usage("status takes one TARGET");
@@ -37,7 +52,8 @@ int RunStatus(Context &context, const ParsedArgs &args) {
     if (rc != NRC_GOODRET && rc != NRC_INCOMP)
         return context.Fail("adapter status of " + args.operands[0], rc);
 
-    const StatusReport report = ReadStatus(buffer, ncb.ncb_length);
+    StatusReport report = ReadStatus(buffer, ncb.ncb_length);
+    if (target->kind == "local") AddOwners(context.lana(), report);
     Json status = StatusJson(report);
     status.Set("complete", rc == NRC_GOODRET);
     context.doc().Set("status", std::move(status));
@@ -58,7 +74,8 @@ const Command kStatusCommand = {
     "  NAME               a NetBIOS name (resolved by broadcast), e.g. SAMBA1 or SAMBA1#00\n"
     "  ADDRESS            a dotted IPv4 address, asked directly\n"
     "  ADAPTER ADDRESS    12 hex digits, with or without ':', '-' or '.' between them\n"
-    "  *                  this node\n"
+    "  *                  this node (where korveld carries the LANA, with each name's\n"
+    "                     owner: the pid and program that added it)\n"
     "NAMEs are up to 15 characters, upper-cased and padded with spaces (suffix <20>);\n"
     "NAME#HH or NAME<HH> sets the suffix byte and \\xHH writes any byte as it is.\n"
     "A name that reads as 12 hex digits is taken for an adapter address: write NAME#20.\n"

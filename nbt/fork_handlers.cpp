@@ -8,6 +8,7 @@
 #include "completion.h"
 #include "io_thread.h"
 #include "provider.h"
+#include "service_client.h"
 #include "socket_poller.h"
 #include "state_lock.h"
 
@@ -19,6 +20,7 @@ void Prepare() {
     StateGuard::LockForFork();
     Provider::LockAllForFork();
     LockCompletionsForFork();
+    ServiceClient::Slot().LockForFork();
     SocketPoller::Slot().LockForFork();
     IoThread::Slot().LockForFork();
 }
@@ -26,6 +28,7 @@ void Prepare() {
 void InParent() {
     IoThread::Slot().UnlockInParent();
     SocketPoller::Slot().UnlockInParent();
+    ServiceClient::Slot().UnlockInParent();
     UnlockCompletionsInParent();
     Provider::UnlockAllInParent();
     StateGuard::UnlockAfterFork();
@@ -34,6 +37,9 @@ void InParent() {
 void InChild() {
     IoThread::Slot().ForgetInChild();
     SocketPoller::Slot().ForgetInChild();
+    // The parent's connection to the service stays the parent's alone.
+    if (ServiceClient *client = ServiceClient::Slot().Peek()) client->CloseInChild();
+    ServiceClient::Slot().ForgetInChild();
     ForgetCompletionsInChild();
     Provider::ForgetAllInChild();
     StateGuard::UnlockAfterFork();

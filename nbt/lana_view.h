@@ -26,10 +26,12 @@ struct LanaView {
     std::uint16_t name_port = 0;        // udp
     std::uint16_t datagram_port = 0;    // udp
     std::uint16_t session_port = 0;     // tcp
+    bool service = false;               // carried by korveld, not this process
 };
 
-// The default provider's LANA table, read again from the host as NCBENUM
-// reads it.
+// The LANA table as Netbios() sees it, read again as NCBENUM reads it: LANA
+// 0 from the process's own provider, LANAs 1 and up from korveld where it
+// serves this process, else from the process's own provider too.
 std::vector<LanaView> DefaultProviderLanas();
 
 }  // namespace nbt

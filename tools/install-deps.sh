@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
-  libwxgtk3.2-dev wx-common libasio-dev
+  libwxgtk3.2-dev wx-common libasio-dev libsystemd-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth adwaita-icon-theme fonts-dejavu-core x11-utils desktop-file-utils
   iproute2 samba smbclient tshark procps jq nbtscan nftables iptables libnetfilter-queue-dev

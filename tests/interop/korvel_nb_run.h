@@ -84,6 +84,7 @@ public:
         ::kill(pid_, SIGINT);
         return Wait();
     }
+    int pid() const { return pid_; }
     std::string Out() const { return ReadFile(files_ + ".out"); }
     std::string Err() const { return ReadFile(files_ + ".err"); }
     // What it printed; the exit status is in the JSON document, if asked for.

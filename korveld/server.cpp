@@ -1,0 +1,320 @@
+// SPDX-License-Identifier: MIT
+#include "server.h"
+
+#include <errno.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "command_table.h"
+#include "io_thread.h"
+#include "printable.h"
+#include "server_client.h"
+#include "service_reply.h"
+
+namespace korveld {
+namespace {
+
+using nbt::service::kMaxMessage;
+
+std::string Describe(const Server::Client &client) {
+    return "client " + std::to_string(client.id) + " (pid " + std::to_string(client.peer.pid) + " " +
+           nbt::Printable(client.peer.program) + ", uid " + std::to_string(client.peer.uid) + ")";
+}
+
+}  // namespace
+
+Server::Server(nbt::Provider &provider, int listen_fd, ServerLimits limits)
+    : provider_(provider),
+      limits_(limits),
+      listener_(nbt::IoThread::Get().context(), listen_fd),
+      buffer_(kMaxMessage) {}
+
+Server::~Server() = default;
+
+void Server::Start() {
+    Accept();
+}
+
+void Server::Stop() {
+    asio::error_code ignored;
+    listener_.close(ignored);
+    while (!clients_.empty()) Drop(*clients_.begin()->second, "");
+}
+
+void Server::Accept() {
+    listener_.async_wait(asio::posix::descriptor_base::wait_read,
+                         asio::bind_executor(nbt::IoThread::Get().executor(),
+                                             [self = shared_from_this()](asio::error_code error) {
+                                                 if (error) return;
+                                                 self->Accept();
+                                             }));
+    for (;;) {
+        const int fd = ::accept4(listener_.native_handle(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            if (errno != EAGAIN)
+                std::fprintf(stderr, "korveld: cannot accept a client: %s\n", std::strerror(errno));
+            return;
+        }
+        if (clients_.size() >= limits_.clients) {
+            std::fprintf(stderr, "korveld: %zu clients already; one more turned away\n", clients_.size());
+            ::close(fd);
+            continue;
+        }
+        auto client = std::make_shared<Client>(nbt::IoThread::Get().context(), fd);
+        if (!IdentifyPeer(fd, &client->peer)) {
+            std::fprintf(stderr, "korveld: a client the kernel cannot name turned away\n");
+            continue;  // its socket closes with it
+        }
+        const int room = 4 * static_cast<int>(kMaxMessage);
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
+        client->id = next_client_++;
+        clients_[client->id] = client;
+        Watch(client);
+    }
+}
+
+void Server::Watch(const std::shared_ptr<Client> &client) {
+    client->socket.async_wait(
+        asio::posix::descriptor_base::wait_read,
+        asio::bind_executor(nbt::IoThread::Get().executor(), [this, client](asio::error_code error) {
+            if (client->gone) return;
+            if (error) return Drop(*client, error.message());
+            Read(client);
+        }));
+}
+
+void Server::Read(const std::shared_ptr<Client> &client) {
+    for (int turn = 0; turn < limits_.requests_per_turn; ++turn) {
+        iovec chunk{buffer_.data(), buffer_.size()};
+        msghdr header{};
+        header.msg_iov = &chunk;
+        header.msg_iovlen = 1;
+        const ssize_t got = ::recvmsg(client->socket.native_handle(), &header, MSG_DONTWAIT);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 && errno == EAGAIN) return Watch(client);
+        if (got < 0) return Drop(*client, std::strerror(errno));
+        if (got == 0) return Drop(*client, "");  // it went away
+        if (header.msg_flags & MSG_TRUNC) return Drop(*client, "a request longer than any there is");
+        const auto request = nbt::service::DecodeRequest({buffer_.data(), static_cast<std::size_t>(got)});
+        if (!request) return Drop(*client, "a request that does not decode");
+        if (!Serve(*client, *request) || client->gone) return;
+    }
+    // The others' turn; this one's next requests come after theirs.
+    asio::post(nbt::IoThread::Get().executor(), [this, client] {
+        if (!client->gone) Read(client);
+    });
+}
+
+bool Server::Serve(Client &client, const nbt::service::Request &request) {
+    std::vector<std::uint8_t> reply;
+    switch (request.type) {
+        case nbt::service::RequestType::kSubmit:
+            if (client.blocks.contains(request.submit.id)) {
+                Drop(client, "two blocks under one id");
+                return false;
+            }
+            Submit(client, request.submit);
+            return true;
+        case nbt::service::RequestType::kLanas: {
+            std::vector<nbt::service::LanaEntry> lanas;
+            const nbt::Settings &settings = provider_.settings();
+            for (const nbt::Lana &lana : provider_.Lanas()) {
+                if (lana.loopback) continue;  // each program's own
+                lanas.push_back({lana.number, lana.interface_name, lana.address.to_uint(),
+                                 lana.broadcast.to_uint(), lana.mac, settings.name_port,
+                                 settings.datagram_port, settings.session_port});
+            }
+            nbt::service::EncodeLanaList(lanas, reply);
+            break;
+        }
+        case nbt::service::RequestType::kNameOwners: {
+            std::vector<nbt::service::OwnerEntry> owners;
+            for (const nbt::NameOwner &owner : provider_.NameOwners(request.lana)) {
+                nbt::service::OwnerEntry entry;
+                std::copy(owner.name.begin(), owner.name.end(), entry.name.begin());
+                if (const auto it = clients_.find(owner.client); it != clients_.end()) {
+                    entry.pid = static_cast<std::uint32_t>(it->second->peer.pid);
+                    entry.uid = it->second->peer.uid;
+                    entry.program = it->second->peer.program;
+                }
+                owners.push_back(std::move(entry));
+            }
+            nbt::service::EncodeOwnerList(owners, reply);
+            break;
+        }
+    }
+    Queue(client, std::move(reply));
+    return !client.gone;
+}
+
+void Server::Refuse(Client &client, const nbt::service::SubmitRequest &submit, UCHAR rc) {
+    std::vector<std::uint8_t> reply;
+    if (submit.flags & nbt::service::kWantsAnswer) {
+        nbt::service::EncodeRefused(submit.id, rc, reply);
+    } else {
+        nbt::service::Completion done;
+        done.id = submit.id;
+        done.rc = rc;
+        done.lsn = submit.lsn;
+        done.num = submit.num;
+        done.length = submit.length;
+        done.callname = submit.callname;
+        done.name = submit.name;
+        nbt::service::EncodeCompletion(done, reply);
+    }
+    Queue(client, std::move(reply));
+}
+
+void Server::Submit(Client &client, const nbt::service::SubmitRequest &submit) {
+    // LANA 0 is each program's own node, never the service's.
+    if (submit.lana == 0 && nbt::CommandCode(submit.command) != NCBENUM)
+        return Refuse(client, submit, NRC_BRIDGE);
+    const bool has_buffer = !(submit.flags & nbt::service::kNoBuffer);
+    const std::size_t bytes = (has_buffer ? submit.length : 0) +
+                              (nbt::service::IsChainSend(submit.command) ? submit.chained.size() : 0);
+    if (client.blocks.size() >= limits_.blocks_per_client ||
+        client.block_bytes + bytes > limits_.block_bytes_per_client)
+        return Refuse(client, submit, NRC_NORES);
+
+    auto owned = std::make_unique<Block>();
+    Block *block = owned.get();
+    block->server = this;
+    block->client = client.id;
+    block->id = submit.id;
+    block->callname = submit.callname;
+    NCB &ncb = block->ncb;
+    ncb.ncb_command = submit.command | ASYNCH;
+    ncb.ncb_lsn = submit.lsn;
+    ncb.ncb_num = submit.num;
+    ncb.ncb_lana_num = submit.lana;
+    ncb.ncb_length = submit.length;
+    ncb.ncb_rto = submit.rto;
+    ncb.ncb_sto = submit.sto;
+    std::copy(submit.callname.begin(), submit.callname.end(), ncb.ncb_callname);
+    std::copy(submit.name.begin(), submit.name.end(), ncb.ncb_name);
+    ncb.ncb_post = &Server::OnDone;
+    if (nbt::CommandCode(submit.command) == NCBCANCEL) {
+        // Only a block of this client's own can be named: ids are its own.
+        const auto target = client.blocks.find(submit.cancel_target);
+        block->no_target.ncb_command = submit.cancel_command;
+        ncb.ncb_buffer = !has_buffer                     ? nullptr
+                         : target != client.blocks.end() ? reinterpret_cast<PUCHAR>(&target->second->ncb)
+                                                         : reinterpret_cast<PUCHAR>(&block->no_target);
+    } else if (has_buffer) {
+        block->buffer.assign(submit.length, 0);
+        std::copy(submit.data.begin(), submit.data.end(), block->buffer.begin());
+        ncb.ncb_buffer = block->buffer.data();
+    }
+    if (nbt::service::IsChainSend(submit.command) && !(submit.flags & nbt::service::kNoChained)) {
+        block->chained.assign(submit.chained.begin(), submit.chained.end());
+        const UCHAR *address = block->chained.data();
+        std::memcpy(ncb.ncb_callname + sizeof(WORD), &address, sizeof address);
+    }
+
+    client.blocks[submit.id] = block;
+    client.block_bytes += block->bytes();
+    blocks_[&block->ncb] = std::move(owned);
+    const UCHAR rc = provider_.Netbios(&block->ncb, client.id);
+    if (rc != NRC_GOODRET) {
+        // Refused at once: no post routine comes for it.
+        client.blocks.erase(submit.id);
+        client.block_bytes -= block->bytes();
+        blocks_.erase(&block->ncb);
+        return Refuse(client, submit, rc);
+    }
+    if (submit.flags & nbt::service::kWantsAnswer) {
+        std::vector<std::uint8_t> reply;
+        nbt::service::EncodeAccepted(submit.id, reply);
+        Queue(client, std::move(reply));
+    }
+}
+
+void Server::OnDone(NCB *ncb) {
+    Block *block = reinterpret_cast<Block *>(ncb);
+    block->server->Finished(block);
+}
+
+void Server::Finished(Block *block) {
+    const auto owned = blocks_.find(&block->ncb);
+    if (owned == blocks_.end()) return;
+    const auto it = clients_.find(block->client);
+    if (it != clients_.end()) {
+        Client &client = *it->second;
+        client.blocks.erase(block->id);
+        client.block_bytes -= block->bytes();
+        const NCB &ncb = block->ncb;
+        nbt::service::Completion done;
+        done.id = block->id;
+        done.rc = ncb.ncb_retcode;
+        done.lsn = ncb.ncb_lsn;
+        done.num = ncb.ncb_num;
+        done.length = ncb.ncb_length;
+        done.callname = block->callname;
+        if (!nbt::service::IsChainSend(ncb.ncb_command))
+            std::copy(std::begin(ncb.ncb_callname), std::end(ncb.ncb_callname), done.callname.begin());
+        std::copy(std::begin(ncb.ncb_name), std::end(ncb.ncb_name), done.name.begin());
+        if (nbt::service::ReturnsData(ncb.ncb_command) && (done.rc == NRC_GOODRET || done.rc == NRC_INCOMP))
+            done.data = std::span<const std::uint8_t>(block->buffer)
+                            .first(std::min<std::size_t>(ncb.ncb_length, block->buffer.size()));
+        std::vector<std::uint8_t> reply;
+        nbt::service::EncodeCompletion(done, reply);
+        Queue(client, std::move(reply));
+    }
+    blocks_.erase(owned);
+}
+
+void Server::Queue(Client &client, std::vector<std::uint8_t> message) {
+    if (client.gone) return;
+    if (client.queued_bytes + message.size() > limits_.queued_reply_bytes)
+        return Drop(client, "it stopped reading its replies");
+    client.queued_bytes += message.size();
+    client.replies.push_back(std::move(message));
+    if (!client.writing) Flush(clients_.at(client.id));
+}
+
+void Server::Flush(const std::shared_ptr<Client> &client) {
+    client->writing = false;
+    while (!client->replies.empty()) {
+        const auto &reply = client->replies.front();
+        const ssize_t sent =
+            ::send(client->socket.native_handle(), reply.data(), reply.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent < 0 && errno == EAGAIN) {
+            client->writing = true;
+            client->socket.async_wait(
+                asio::posix::descriptor_base::wait_write,
+                asio::bind_executor(nbt::IoThread::Get().executor(), [this, client](asio::error_code error) {
+                    if (client->gone) return;
+                    if (error) return Drop(*client, error.message());
+                    Flush(client);
+                }));
+            return;
+        }
+        if (sent < 0) return Drop(*client, "");  // it went away
+        client->queued_bytes -= reply.size();
+        client->replies.pop_front();
+    }
+}
+
+void Server::Drop(Client &client, const std::string &why) {
+    if (client.gone) return;
+    client.gone = true;
+    if (!why.empty())
+        std::fprintf(stderr, "korveld: dropped %s: %s\n", Describe(client).c_str(), why.c_str());
+    asio::error_code ignored;
+    client.socket.cancel(ignored);
+    client.socket.close(ignored);
+    client.replies.clear();
+    const nbt::ClientId id = client.id;
+    const auto keep = clients_[id];  // the client outlives its erasure here
+    clients_.erase(id);
+    // Its blocks end through their post routines, which find it gone.
+    provider_.DropClient(id);
+}
+
+}  // namespace korveld

@@ -1,0 +1,106 @@
+// SPDX-License-Identifier: MIT
+// The program's side of korveld: NCBs for LANAs 1 and up go over the
+// service's local socket, and their completions come back through the same
+// doors as the in-process provider's (completion.h): BeginInFlight() when
+// Netbios() takes a block, Deliver() on the network thread, holding the state
+// lock, when its reply comes. So events, post routines, synchronous waits
+// and NRC_IFBUSY behave as they do in-process.
+//
+// One connection per process, made on first use. A child after fork() never
+// uses its parent's: it connects afresh, and what was pending in it ends
+// with NRC_CMDCAN (completion.h). When the service goes away, the blocks it
+// carried end with NRC_SYSTEM and the next command connects again; where
+// nothing answers, LANAs 1 and up are not there (NRC_BRIDGE) and NCBENUM
+// lists LANA 0 alone.
+#pragma once
+
+#include <asio.hpp>
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "completion.h"
+#include "nb30.h"
+#include "process_slot.h"
+#include "provider_choice.h"
+#include "service_reply.h"
+
+namespace nbt {
+
+class ServiceClient {
+public:
+    static ServiceClient &Get();
+    static ProcessSlot<ServiceClient> &Slot();
+
+    // Whether NCBs for LANAs 1 and up (and NCBENUM) go here: forced, or the
+    // service answered the first time this process asked.
+    bool Serves();
+    UCHAR Netbios(NCB *ncb);
+
+    // The service's LANAs, nullopt when it does not answer.
+    std::optional<std::vector<service::LanaEntry>> Lanas();
+    // Who holds each name of a LANA the service serves.
+    std::optional<std::vector<service::OwnerEntry>> NameOwners(UCHAR lana);
+
+    // In a child after fork(): drops its copy of the parent's connection.
+    void CloseInChild();
+
+    ServiceClient(const ServiceClient &) = delete;
+    ServiceClient &operator=(const ServiceClient &) = delete;
+
+private:
+    ServiceClient();
+
+    // A block the service carries, by the id it was sent with.
+    struct Outstanding {
+        NCB *ncb = nullptr;
+        SyncWaiter *waiter = nullptr;  // the synchronous caller's
+        WORD capacity = 0;             // ncb_length when it was sent: the most the reply may fill
+        // The asynchronous caller waiting to hear whether it was accepted.
+        SyncWaiter *answer_waiter = nullptr;
+        UCHAR *answer = nullptr;
+    };
+    // A diagnostic request waiting for its reply, in the order sent.
+    struct Asked {
+        SyncWaiter *waiter = nullptr;
+        std::optional<service::Reply> *reply = nullptr;
+    };
+    struct Link;
+
+    // State lock held: the live connection, made if there is none.
+    std::shared_ptr<Link> Connected();
+    bool Send(const std::shared_ptr<Link> &link, const std::vector<std::uint8_t> &message);
+    std::optional<service::Reply> Ask(const std::vector<std::uint8_t> &request);
+    UCHAR Enumerate(NCB *ncb);
+    UCHAR FinishHere(NCB *ncb, UCHAR rc);
+
+    // Network thread, state lock held (service_client_replies.cpp).
+    void Watch(const std::shared_ptr<Link> &link);
+    void ReadReplies(const std::shared_ptr<Link> &link);
+    bool Handle(const service::Reply &reply);
+    bool Complete(const service::Completion &done);
+    void Lose(const std::shared_ptr<Link> &link, const char *why);
+
+    const ProviderChoice choice_;
+    const std::string path_;
+    std::atomic<bool> decided_{false};
+    bool serves_ = false;  // written once, before decided_
+    std::mutex decide_mutex_;
+
+    // State lock held.
+    std::shared_ptr<Link> link_;
+    std::unordered_map<std::uint64_t, Outstanding> outstanding_;
+    std::deque<Asked> asked_;
+    std::uint64_t next_id_ = 1;
+    std::vector<service::LanaEntry> last_lanas_;
+    std::mutex ask_mutex_;  // sends a diagnostic and queues its waiter as one step
+    bool said_gone_ = false;
+};
+
+}  // namespace nbt

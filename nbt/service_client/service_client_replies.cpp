@@ -1,0 +1,140 @@
+// SPDX-License-Identifier: MIT
+// The network thread's side of the connection: replies read, checked
+// against the blocks they answer, and delivered.
+#include <errno.h>
+#include <sys/socket.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "io_thread.h"
+#include "service_client.h"
+#include "service_link.h"
+#include "state_lock.h"
+
+namespace nbt {
+namespace {
+
+void SignalLater(SyncWaiter *waiter) {
+    StateGuard::AfterUnlock([](void *w) { static_cast<SyncWaiter *>(w)->Signal(); }, waiter);
+}
+
+// Replies handled per wake-up before the other sockets get their turn.
+constexpr int kRepliesPerTurn = 64;
+
+}  // namespace
+
+void ServiceClient::Watch(const std::shared_ptr<Link> &link) {
+    link->socket.async_wait(
+        asio::posix::descriptor_base::wait_read,
+        asio::bind_executor(IoThread::Get().executor(), [this, link](asio::error_code error) {
+            if (link->lost) return;
+            if (error) return Lose(link, error.message().c_str());
+            ReadReplies(link);
+        }));
+}
+
+void ServiceClient::ReadReplies(const std::shared_ptr<Link> &link) {
+    for (int turn = 0; turn < kRepliesPerTurn; ++turn) {
+        iovec chunk{link->buffer.data(), link->buffer.size()};
+        msghdr header{};
+        header.msg_iov = &chunk;
+        header.msg_iovlen = 1;
+        const ssize_t got = ::recvmsg(link->fd, &header, MSG_DONTWAIT);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 && errno == EAGAIN) break;
+        if (got < 0) return Lose(link, std::strerror(errno));
+        if (got == 0) return Lose(link, "it closed the connection");
+        const auto reply = (header.msg_flags & MSG_TRUNC)
+                               ? std::nullopt
+                               : service::DecodeReply({link->buffer.data(), static_cast<std::size_t>(got)});
+        if (!reply || !Handle(*reply)) return Lose(link, "it sent a reply that does not fit");
+    }
+    Watch(link);
+}
+
+bool ServiceClient::Handle(const service::Reply &reply) {
+    switch (reply.type) {
+        case service::ReplyType::kAccepted:
+        case service::ReplyType::kRefused: {
+            const auto it = outstanding_.find(reply.id);
+            if (it == outstanding_.end() || !it->second.answer_waiter) return false;
+            Outstanding &block = it->second;
+            SyncWaiter *waiter = std::exchange(block.answer_waiter, nullptr);
+            *block.answer = reply.type == service::ReplyType::kAccepted ? NRC_GOODRET : reply.rc;
+            if (reply.type == service::ReplyType::kRefused) {
+                Deliver(block.ncb, nullptr, reply.rc, Delivery::kRefused);
+                outstanding_.erase(it);
+            }
+            SignalLater(waiter);
+            return true;
+        }
+        case service::ReplyType::kCompleted:
+            return Complete(reply.completion);
+        case service::ReplyType::kLanaList:
+        case service::ReplyType::kOwnerList: {
+            if (asked_.empty()) return false;
+            const Asked asked = asked_.front();
+            asked_.pop_front();
+            if (reply.type == service::ReplyType::kLanaList) last_lanas_ = reply.lanas;
+            *asked.reply = reply;
+            SignalLater(asked.waiter);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ServiceClient::Complete(const service::Completion &done) {
+    const auto it = outstanding_.find(done.id);
+    if (it == outstanding_.end() || it->second.answer_waiter) return false;
+    const Outstanding block = it->second;
+    NCB *ncb = block.ncb;
+    // Never more than the block's buffer held when it was sent.
+    if (service::ReturnsData(ncb->ncb_command)) {
+        if (done.data.size() > block.capacity || done.length > block.capacity) return false;
+        if (!done.data.empty() && !ncb->ncb_buffer) return false;
+        if (!done.data.empty()) std::memcpy(ncb->ncb_buffer, done.data.data(), done.data.size());
+    } else if (!done.data.empty()) {
+        return false;
+    }
+    ncb->ncb_lsn = done.lsn;
+    ncb->ncb_num = done.num;
+    ncb->ncb_length = done.length;
+    // A chain send's callname holds its second buffer, the program's own.
+    if (!service::IsChainSend(ncb->ncb_command))
+        std::copy(done.callname.begin(), done.callname.end(), ncb->ncb_callname);
+    std::copy(done.name.begin(), done.name.end(), ncb->ncb_name);
+    outstanding_.erase(it);
+    Deliver(ncb, block.waiter, done.rc);
+    return true;
+}
+
+void ServiceClient::Lose(const std::shared_ptr<Link> &link, const char *why) {
+    if (link->lost) return;
+    link->lost = true;
+    ::shutdown(link->fd, SHUT_RDWR);
+    asio::error_code ignored;
+    link->socket.cancel(ignored);
+    if (link_ == link) link_.reset();
+    if (!outstanding_.empty())
+        std::fprintf(
+            stderr, "%s: lost the NetBIOS service at %s (%s): its %zu pending commands end with NRC_SYSTEM\n",
+            program_invocation_short_name, path_.c_str(), why, outstanding_.size());
+    auto blocks = std::move(outstanding_);
+    outstanding_.clear();
+    for (auto &[id, block] : blocks) {
+        if (block.answer_waiter) {
+            *block.answer = NRC_SYSTEM;
+            Deliver(block.ncb, nullptr, NRC_SYSTEM, Delivery::kRefused);
+            SignalLater(block.answer_waiter);
+        } else {
+            Deliver(block.ncb, block.waiter, NRC_SYSTEM);
+        }
+    }
+    auto asked = std::move(asked_);
+    asked_.clear();
+    for (const Asked &waiting : asked) SignalLater(waiting.waiter);
+}
+
+}  // namespace nbt

@@ -1,0 +1,156 @@
+// SPDX-License-Identifier: MIT
+#include "service_reply.h"
+
+#include <algorithm>
+
+#include "service_bytes.h"
+
+namespace nbt::service {
+namespace {
+
+void PutText(codec::ByteWriter &writer, const std::string &text) {
+    const std::size_t length = std::min(text.size(), kMaxText);
+    writer.U8(static_cast<std::uint8_t>(length));
+    writer.Bytes({reinterpret_cast<const std::uint8_t *>(text.data()), length});
+}
+
+bool GetText(codec::ByteReader &reader, std::string *text) {
+    const std::size_t length = reader.U8();
+    if (length > kMaxText) return false;
+    const auto bytes = reader.Bytes(length);
+    text->assign(bytes.begin(), bytes.end());
+    return reader.ok();
+}
+
+template <std::size_t N>
+bool GetArray(codec::ByteReader &reader, std::array<std::uint8_t, N> *out) {
+    const auto bytes = reader.Bytes(N);
+    if (!reader.ok()) return false;
+    std::copy(bytes.begin(), bytes.end(), out->begin());
+    return true;
+}
+
+// The smallest entry of each list: a count is believed only as far as
+// the message could hold that many.
+constexpr std::size_t kMinLanaEntry = 1 + 1 + 4 + 4 + 6 + 3 * 2;
+constexpr std::size_t kMinOwnerEntry = NCBNAMSZ + 4 + 4 + 1;
+
+}  // namespace
+
+void EncodeAccepted(std::uint64_t id, std::vector<std::uint8_t> &out) {
+    codec::ByteWriter writer(out);
+    writer.U8(static_cast<std::uint8_t>(ReplyType::kAccepted));
+    PutU64(writer, id);
+}
+
+void EncodeRefused(std::uint64_t id, UCHAR rc, std::vector<std::uint8_t> &out) {
+    codec::ByteWriter writer(out);
+    writer.U8(static_cast<std::uint8_t>(ReplyType::kRefused));
+    PutU64(writer, id);
+    writer.U8(rc);
+}
+
+void EncodeCompletion(const Completion &completion, std::vector<std::uint8_t> &out) {
+    codec::ByteWriter writer(out);
+    writer.U8(static_cast<std::uint8_t>(ReplyType::kCompleted));
+    PutU64(writer, completion.id);
+    writer.U8(completion.rc);
+    writer.U8(completion.lsn);
+    writer.U8(completion.num);
+    writer.U16(completion.length);
+    writer.Bytes(completion.callname);
+    writer.Bytes(completion.name);
+    writer.U16(static_cast<std::uint16_t>(completion.data.size()));
+    writer.Bytes(completion.data);
+}
+
+void EncodeLanaList(const std::vector<LanaEntry> &lanas, std::vector<std::uint8_t> &out) {
+    codec::ByteWriter writer(out);
+    writer.U8(static_cast<std::uint8_t>(ReplyType::kLanaList));
+    const std::size_t count = std::min<std::size_t>(lanas.size(), 0xFF);
+    writer.U8(static_cast<std::uint8_t>(count));
+    for (std::size_t i = 0; i < count; ++i) {
+        const LanaEntry &lana = lanas[i];
+        writer.U8(lana.number);
+        PutText(writer, lana.interface_name);
+        writer.U32(lana.address);
+        writer.U32(lana.broadcast);
+        writer.Bytes(lana.mac);
+        writer.U16(lana.name_port);
+        writer.U16(lana.datagram_port);
+        writer.U16(lana.session_port);
+    }
+}
+
+void EncodeOwnerList(const std::vector<OwnerEntry> &owners, std::vector<std::uint8_t> &out) {
+    codec::ByteWriter writer(out);
+    writer.U8(static_cast<std::uint8_t>(ReplyType::kOwnerList));
+    const std::size_t count = std::min<std::size_t>(owners.size(), 0xFFFF);
+    writer.U16(static_cast<std::uint16_t>(count));
+    for (std::size_t i = 0; i < count; ++i) {
+        writer.Bytes(owners[i].name);
+        writer.U32(owners[i].pid);
+        writer.U32(owners[i].uid);
+        PutText(writer, owners[i].program);
+    }
+}
+
+std::optional<Reply> DecodeReply(std::span<const std::uint8_t> message) {
+    codec::ByteReader reader(message);
+    Reply reply;
+    reply.type = static_cast<ReplyType>(reader.U8());
+    switch (reply.type) {
+        case ReplyType::kAccepted:
+            reply.id = GetU64(reader);
+            break;
+        case ReplyType::kRefused:
+            reply.id = GetU64(reader);
+            reply.rc = reader.U8();
+            break;
+        case ReplyType::kCompleted: {
+            Completion &done = reply.completion;
+            done.id = GetU64(reader);
+            done.rc = reader.U8();
+            done.lsn = reader.U8();
+            done.num = reader.U8();
+            done.length = reader.U16();
+            if (!GetArray(reader, &done.callname) || !GetArray(reader, &done.name)) return std::nullopt;
+            done.data = reader.Bytes(reader.U16());
+            break;
+        }
+        case ReplyType::kLanaList: {
+            const std::size_t count = reader.U8();
+            if (count * kMinLanaEntry > reader.remaining()) return std::nullopt;
+            reply.lanas.resize(count);
+            for (LanaEntry &lana : reply.lanas) {
+                lana.number = reader.U8();
+                if (!GetText(reader, &lana.interface_name)) return std::nullopt;
+                lana.address = reader.U32();
+                lana.broadcast = reader.U32();
+                if (!GetArray(reader, &lana.mac)) return std::nullopt;
+                lana.name_port = reader.U16();
+                lana.datagram_port = reader.U16();
+                lana.session_port = reader.U16();
+            }
+            break;
+        }
+        case ReplyType::kOwnerList: {
+            const std::size_t count = reader.U16();
+            if (count * kMinOwnerEntry > reader.remaining()) return std::nullopt;
+            reply.owners.resize(count);
+            for (OwnerEntry &owner : reply.owners) {
+                if (!GetArray(reader, &owner.name)) return std::nullopt;
+                owner.pid = reader.U32();
+                owner.uid = reader.U32();
+                if (!GetText(reader, &owner.program)) return std::nullopt;
+            }
+            break;
+        }
+        default:
+            return std::nullopt;
+    }
+    if (!reader.AtEnd()) return std::nullopt;
+    return reply;
+}
+
+}  // namespace nbt::service

@@ -1,0 +1,80 @@
+// SPDX-License-Identifier: MIT
+// korveld's replies to a program, and their decoder (as strict as the
+// request's: counts and lengths are checked against what is there).
+//
+//   accepted   type id:u64
+//   refused    type id:u64 rc
+//   completed  type id:u64 rc lsn num length:u16 callname[16] name[16]
+//              data_length:u16 data
+//   lana list  type count, then each: number name_length name[<=16]
+//              address:u32 broadcast:u32 mac[6] ports:u16 x3 (name, datagram, session)
+//   owner list type count:u16, then each: name[16] pid:u32 uid:u32
+//              program_length program[<=16]
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "nb30.h"
+#include "service_protocol.h"
+
+namespace nbt::service {
+
+// A finished block's output fields, and its buffer's bytes for the commands
+// that return some (ReturnsData).
+struct Completion {
+    std::uint64_t id = 0;
+    UCHAR rc = NRC_GOODRET;
+    UCHAR lsn = 0;
+    UCHAR num = 0;
+    WORD length = 0;
+    std::array<UCHAR, NCBNAMSZ> callname{};
+    std::array<UCHAR, NCBNAMSZ> name{};
+    std::span<const std::uint8_t> data;
+};
+
+struct LanaEntry {
+    UCHAR number = 0;
+    std::string interface_name;
+    std::uint32_t address = 0;  // host order
+    std::uint32_t broadcast = 0;
+    std::array<std::uint8_t, 6> mac{};
+    std::uint16_t name_port = 0;
+    std::uint16_t datagram_port = 0;
+    std::uint16_t session_port = 0;
+};
+
+// pid 0: held by the service itself, or by a program it no longer knows.
+struct OwnerEntry {
+    std::array<std::uint8_t, NCBNAMSZ> name{};
+    std::uint32_t pid = 0;
+    std::uint32_t uid = 0;
+    std::string program;
+};
+
+inline constexpr std::size_t kMaxText = 16;  // interface and program names (IFNAMSIZ, TASK_COMM_LEN)
+
+struct Reply {
+    ReplyType type = ReplyType::kCompleted;
+    std::uint64_t id = 0;  // kAccepted, kRefused
+    UCHAR rc = 0;          // kRefused
+    Completion completion;
+    std::vector<LanaEntry> lanas;
+    std::vector<OwnerEntry> owners;
+};
+
+void EncodeAccepted(std::uint64_t id, std::vector<std::uint8_t> &out);
+void EncodeRefused(std::uint64_t id, UCHAR rc, std::vector<std::uint8_t> &out);
+void EncodeCompletion(const Completion &completion, std::vector<std::uint8_t> &out);
+// Texts longer than kMaxText are cut; at most 255 LANAs and 65535 owners.
+void EncodeLanaList(const std::vector<LanaEntry> &lanas, std::vector<std::uint8_t> &out);
+void EncodeOwnerList(const std::vector<OwnerEntry> &owners, std::vector<std::uint8_t> &out);
+
+// nullopt for anything but exactly one well-formed reply.
+std::optional<Reply> DecodeReply(std::span<const std::uint8_t> message);
+
+}  // namespace nbt::service

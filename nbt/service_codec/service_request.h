@@ -1,0 +1,61 @@
+// SPDX-License-Identifier: MIT
+// A program's requests to korveld, and their decoder, which trusts nothing
+// it is given: every length is checked against what the message holds and
+// against the block it describes, and a message with a byte too many or too
+// few is refused whole.
+//
+//   submit      type id:u64 flags:u8 command lsn num lana length:u16 rto sto
+//               callname[16] name[16] cancel_target:u64 cancel_command
+//               data_length:u16 data chained_length:u16 chained
+//   lanas       type
+//   name owners type lana
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "nb30.h"
+#include "service_protocol.h"
+
+namespace nbt::service {
+
+// An NCB's input fields. data is the buffer of a command that sends one
+// (ncb_length bytes), chained a chain send's second buffer; both empty for
+// the other commands. cancel_target: for NCBCANCEL, the id of the program's
+// own block it names (0: none the service carries), and cancel_command that
+// block's command, which says what a cancel of a block not pending answers.
+struct SubmitRequest {
+    std::uint64_t id = 0;
+    std::uint8_t flags = 0;
+    UCHAR command = 0;
+    UCHAR lsn = 0;
+    UCHAR num = 0;
+    UCHAR lana = 0;
+    WORD length = 0;
+    UCHAR rto = 0;
+    UCHAR sto = 0;
+    std::array<UCHAR, NCBNAMSZ> callname{};
+    std::array<UCHAR, NCBNAMSZ> name{};
+    std::uint64_t cancel_target = 0;
+    UCHAR cancel_command = 0;
+    std::span<const std::uint8_t> data;
+    std::span<const std::uint8_t> chained;
+};
+
+struct Request {
+    RequestType type = RequestType::kSubmit;
+    SubmitRequest submit;  // kSubmit; its spans point into the decoded message
+    UCHAR lana = 0;        // kNameOwners
+};
+
+void EncodeSubmit(const SubmitRequest &submit, std::vector<std::uint8_t> &out);
+void EncodeLanasRequest(std::vector<std::uint8_t> &out);
+void EncodeNameOwnersRequest(UCHAR lana, std::vector<std::uint8_t> &out);
+
+// nullopt for anything but exactly one well-formed request.
+std::optional<Request> DecodeRequest(std::span<const std::uint8_t> message);
+
+}  // namespace nbt::service

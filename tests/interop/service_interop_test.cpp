@@ -1,0 +1,152 @@
+// SPDX-License-Identifier: MIT
+// korveld in a lab host, started by the test (--foreground --socket), and
+// several programs of that host as its clients: korvel-nb runs, and this
+// test process itself through Netbios(). Names of two clients are found
+// from another host and listed, with their owners, in a third's adapter
+// status; a second add of a held name is NRC_DUPNAME; two clients of the
+// host call each other; one cannot hang up another's session; and kill -9
+// of a client releases its names on the wire.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "korvel_nb_run.h"
+#include "lab_capture.h"
+#include "lab_suite.h"
+#include "nb30.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Host 2 runs korveld and its clients, host 3 the Samba tools.
+constexpr int kServiceHost = 2;
+constexpr int kToolHost = 3;
+
+using netlab::Contains;
+using netlab::NbBackground;
+using netlab::NbRun;
+
+std::string SocketPath() {
+    return LabSuite::lab().state() + "/korveld.sock";
+}
+
+std::string ClientEnv() {
+    return "KORVEL_PROVIDER=service KORVEL_PROVIDER_SOCKET=" + SocketPath();
+}
+
+NbRun Nb(const std::string &args) {
+    return netlab::RunNb(LabSuite::lab(), kServiceHost, args, ClientEnv());
+}
+
+std::string Seen(const std::string &name) {
+    return LabSuite::Nmblookup(kToolHost, "-B " + netlab::Lab::Broadcast() + " '" + name + "#20'");
+}
+
+class ServiceInterop : public LabSuite {
+protected:
+    static void SetUpTestSuite() {
+        if (!StartLab("kv", 3)) return;
+        const std::string pid =
+            lab().Exec(kServiceHost, std::string(KORVELD) + " --foreground --socket " + SocketPath() + " >" +
+                                         lab().state() + "/korveld.log 2>&1 & echo $!");
+        service_pid_ = std::atoi(pid.c_str());
+        struct stat status;
+        for (int i = 0; i < 100 && ::stat(SocketPath().c_str(), &status) != 0; ++i)
+            std::this_thread::sleep_for(20ms);
+        // This process is a client too, of the same socket.
+        ::setenv("KORVEL_PROVIDER", "service", 1);
+        ::setenv("KORVEL_PROVIDER_SOCKET", SocketPath().c_str(), 1);
+    }
+    static void TearDownTestSuite() {
+        if (service_pid_ > 0) ::kill(service_pid_, SIGTERM);
+        for (int i = 0; i < 100 && service_pid_ > 0 && ::kill(service_pid_, 0) == 0; ++i)
+            std::this_thread::sleep_for(20ms);
+        LabSuite::TearDownTestSuite();
+    }
+
+    static NbBackground Hold(const std::string &name) {
+        return NbBackground(lab(), kServiceHost, "hold " + name, ClientEnv());
+    }
+
+    static inline int service_pid_ = 0;
+};
+
+TEST_F(ServiceInterop, NamesOfTwoClientsAreSeenFromAnotherHostAndInAThirdsStatus) {
+    const NbRun lanas = Nb("--json lanas");
+    EXPECT_EQ(lanas.Jq("[.lanas[] | [.lana, .provider]]"), "[[0,\"embedded\"],[1,\"service\"]]") << lanas.err;
+
+    NbBackground alpha = Hold("ALPHA"), beta = Hold("BETA");
+    ASSERT_TRUE(alpha.WaitFor("holding")) << alpha.Err();
+    ASSERT_TRUE(beta.WaitFor("holding")) << beta.Err();
+    const std::string here = netlab::Lab::Address(kServiceHost) + " ";
+    EXPECT_TRUE(Contains(Seen("ALPHA"), here + "ALPHA<20>"));
+    EXPECT_TRUE(Contains(Seen("BETA"), here + "BETA<20>"));
+
+    const NbRun status = Nb("--json status '*'");
+    EXPECT_EQ(status.status, 0) << status.err;
+    EXPECT_EQ(status.Jq("[.status.names[] | select(.name == \"ALPHA<20>\" or .name == \"BETA<20>\") | "
+                        "[.name, .state, .owner.program]]"),
+              "[[\"ALPHA<20>\",\"registered\",\"korvel-nb\"],[\"BETA<20>\",\"registered\",\"korvel-nb\"]]")
+        << status.out;
+
+    const NbRun again = Nb("hold ALPHA");
+    EXPECT_EQ(again.status, 1);
+    EXPECT_TRUE(Contains(again.err, "NRC_DUPNAME")) << again.err;
+}
+
+TEST_F(ServiceInterop, KillNineOfAClientReleasesItsNamesOnTheWire) {
+    NbBackground gamma = Hold("GAMMA");
+    ASSERT_TRUE(gamma.WaitFor("holding")) << gamma.Err();
+    LabCapture capture(lab(), "release.pcapng", "udp port 137");
+    ASSERT_EQ(capture.problem(), "");
+    ASSERT_GT(gamma.pid(), 0);
+    ::kill(gamma.pid(), SIGKILL);
+    std::this_thread::sleep_for(1s);
+    capture.Stop();
+    const std::string releases =
+        capture.Tshark("ip.src==" + netlab::Lab::Address(kServiceHost) + " && nbns.flags.opcode == 6",
+                       " -T fields -e nbns.name");
+    EXPECT_TRUE(Contains(releases, "GAMMA<20>")) << releases;
+}
+
+TEST_F(ServiceInterop, TwoClientsOfOneHostCallEachOtherAndAThirdCannotHangUpTheirSession) {
+    NbBackground listen(lab(), kServiceHost, "listen LISTENER --idle 3", ClientEnv());
+    ASSERT_TRUE(listen.WaitFor("listening on LISTENER<20>")) << listen.Err();
+    NbBackground call(lab(), kServiceHost, "call LISTENER --as CALLER --send hello-listener --receive",
+                      ClientEnv());
+    ASSERT_TRUE(listen.WaitFor("session 1 from CALLER<20>")) << listen.Out() << listen.Err() << call.Err();
+
+    // This process is a client of its own: no session number is its to end,
+    // and no block of another's can it even name.
+    NCB reset{};
+    reset.ncb_command = NCBRESET;
+    reset.ncb_lana_num = 1;
+    ASSERT_EQ(Netbios(&reset), NRC_GOODRET);
+    for (UCHAR lsn = 1; lsn <= 4; ++lsn) {
+        NCB hangup{};
+        hangup.ncb_command = NCBHANGUP;
+        hangup.ncb_lana_num = 1;
+        hangup.ncb_lsn = lsn;
+        EXPECT_EQ(Netbios(&hangup), NRC_SNUMOUT) << "session " << int(lsn);
+    }
+    NCB other{};
+    other.ncb_command = NCBRECV;
+    NCB cancel{};
+    cancel.ncb_command = NCBCANCEL;
+    cancel.ncb_lana_num = 1;
+    cancel.ncb_buffer = reinterpret_cast<PUCHAR>(&other);
+    EXPECT_EQ(Netbios(&cancel), NRC_CANOCCR);
+
+    // The session ends as its own listener ends it, after the message came.
+    ASSERT_TRUE(listen.Wait()) << listen.Err();
+    EXPECT_TRUE(Contains(listen.Out(), "hello-listener")) << listen.Out();
+    EXPECT_TRUE(Contains(listen.Out(), "session 1 ended (idle), 14 bytes")) << listen.Out() << listen.Err();
+}
+
+}  // namespace
