@@ -56,7 +56,7 @@ std::optional<asio::ip::address_v4> FindNeighbour(std::string_view arp_table, co
 }
 
 std::optional<asio::ip::address_v4> LookupNeighbour(const MacAddress &mac, const std::string &device) {
-    std::ifstream file("/proc/net/arp");
+    std::ifstream file("/proc/self/net/arp");  // also where /proc shows only processes
     if (!file) return std::nullopt;
     std::stringstream text;
     text << file.rdbuf();
