@@ -28,33 +28,44 @@ asio::ip::address_v4 ToAddress(const sockaddr *sa) {
 
 }  // namespace
 
-std::vector<Lana> NumberLanas(const std::vector<InterfaceAddress> &interfaces, bool host_interfaces) {
-    std::vector<Lana> lanas;
+Lana LoopbackLana() {
     Lana loopback;
     loopback.number = 0;
     loopback.loopback = true;
     loopback.interface_name = "lo";
     loopback.broadcast = asio::ip::address_v4(0x7FFFFFFFu);  // 127.255.255.255
     loopback.netmask = asio::ip::address_v4(0xFF000000u);
-    lanas.push_back(loopback);
-    if (!host_interfaces) return lanas;
+    return loopback;
+}
 
+std::vector<InterfaceAddress> EligibleInterfaces(const std::vector<InterfaceAddress> &interfaces) {
     // First eligible address of each interface, keyed (and so ordered) by index.
     std::map<unsigned, const InterfaceAddress *> by_index;
     for (const InterfaceAddress &entry : interfaces)
         if (Eligible(entry)) by_index.emplace(entry.index, &entry);
+    std::vector<InterfaceAddress> eligible;
+    for (const auto &[index, entry] : by_index) eligible.push_back(*entry);
+    return eligible;
+}
 
-    for (const auto &[index, entry] : by_index) {
+Lana LanaOf(UCHAR number, const InterfaceAddress &entry) {
+    Lana lana;
+    lana.number = number;
+    lana.interface_name = entry.name;
+    lana.interface_index = entry.index;
+    lana.address = entry.address;
+    lana.broadcast = entry.broadcast;
+    lana.netmask = entry.netmask;
+    lana.mac = entry.mac;
+    return lana;
+}
+
+std::vector<Lana> NumberLanas(const std::vector<InterfaceAddress> &interfaces, bool host_interfaces) {
+    std::vector<Lana> lanas{LoopbackLana()};
+    if (!host_interfaces) return lanas;
+    for (const InterfaceAddress &entry : EligibleInterfaces(interfaces)) {
         if (lanas.size() > static_cast<std::size_t>(MAX_LANA)) break;
-        Lana lana;
-        lana.number = static_cast<UCHAR>(lanas.size());
-        lana.interface_name = entry->name;
-        lana.interface_index = index;
-        lana.address = entry->address;
-        lana.broadcast = entry->broadcast;
-        lana.netmask = entry->netmask;
-        lana.mac = entry->mac;
-        lanas.push_back(lana);
+        lanas.push_back(LanaOf(static_cast<UCHAR>(lanas.size()), entry));
     }
     return lanas;
 }

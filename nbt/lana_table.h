@@ -8,6 +8,7 @@
 #include <array>
 #include <asio/ip/address_v4.hpp>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,24 @@ struct Lana {
 // interface (first IPv4 address listed for it) by ascending index. At most
 // MAX_LANA + 1 LANAs.
 std::vector<Lana> NumberLanas(const std::vector<InterfaceAddress> &interfaces, bool host_interfaces);
+
+// LANA 0, the loopback adapter.
+Lana LoopbackLana();
+// The interfaces a LANA may be made of (up, with a broadcast address, not
+// loopback): the first IPv4 address listed for each, by ascending index.
+std::vector<InterfaceAddress> EligibleInterfaces(const std::vector<InterfaceAddress> &interfaces);
+// LANA `number` made of an eligible interface.
+Lana LanaOf(UCHAR number, const InterfaceAddress &entry);
+
+// Another way to number LANAs 1 and up than NumberLanas's index order, for
+// a provider that is given one (korveld keeps each interface's number).
+// Called with the provider's table lock held, from any thread.
+class LanaNumbering {
+public:
+    virtual ~LanaNumbering() = default;
+    // The whole table, LANA 0 first, from what the host lists now.
+    virtual std::vector<Lana> Number(const std::vector<InterfaceAddress> &interfaces) = 0;
+};
 
 // The host's IPv4 interface addresses (getifaddrs), with each one's MAC.
 std::vector<InterfaceAddress> ReadHostInterfaces();

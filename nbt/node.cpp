@@ -469,14 +469,22 @@ void Node::Submit(NCB *ncb, SyncWaiter *waiter) {
 }
 
 void Node::Shutdown() {
+    Close(NRC_CMDCAN, true);
+}
+
+void Node::Lose(UCHAR rc) {
+    Close(rc, false);
+}
+
+void Node::Close(UCHAR pending_rc, bool release_names) {
     if (!open_) return;
     open_ = false;
     // Callers first: nothing stays blocked, whatever the services do next.
-    pending_.CompleteAll(NRC_CMDCAN);
+    pending_.CompleteAll(pending_rc);
     // The services may still send (name releases) while the sockets are
     // open. A failure in one must not keep the other running.
     try {
-        if (name_service_) name_service_->Shutdown();
+        if (name_service_) name_service_->Shutdown(release_names);
     } catch (...) {
     }
     try {

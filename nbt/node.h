@@ -93,6 +93,7 @@ public:
     // ---- identity -------------------------------------------------------
     bool is_loopback() const { return lana_.loopback; }
     UCHAR lana_number() const { return lana_.number; }
+    unsigned interface_index() const { return lana_.interface_index; }
     // What this host holds on its other adapters.
     HostNames &host_names() const { return *host_; }
     asio::ip::address_v4 address() const { return address_; }
@@ -169,6 +170,10 @@ public:
     // then the services shut down (names released, sessions aborted), then
     // the sockets close. Idempotent.
     void Shutdown();
+    // The adapter is gone (its interface went down or lost its address): as
+    // Shutdown, but the pending NCBs end with `rc` and no name is released,
+    // there being no wire left to carry the releases.
+    void Lose(UCHAR rc);
 
     // ---- what the sockets hand the services -----------------------------
     // A datagram from `from`, as if the name sockets had received it, and a
@@ -191,6 +196,7 @@ public:
          std::shared_ptr<HostNames> host);  // use Open()
 
 private:
+    void Close(UCHAR pending_rc, bool release_names);
     UCHAR Bind(std::uint8_t preferred_host);
     // Binds the unicast and session sockets at address; on failure closes
     // them and says in *why which step failed.

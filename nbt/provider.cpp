@@ -42,15 +42,12 @@ Registry &Providers() {
 
 }  // namespace
 
-Provider::Provider(Settings settings)
-    : settings_(std::move(settings)), host_names_(std::make_shared<HostNames>()) {
+Provider::Provider(Settings settings, std::shared_ptr<LanaNumbering> numbering)
+    : settings_(std::move(settings)),
+      numbering_(std::move(numbering)),
+      host_names_(std::make_shared<HostNames>()) {
     IoThread::Get();  // the network thread and the fork handlers, before any node
-    {
-        std::lock_guard lock(mutex_);
-        SetLanas(
-            NumberLanas(settings_.host_interfaces ? ReadHostInterfaces() : std::vector<InterfaceAddress>{},
-                        settings_.host_interfaces));
-    }
+    RefreshLanas();
     auto &registry = Providers();
     std::lock_guard lock(registry.mutex);
     registry.providers.push_back(this);
@@ -214,11 +211,52 @@ void Provider::Dispatch(NCB *ncb, SyncWaiter *waiter) {
 }
 
 void Provider::RefreshLanas() {
-    auto lanas =
-        NumberLanas(settings_.host_interfaces ? ReadHostInterfaces() : std::vector<InterfaceAddress>{},
-                    settings_.host_interfaces);
+    const auto interfaces =
+        settings_.host_interfaces ? ReadHostInterfaces() : std::vector<InterfaceAddress>{};
     std::lock_guard lock(mutex_);
-    SetLanas(std::move(lanas));
+    SetLanas(Number(interfaces));
+}
+
+std::vector<Lana> Provider::Number(const std::vector<InterfaceAddress> &interfaces) {
+    if (numbering_ && settings_.host_interfaces) return numbering_->Number(interfaces);
+    return NumberLanas(interfaces, settings_.host_interfaces);
+}
+
+LanaChanges Provider::FollowInterfaces() {
+    std::vector<Lana> before;
+    {
+        std::lock_guard lock(mutex_);
+        before = lanas_;
+    }
+    const std::vector<Lana> after = Lanas();
+    auto find = [](const std::vector<Lana> &table, UCHAR number) -> const Lana * {
+        for (const Lana &lana : table)
+            if (lana.number == number) return &lana;
+        return nullptr;
+    };
+    LanaChanges changes;
+    for (const Lana &lana : after)
+        if (!find(before, lana.number)) changes.added.push_back(lana);
+    for (const Lana &lana : before)
+        if (!find(after, lana.number)) changes.removed.push_back(lana);
+
+    for (auto it = nodes_.begin(); it != nodes_.end();) {
+        const Node &node = *it->second;
+        const Lana *now = find(after, it->first);
+        if (node.is_loopback() ||
+            (now && now->address == node.address() && now->interface_index == node.interface_index())) {
+            ++it;
+            continue;
+        }
+        it->second->Lose(NRC_BRIDGE);
+        changes.lost.push_back(it->first);
+        {
+            std::lock_guard lock(mutex_);
+            reset_.reset(it->first);
+        }
+        it = nodes_.erase(it);
+    }
+    return changes;
 }
 
 void Provider::SetLanas(std::vector<Lana> lanas) {

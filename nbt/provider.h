@@ -41,9 +41,19 @@ struct NameOwner {
     ClientId client = kProcessClient;
 };
 
+// What Provider::FollowInterfaces found changed in the LANA table.
+struct LanaChanges {
+    std::vector<Lana> added;    // numbers enumerated now and not before
+    std::vector<Lana> removed;  // numbers enumerated before and not now
+    // Reset LANAs whose interface went away or changed address: ended.
+    std::vector<UCHAR> lost;
+};
+
 class Provider {
 public:
-    explicit Provider(Settings settings = {});
+    // numbering: how LANAs 1 and up are numbered; null numbers them by
+    // interface index at every reading (NumberLanas).
+    explicit Provider(Settings settings = {}, std::shared_ptr<LanaNumbering> numbering = nullptr);
     // Ends every pending NCB (NRC_CMDCAN) and closes every node.
     ~Provider();
     Provider(const Provider &) = delete;
@@ -85,6 +95,12 @@ public:
     void WithNode(UCHAR lana, const std::function<void(Node *)> &fn) const;
     // The LANA table, read again from the host as NCBENUM reads it.
     std::vector<Lana> Lanas();
+    // The host's interfaces changed: the table is read again, and each
+    // reset LANA whose interface is no longer there with the address it was
+    // reset on is ended as Node::Lose ends it, its pending NCBs with
+    // NRC_BRIDGE (the code a new command on it gets while it is missing).
+    // Its clients must reset it again. State lock held (the network thread).
+    LanaChanges FollowInterfaces();
 
 private:
     struct Alive {};
@@ -97,9 +113,11 @@ private:
     UCHAR Cancel(NCB *ncb);                       // state lock held (provider_cancel.cpp)
     void RefreshLanas();                          // any thread
     void SetLanas(std::vector<Lana> lanas);       // mutex_ held
+    std::vector<Lana> Number(const std::vector<InterfaceAddress> &interfaces);  // mutex_ held
     UCHAR Validate(const NCB *ncb);
 
     Settings settings_;
+    const std::shared_ptr<LanaNumbering> numbering_;  // called with mutex_ held
     std::shared_ptr<Alive> alive_ = std::make_shared<Alive>();
 
     mutable std::mutex mutex_;  // guards lanas_, serialises writes of the sets

@@ -103,6 +103,8 @@ struct Settings {
         std::optional<NameServer> name_server;
         std::optional<NameServer> name_server_secondary;
         std::optional<std::string> scope;
+        // The LANA number korveld gives the interface, whatever it had.
+        std::optional<std::uint8_t> lana;
     };
     std::map<std::string, AdapterOverride> adapters;
 

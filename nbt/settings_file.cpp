@@ -167,6 +167,18 @@ bool ApplyAdapterSetting(const std::string &key, const std::string &value, Setti
         o.scope = value;
         return true;
     }
+    if (key == "lana") {
+        // LANA 0 is the loopback adapter's.
+        const bool digits =
+            !value.empty() && value.size() <= 3 &&
+            std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+        const int number = digits ? std::stoi(value) : 0;
+        if (number < 1 || number > MAX_LANA)
+            return Fail(error, "lana wants a number from 1 to " + std::to_string(MAX_LANA) + ", not " +
+                                   Quoted(value));
+        o.lana = static_cast<std::uint8_t>(number);
+        return true;
+    }
     return Fail(error, "unknown setting " + Quoted(key));
 }
 
@@ -189,6 +201,8 @@ bool ApplySetting(const std::string &key, const std::string &value, Settings &se
         settings.ns_retry_count = value[0] - '0';
         return true;
     }
+    // One interface's number means nothing for the whole host.
+    if (key == "lana") return Fail(error, "lana belongs in an [adapter NAME] section");
     Settings::AdapterOverride o;
     if (!ApplyAdapterSetting(key, value, o, error)) return false;
     settings.Apply(o);

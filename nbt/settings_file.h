@@ -21,6 +21,7 @@
 //   scope = corp.example
 //   [adapter eth1]                 # overrides for one interface
 //   node-type = b
+//   lana = 3                       # korveld numbers it LANA 3 (1..254)
 #pragma once
 
 #include <cstddef>

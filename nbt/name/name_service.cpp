@@ -153,13 +153,14 @@ void NameService::Lookup(const NetbiosName &name, LookupHandler handler) {
 
 // ---- reset ------------------------------------------------------------------
 
-void NameService::Shutdown() {
+void NameService::Shutdown(bool release) {
     if (shut_down_) return;
     exchanges_.CancelAll();
     for (auto &[id, watch] : conflict_watches_) watch.timer->cancel();
     conflict_watches_.clear();
-    for (const auto &entry : table_.entries())
-        if (entry.state != REGISTERING) Release(entry, 1, 1);
+    if (release)
+        for (const auto &entry : table_.entries())
+            if (entry.state != REGISTERING) Release(entry, 1, 1);
     server_->Shutdown();
     node_->host_names().DropLana(node_->lana_number());
     shut_down_ = true;

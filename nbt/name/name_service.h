@@ -60,8 +60,9 @@ public:
 
     // Reset: release the names held (the sockets are still open during this
     // call and close right after it), stop every timer. No callback runs
-    // after this returns.
-    void Shutdown();
+    // after this returns. release false: the adapter is gone, and the names
+    // with it, unreleased.
+    void Shutdown(bool release = true);
 
     // ---- HeldNames, for the session service ----------------------------
     std::optional<HeldName> Find(const NetbiosName &name) const override;

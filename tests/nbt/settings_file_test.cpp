@@ -28,7 +28,8 @@ TEST(SettingsFile, NodeTypeServersAndAdapterOverrides) {
                                "\n"
                                "[adapter eth1]\n"
                                "node-type = b\n"
-                               "scope = lab.example\n",
+                               "scope = lab.example\n"
+                               "lana = 254\n",
                                "korvel.conf", settings, &error))
         << error;
     EXPECT_EQ(settings.node_type, NodeType::kH);
@@ -40,6 +41,7 @@ TEST(SettingsFile, NodeTypeServersAndAdapterOverrides) {
     EXPECT_EQ(eth1.scope, "lab.example");
     EXPECT_EQ(eth1.name_server, settings.name_server) << "what the section leaves alone is inherited";
     EXPECT_EQ(settings.ForAdapter("eth0").node_type, NodeType::kH);
+    EXPECT_EQ(settings.adapters["eth1"].lana, 254);
 }
 
 TEST(SettingsFile, BadLinesNameTheFileAndLine) {
@@ -52,6 +54,11 @@ TEST(SettingsFile, BadLinesNameTheFileAndLine) {
              {"[adapter eth0]\nname-server-timeout = 2\n", 2},
              {"colour = blue\n", 1},
              {"node-type h\n", 1},
+             {"lana = 3\n", 1},
+             {"[adapter eth0]\nlana = 0\n", 2},
+             {"[adapter eth0]\nlana = 255\n", 2},
+             {"[adapter eth0]\nlana = 0003\n", 2},
+             {"[adapter eth0]\nlana = -1\n", 2},
          }) {
         Settings settings;
         std::string error;
