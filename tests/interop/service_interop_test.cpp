@@ -5,13 +5,18 @@
 // from another host and listed, with their owners, in a third's adapter
 // status; a second add of a held name is NRC_DUPNAME; two clients of the
 // host call each other; one cannot hang up another's session; and kill -9
-// of a client releases its names on the wire.
+// of a client releases its names on the wire. Adapters come and go under it:
+// a new interface gets a new LANA while the others keep theirs, one that
+// goes down or loses its address ends what was pending on it, and the
+// numbers survive a restart of the service.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -52,22 +57,31 @@ class ServiceInterop : public LabSuite {
 protected:
     static void SetUpTestSuite() {
         if (!StartLab("kv", 3)) return;
-        const std::string pid =
-            lab().Exec(kServiceHost, std::string(KORVELD) + " --foreground --socket " + SocketPath() + " >" +
-                                         lab().state() + "/korveld.log 2>&1 & echo $!");
-        service_pid_ = std::atoi(pid.c_str());
-        struct stat status;
-        for (int i = 0; i < 100 && ::stat(SocketPath().c_str(), &status) != 0; ++i)
-            std::this_thread::sleep_for(20ms);
+        StartService();
         // This process is a client too, of the same socket.
         ::setenv("KORVEL_PROVIDER", "service", 1);
         ::setenv("KORVEL_PROVIDER_SOCKET", SocketPath().c_str(), 1);
     }
     static void TearDownTestSuite() {
+        StopService();
+        LabSuite::TearDownTestSuite();
+    }
+
+    static void StartService() {
+        const std::string pid =
+            lab().Exec(kServiceHost, std::string(KORVELD) + " --foreground --socket " + SocketPath() +
+                                         " --state-dir " + lab().state() + "/korveld-state >>" +
+                                         lab().state() + "/korveld.log 2>&1 & echo $!");
+        service_pid_ = std::atoi(pid.c_str());
+        struct stat status;
+        for (int i = 0; i < 100 && ::stat(SocketPath().c_str(), &status) != 0; ++i)
+            std::this_thread::sleep_for(20ms);
+    }
+    static void StopService() {
         if (service_pid_ > 0) ::kill(service_pid_, SIGTERM);
         for (int i = 0; i < 100 && service_pid_ > 0 && ::kill(service_pid_, 0) == 0; ++i)
             std::this_thread::sleep_for(20ms);
-        LabSuite::TearDownTestSuite();
+        service_pid_ = 0;
     }
 
     static NbBackground Hold(const std::string &name) {
@@ -147,6 +161,110 @@ TEST_F(ServiceInterop, TwoClientsOfOneHostCallEachOtherAndAThirdCannotHangUpThei
     ASSERT_TRUE(listen.Wait()) << listen.Err();
     EXPECT_TRUE(Contains(listen.Out(), "hello-listener")) << listen.Out();
     EXPECT_TRUE(Contains(listen.Out(), "session 1 ended (idle), 14 bytes")) << listen.Out() << listen.Err();
+}
+
+// This process's NCBs on the service's LANAs.
+UCHAR Command(UCHAR command, UCHAR lana, const char *name = "") {
+    NCB ncb{};
+    ncb.ncb_command = command;
+    ncb.ncb_lana_num = lana;
+    std::memset(ncb.ncb_name, ' ', NCBNAMSZ);
+    std::memcpy(ncb.ncb_name, name, std::strlen(name));
+    return Netbios(&ncb);
+}
+
+// A LISTEN for anyone on `name`, left pending.
+struct PendingListen {
+    NCB ncb{};
+    PendingListen(UCHAR lana, const char *name) {
+        ncb.ncb_command = NCBLISTEN | ASYNCH;
+        ncb.ncb_lana_num = lana;
+        std::memset(ncb.ncb_name, ' ', NCBNAMSZ);
+        std::memcpy(ncb.ncb_name, name, std::strlen(name));
+        std::memset(ncb.ncb_callname, ' ', NCBNAMSZ);
+        ncb.ncb_callname[0] = '*';
+    }
+    // Its return code once it ends (within 3 s), with how long that took.
+    UCHAR Ended(std::chrono::microseconds *took) {
+        const auto start = std::chrono::steady_clock::now();
+        while (ncb.ncb_cmd_cplt == NRC_PENDING && std::chrono::steady_clock::now() - start < 3s)
+            std::this_thread::sleep_for(200us);
+        *took =
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+        return ncb.ncb_cmd_cplt;
+    }
+    ~PendingListen() {
+        if (ncb.ncb_cmd_cplt != NRC_PENDING) return;
+        NCB cancel{};
+        cancel.ncb_command = NCBCANCEL;
+        cancel.ncb_lana_num = ncb.ncb_lana_num;
+        cancel.ncb_buffer = reinterpret_cast<PUCHAR>(&ncb);
+        Netbios(&cancel);
+    }
+};
+
+// "[[lana, interface, address]...]" of LANAs 1 and up as korvel-nb lists them.
+std::string ServiceLanas() {
+    return Nb("--json lanas").Jq("[.lanas[] | select(.lana > 0) | [.lana, .interface, .address]]");
+}
+
+TEST_F(ServiceInterop, AdaptersComeAndGoWithoutRenumberingAndTheirNumbersOutliveARestart) {
+    const std::string eth0 = "[1,\"eth0\",\"" + netlab::Lab::Address(kServiceHost) + "\"]";
+    NbBackground stays = Hold("STAYS");
+    ASSERT_TRUE(stays.WaitFor("holding")) << stays.Err();
+    const std::string here = netlab::Lab::Address(kServiceHost) + " ";
+
+    // A new interface, with a higher index than eth0: LANA 2, and LANA 1 stays.
+    lab().Exec(kServiceHost,
+               "ip link add kvnew0 type veth peer name kvnew1 && ip link set kvnew1 up && "
+               "ip addr add 10.77.1.1/24 broadcast + dev kvnew0 && ip link set kvnew0 up");
+    EXPECT_EQ(ServiceLanas(), "[" + eth0 + ",[2,\"kvnew0\",\"10.77.1.1\"]]");
+
+    // LANA 2 goes down under a pending LISTEN: it ends, LANA 2 leaves the
+    // table, and LANA 1 and its name are untouched.
+    ASSERT_EQ(Command(NCBRESET, 2), NRC_GOODRET);
+    ASSERT_EQ(Command(NCBADDNAME, 2, "ADAPTERS"), NRC_GOODRET);
+    {
+        PendingListen listen(2, "ADAPTERS");
+        ASSERT_EQ(Netbios(&listen.ncb), NRC_GOODRET);
+        lab().Exec(kServiceHost, "ip link set kvnew0 down");
+        std::chrono::microseconds took{};
+        EXPECT_EQ(listen.Ended(&took), NRC_BRIDGE);
+        std::printf("[ figure   ] link down to the pending LISTEN ended: %.1f ms\n", took.count() / 1000.0);
+    }
+    EXPECT_EQ(Command(NCBADDNAME, 2, "AGAIN"), NRC_BRIDGE);
+    EXPECT_EQ(ServiceLanas(), "[" + eth0 + "]");
+    EXPECT_TRUE(Contains(Seen("STAYS"), here + "STAYS<20>"));
+
+    // Up with a new address: usable after a reset. Then the address alone goes.
+    lab().Exec(kServiceHost,
+               "ip addr flush dev kvnew0 && ip addr add 10.77.2.1/24 broadcast + dev kvnew0 && "
+               "ip link set kvnew0 up");
+    EXPECT_EQ(Command(NCBADDNAME, 2, "AGAIN"), NRC_ENVNOTDEF);
+    ASSERT_EQ(Command(NCBRESET, 2), NRC_GOODRET);
+    EXPECT_EQ(Command(NCBADDNAME, 2, "AGAIN"), NRC_GOODRET);
+    {
+        PendingListen listen(2, "AGAIN");
+        ASSERT_EQ(Netbios(&listen.ncb), NRC_GOODRET);
+        lab().Exec(kServiceHost, "ip addr flush dev kvnew0");
+        std::chrono::microseconds took{};
+        EXPECT_EQ(listen.Ended(&took), NRC_BRIDGE);
+    }
+
+    // A third interface is LANA 3. With kvnew0 down, index order would make
+    // it 2; across a restart the map keeps it 3.
+    lab().Exec(kServiceHost,
+               "ip link add kvnewer0 type veth peer name kvnewer1 && ip link set kvnewer1 up && "
+               "ip addr add 10.77.3.1/24 broadcast + dev kvnewer0 && ip link set kvnewer0 up");
+    const std::string newer = "[3,\"kvnewer0\",\"10.77.3.1\"]";
+    EXPECT_EQ(ServiceLanas(), "[" + eth0 + "," + newer + "]");
+    StopService();
+    StartService();
+    EXPECT_EQ(ServiceLanas(), "[" + eth0 + "," + newer + "]")
+        << netlab::ReadFile(lab().state() + "/korveld.log");
+    lab().Exec(kServiceHost, "ip addr add 10.77.2.1/24 broadcast + dev kvnew0");
+    EXPECT_EQ(ServiceLanas(), "[" + eth0 + ",[2,\"kvnew0\",\"10.77.2.1\"]," + newer + "]");
+    lab().Exec(kServiceHost, "ip link del kvnew0; ip link del kvnewer0");
 }
 
 }  // namespace
