@@ -133,6 +133,10 @@ void PolledFd::Watch(std::uint32_t want, bool later) {
     if (SocketPoller::Get().Arm(key_, fd_, want, !level_ || want == 0)) watched_ = want;
 }
 
+void PolledFd::RecheckLater() {
+    if (fd_ >= 0) SocketPoller::Get().RecheckLater(key_);
+}
+
 void PolledFd::Close() {
     if (fd_ < 0) return;
     SocketPoller::Get().Remove(key_, fd_);

@@ -93,6 +93,8 @@ public:
     // Arms it for `want` (0: disarms it). later: arming is left to the
     // owner's Recheck() a little later.
     void Watch(std::uint32_t want, bool later = false);
+    // Has the owner Recheck() a little later, whatever it is armed for.
+    void RecheckLater();
     // Out of the poller, then closed.
     void Close();
 
