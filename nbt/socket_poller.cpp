@@ -129,8 +129,13 @@ void PolledFd::Watch(std::uint32_t want, bool later) {
     if (fd_ < 0 || want == watched_) return;
     if (later && (want & ~watched_)) return SocketPoller::Get().RecheckLater(key_);
     // Disarmed one-shot even when level: an error the kernel reports
-    // unasked then wakes the network thread once, not until it is read.
-    if (SocketPoller::Get().Arm(key_, fd_, want, !level_ || want == 0)) watched_ = want;
+    // unasked then wakes the network thread once, not until it is read. A
+    // wait for room stays one-shot too: room is there most of the time.
+    const bool once = !level_ || want != std::uint32_t{EPOLLIN};
+    if (SocketPoller::Get().Arm(key_, fd_, want, once)) {
+        watched_ = want;
+        once_ = once;
+    }
 }
 
 void PolledFd::RecheckLater() {
@@ -143,6 +148,7 @@ void PolledFd::Close() {
     ::close(fd_);
     fd_ = -1;
     watched_ = 0;
+    once_ = true;
 }
 
 }  // namespace nbt

@@ -79,16 +79,17 @@ public:
     PolledFd &operator=(const PolledFd &) = delete;
 
     // Takes fd over and registers it, disarmed. False, with fd closed, when
-    // it cannot be watched. level: once armed, it stays armed and is reported
-    // for as long as it is ready, so an owner that has read all there is
-    // need not arm it again, nor read on until EAGAIN to find that out.
+    // it cannot be watched. level: armed for reading alone, it stays armed
+    // and is reported for as long as it is ready, so an owner that has read
+    // all there is need not arm it again, nor read on until EAGAIN to find
+    // that out.
     bool Attach(int fd, std::weak_ptr<PolledSocket> owner, bool level = false);
     int fd() const { return fd_; }
     bool open() const { return fd_ >= 0; }
     std::uint32_t watched() const { return watched_; }
     // The watch fired: a one-shot one is disarmed.
     void Fired() {
-        if (!level_) watched_ = 0;
+        if (once_) watched_ = 0;
     }
     // Arms it for `want` (0: disarms it). later: arming is left to the
     // owner's Recheck() a little later.
@@ -103,6 +104,7 @@ private:
     std::uint64_t key_ = 0;
     std::uint32_t watched_ = 0;
     bool level_ = false;
+    bool once_ = true;  // how it is armed now
 };
 
 }  // namespace nbt
