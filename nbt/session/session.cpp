@@ -147,6 +147,7 @@ void Session::Detach() {
     receives_.clear();
     sends_.clear();
     direct_ = nullptr;
+    DropAhead();
     send_driven_ = writing_ = false;
     if (timeouts_) timeouts_->cancel();
     hangup_timer_.reset();

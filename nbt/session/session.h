@@ -5,6 +5,8 @@
 // a shared_ptr to it, so a handler that runs after a reset finds it detached.
 #pragma once
 
+#include <sys/types.h>
+
 #include <array>
 #include <asio.hpp>
 #include <chrono>
@@ -134,6 +136,25 @@ private:
     Input ReadSome();
     Input ReadHeaderBytes();
     Input ReadBodyBytes();
+    // n more bytes of the body are in; completes the message once all are.
+    Input BodyBytesIn(std::size_t n);
+    // Up to `size` bytes for the message being read: those read ahead
+    // first, then the socket's, without waiting (RecvNow's results).
+    ssize_t Take(void *into, std::size_t size);
+    // Where a header read may go on past the header, if nothing is read
+    // ahead: the first receive's buffer (ncb), or with none waiting, the
+    // session's own (ncb null). A message that fits then costs one read.
+    struct Along {
+        std::uint8_t *data = nullptr;
+        std::size_t size = 0;
+        NCB *ncb = nullptr;
+    };
+    Along ReadAlongInto() const;
+    bool Ahead() const { return ahead_at_ < ahead_.size(); }
+    // Read ahead, with no caller reading and a receive or the next message
+    // waiting for it: the socket may have nothing more to wake anyone.
+    bool AheadUnread() const { return Ahead() && input_drivers_ == 0 && WantsInput(); }
+    void DropAhead();
     Input DrainSome();
     // Arms or disarms the network thread's watch on the connection for what
     // it has to do there: read, when the socket said it had nothing and no
@@ -209,6 +230,11 @@ private:
     std::size_t body_capacity_ = 0;
     std::size_t body_offset_ = 0;  // handed out so far, in NRC_INCOMP pieces
     bool message_ready_ = false;
+    // Bytes a read took past the message it was for, when it filled a
+    // receive's buffer beyond its header: the next messages' start, taken
+    // before the socket is read again. At most one receive buffer's worth.
+    std::vector<std::uint8_t> ahead_;
+    std::size_t ahead_at_ = 0;
     bool input_blocked_ = false;  // the last read found nothing, and none since
     int input_drivers_ = 0;       // callers reading the socket themselves
     bool stop_at_delivery_ = false;

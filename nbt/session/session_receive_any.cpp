@@ -66,7 +66,8 @@ bool Session::TakeReceiveAny() {
 void Session::OfferToReceiveAny() {
     auto self = shared_from_this();
     if (phase_ == SessionPhase::kEstablished && message_ready_ && receives_.empty()) return DeliverMessage();
-    UpdateWatch();  // its next message is awaited now, if a recheck was still to come
+    if (AheadUnread()) return PumpInput();  // its next message is read already, in part
+    UpdateWatch();                          // its next message is awaited now, if a recheck was still to come
     if ((phase_ == SessionPhase::kClosed || phase_ == SessionPhase::kAborted) && TakeReceiveAny()) {
         NCB *any = receives_.front().ncb;
         receives_.clear();
