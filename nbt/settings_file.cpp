@@ -183,12 +183,17 @@ bool ApplySetting(const std::string &key, const std::string &value, Settings &se
     if (key == "name-server-recheck") return seconds(settings.ns_recheck_interval);
     if (key == "cache-ttl") return seconds(settings.cache_max_ttl);
     if (key == "negative-cache-ttl") return seconds(settings.negative_cache_ttl);
-    if (key == "name-server-retries") {
+    auto retries = [&](int &field) {
         if (value.size() != 1 || value[0] < '1' || value[0] > '9')
-            return Fail(error, "name-server-retries wants 1 to 9, not " + Quoted(value));
-        settings.ns_retry_count = value[0] - '0';
+            return Fail(error, key + " wants 1 to 9, not " + Quoted(value));
+        field = value[0] - '0';
         return true;
-    }
+    };
+    if (key == "name-server-retries") return retries(settings.ns_retry_count);
+    // A broadcast query's time, and so the longest a name lookup through
+    // the service waits for the segment: retries x timeout.
+    if (key == "broadcast-timeout") return seconds(settings.bcast_retry_timeout);
+    if (key == "broadcast-retries") return retries(settings.bcast_retry_count);
     Settings::AdapterOverride o;
     if (!ApplyAdapterSetting(key, value, o, error)) return false;
     settings.Apply(o);

@@ -19,6 +19,8 @@
 //   node-type = h                  # b, p, m or h
 //   wins = 198.18.161.11, 10.0.0.2 # primary[, secondary]; ADDRESS[:PORT]
 //   scope = corp.example
+//   broadcast-timeout = 0.25       # seconds between broadcast queries
+//   broadcast-retries = 3          # queries sent, 1 to 9
 //   [adapter eth1]                 # overrides for one interface
 //   node-type = b
 #pragma once

@@ -5,12 +5,22 @@
 // from another host and listed, with their owners, in a third's adapter
 // status; a second add of a held name is NRC_DUPNAME; two clients of the
 // host call each other; one cannot hang up another's session; and kill -9
-// of a client releases its names on the wire.
+// of a client releases its names on the wire. Host lookups go through the
+// hosts module (getaddrinfo, the module alone in the hosts line): a Samba
+// host resolves, a name nobody holds fails within the broadcast query time,
+// and a dotted name or a stopped service fails at once.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netdb.h>
+#include <nss.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -52,6 +62,7 @@ class ServiceInterop : public LabSuite {
 protected:
     static void SetUpTestSuite() {
         if (!StartLab("kv", 3)) return;
+        if (!StartSamba(kToolHost, "SAMBA3", kServiceHost)) return;
         const std::string pid =
             lab().Exec(kServiceHost, std::string(KORVELD) + " --foreground --socket " + SocketPath() + " >" +
                                          lab().state() + "/korveld.log 2>&1 & echo $!");
@@ -147,6 +158,63 @@ TEST_F(ServiceInterop, TwoClientsOfOneHostCallEachOtherAndAThirdCannotHangUpThei
     ASSERT_TRUE(listen.Wait()) << listen.Err();
     EXPECT_TRUE(Contains(listen.Out(), "hello-listener")) << listen.Out();
     EXPECT_TRUE(Contains(listen.Out(), "session 1 ended (idle), 14 bytes")) << listen.Out() << listen.Err();
+}
+
+struct Lookup {
+    std::string address;  // empty: not found
+    std::chrono::milliseconds took{0};
+};
+
+Lookup LookUpHost(const char *name) {
+    ::__nss_configure_lookup("hosts", "korvel");  // the module from the build tree (the test's rpath)
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    const auto start = std::chrono::steady_clock::now();
+    const int status = ::getaddrinfo(name, nullptr, &hints, &found);
+    Lookup lookup;
+    lookup.took =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    if (status == 0) {
+        char text[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in *>(found->ai_addr)->sin_addr, text, sizeof text);
+        lookup.address = text;
+        ::freeaddrinfo(found);
+    }
+    return lookup;
+}
+
+TEST_F(ServiceInterop, HostLookupsAskTheServiceAndNeverWaitPastItsQueryTime) {
+    const Lookup samba = LookUpHost("samba3");
+    EXPECT_EQ(samba.address, netlab::Lab::Address(kToolHost));
+    EXPECT_LT(samba.took, 750ms);
+
+    // A B-node keeps no cache: nobody answers three queries, 250 ms apart.
+    const Lookup nobody = LookUpHost("NOBODYHOLDS");
+    EXPECT_EQ(nobody.address, "");
+    EXPECT_GE(nobody.took, 700ms);
+    EXPECT_LT(nobody.took, 900ms);
+
+    // Never asked: the next source's to answer.
+    const Lookup dotted = LookUpHost("samba3.lab");
+    EXPECT_EQ(dotted.address, "");
+    EXPECT_LT(dotted.took, 50ms);
+    EXPECT_LT(LookUpHost("SAMBA3-IS-TOO-LONG").took, 50ms);
+
+    // A socket nobody listens on any more: korveld stopped.
+    const std::string stopped = lab().state() + "/stopped.sock";
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", stopped.c_str());
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ::close(fd);
+    ::setenv("KORVEL_PROVIDER_SOCKET", stopped.c_str(), 1);
+    const Lookup without = LookUpHost("samba3");
+    ::setenv("KORVEL_PROVIDER_SOCKET", SocketPath().c_str(), 1);
+    EXPECT_EQ(without.address, "");
+    EXPECT_LT(without.took, 50ms);
 }
 
 }  // namespace
