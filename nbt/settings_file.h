@@ -19,6 +19,7 @@
 //   node-type = h                  # b, p, m or h
 //   wins = 198.18.161.11, 10.0.0.2 # primary[, secondary]; ADDRESS[:PORT]
 //   scope = corp.example
+//   client-max-names = 32          # also client-max-ncbs, client-max-sessions
 //   [adapter eth1]                 # overrides for one interface
 //   node-type = b
 #pragma once

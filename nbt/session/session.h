@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "client_id.h"
 #include "completion.h"
 #include "nb30.h"
 #include "netbios_name.h"
@@ -43,6 +44,8 @@ public:
     ~Session();
 
     UCHAR lsn() const { return lsn_; }
+    // Who opened it: only that client may use its number.
+    ClientId client() const { return client_; }
     const NetbiosName &local() const { return local_; }
     const NetbiosName &remote() const { return remote_; }
     SessionPhase phase() const { return phase_; }
@@ -172,6 +175,7 @@ private:
     std::shared_ptr<Node> node_;
     SessionService *service_;
     UCHAR lsn_;
+    ClientId client_;
     NetbiosName local_;
     NetbiosName remote_;
     UCHAR rto_;
