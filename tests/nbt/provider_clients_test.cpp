@@ -100,12 +100,8 @@ TEST_F(Clients, AnotherClientsNumbersNamesAndBlocksAreOnesNobodyUses) {
     Connect(one, "ONE", two, "TWO", &one_lsn, &two_lsn);
     PendingReceive receive(one, NCBRECV, 0, one_lsn);
 
-    char byte = 0;
-    NCB ncb = MakeNcb(NCBRECV);
-    ncb.ncb_lsn = one_lsn;
-    ncb.ncb_buffer = reinterpret_cast<UCHAR *>(&byte);
-    ncb.ncb_length = 1;
-    EXPECT_EQ(three.Run(ncb), NRC_SNUMOUT);
+    PendingReceive foreign_receive(three, NCBRECV, 0, one_lsn);
+    EXPECT_EQ(foreign_receive.ncb.Wait(1s), NRC_SNUMOUT);
     EXPECT_EQ(three.Send(one_lsn, "x", 1), NRC_SNUMOUT);
     EXPECT_EQ(three.Hangup(one_lsn), NRC_SNUMOUT);
     EXPECT_EQ(SendDatagram(three, NCBDGSEND, one_num, "TWO"), NRC_ILLNN);
