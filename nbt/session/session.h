@@ -86,6 +86,10 @@ public:
     // no NCB touched (the node has already ended them). The session never
     // calls its service again.
     void Detach();
+    // A client's reset: as Detach(), but what is still pending on the
+    // session (the process may use any client's sessions) ends with
+    // NRC_SABORT instead of being left to a reset that is not coming.
+    void Drop();
 
     // A synchronous RECV's caller reads the socket itself (POLLIN); one whose
     // SEND the socket did not take at once writes the rest itself (POLLOUT).

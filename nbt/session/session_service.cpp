@@ -327,7 +327,7 @@ void SessionService::DropClient(ClientId client) {
         it = sessions_.erase(it);
     }
     std::erase_if(listens_, [client](const PendingListen &l) { return l.session->client() == client; });
-    for (const auto &session : dropped) session->Detach();
+    for (const auto &session : dropped) session->Drop();
 }
 
 void SessionService::Shutdown() {

@@ -40,8 +40,8 @@ public:
     // The node has already ended the pending NCBs.
     void Shutdown();
     // A client's reset (Node::FreeClient): its sessions are hung up as
-    // Shutdown() hangs them up and their numbers are free. Its NCBs have
-    // already ended.
+    // Shutdown() hangs them up and their numbers are free. Its own NCBs
+    // have already ended; the process's still on them end (Session::Drop).
     void DropClient(ClientId client);
 
     // ---- OpenSessions, for the name service -----------------------------

@@ -210,6 +210,8 @@ TEST_F(Clients, DroppedClientsNamesAreReleasedOnTheWireAndItsSessionsHungUp) {
     Connect(one, "ONE", two, "TWO", &one_lsn, &two_lsn);
     PendingReceive two_waits(two, NCBRECV, 0, two_lsn);
     PendingReceive one_waits(one, NCBDGRECV, kAnyName);
+    ClientCommands process(provider, kProcessClient);  // which may use any client's session
+    PendingReceive process_waits(process, NCBRECV, 0, one_lsn);
     LoopbackNode elsewhere;
     ASSERT_EQ(elsewhere.AddName("ONE"), NRC_INUSE);  // defended while held
 
@@ -218,6 +220,7 @@ TEST_F(Clients, DroppedClientsNamesAreReleasedOnTheWireAndItsSessionsHungUp) {
     provider.DropClient(77);
     EXPECT_EQ(one_waits.ncb.Wait(1s), NRC_CMDCAN);
     EXPECT_EQ(two_waits.ncb.Wait(5s), NRC_SABORT);
+    EXPECT_EQ(process_waits.ncb.Wait(1s), NRC_SABORT);
     EXPECT_EQ(elsewhere.AddName("ONE"), NRC_GOODRET);
     EXPECT_EQ(one.AddName("AGAIN"), NRC_ENVNOTDEF);
 }
