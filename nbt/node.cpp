@@ -471,12 +471,19 @@ bool Node::Complete(NCB *ncb, UCHAR rc) {
     return pending_.Complete(ncb, rc);
 }
 
-void Node::Submit(NCB *ncb, SyncWaiter *waiter) {
+void Node::Submit(NCB *ncb, SyncWaiter *waiter, ClientId client) {
     if (!open_) {
         pending_.Refuse(ncb, waiter, NRC_ENVNOTDEF);
         return;
     }
-    if (!pending_.Add(ncb, waiter, limits_.ncbs)) {
+    if (client != kProcessClient) {
+        if (const UCHAR rc = ClientRoom(client, ClientLimit::kNcbs, pending_.CountOf(client), NRC_TOOMANY)) {
+            pending_.Refuse(ncb, waiter, rc);
+            return;
+        }
+    }
+    const std::size_t limit = limits_.shared ? SIZE_MAX : limits_.ncbs;
+    if (!pending_.Add(ncb, waiter, client, limit)) {
         pending_.Refuse(ncb, waiter, NRC_TOOMANY);
         return;
     }

@@ -183,6 +183,17 @@ bool ApplySetting(const std::string &key, const std::string &value, Settings &se
     if (key == "name-server-recheck") return seconds(settings.ns_recheck_interval);
     if (key == "cache-ttl") return seconds(settings.cache_max_ttl);
     if (key == "negative-cache-ttl") return seconds(settings.negative_cache_ttl);
+    auto count = [&](std::size_t &field) {
+        const bool digits =
+            !value.empty() && value.size() <= 3 && value.find_first_not_of("0123456789") == std::string::npos;
+        const long parsed = digits ? std::strtol(value.c_str(), nullptr, 10) : 0;
+        if (parsed < 1 || parsed > 254) return Fail(error, key + " wants 1 to 254, not " + Quoted(value));
+        field = static_cast<std::size_t>(parsed);
+        return true;
+    };
+    if (key == "client-max-ncbs") return count(settings.client_max_ncbs);
+    if (key == "client-max-names") return count(settings.client_max_names);
+    if (key == "client-max-sessions") return count(settings.client_max_sessions);
     auto retries = [&](int &field) {
         if (value.size() != 1 || value[0] < '1' || value[0] > '9')
             return Fail(error, key + " wants 1 to 9, not " + Quoted(value));

@@ -21,6 +21,7 @@
 //   scope = corp.example
 //   broadcast-timeout = 0.25       # seconds between broadcast queries
 //   broadcast-retries = 3          # queries sent, 1 to 9
+//   client-max-names = 32          # also client-max-ncbs, client-max-sessions
 //   [adapter eth1]                 # overrides for one interface
 //   node-type = b
 #pragma once

@@ -12,6 +12,7 @@ Session::Session(std::shared_ptr<Node> node, SessionService *service, UCHAR lsn,
     : node_(std::move(node)),
       service_(service),
       lsn_(lsn),
+      client_(node_->ClientOf(opener)),
       local_(NameFromField(opener->ncb_name)),
       remote_(NameFromField(opener->ncb_callname)),
       rto_(opener->ncb_rto),
@@ -134,6 +135,19 @@ void Session::NameInConflict() {
     auto receives = std::move(receives_);
     receives_.clear();
     for (auto &io : receives) Finish(io.ncb, NRC_NAMCONF);
+}
+
+void Session::Drop() {
+    auto self = shared_from_this();
+    std::vector<NCB *> left;
+    if (opener_) left.push_back(opener_);
+    for (const auto &io : receives_)
+        if (io.ncb) left.push_back(io.ncb);
+    for (const auto &io : sends_)
+        if (io.ncb) left.push_back(io.ncb);
+    if (hangup_) left.push_back(hangup_);
+    Detach();  // the socket closes before the buffers go back
+    for (NCB *ncb : left) node_->Complete(ncb, NRC_SABORT);
 }
 
 void Session::Detach() {

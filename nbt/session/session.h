@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include "client_id.h"
 #include "completion.h"
 #include "nb30.h"
 #include "netbios_name.h"
@@ -45,6 +46,8 @@ public:
     ~Session();
 
     UCHAR lsn() const { return lsn_; }
+    // Who opened it: only that client may use its number.
+    ClientId client() const { return client_; }
     const NetbiosName &local() const { return local_; }
     const NetbiosName &remote() const { return remote_; }
     SessionPhase phase() const { return phase_; }
@@ -85,6 +88,10 @@ public:
     // no NCB touched (the node has already ended them). The session never
     // calls its service again.
     void Detach();
+    // A client's reset: as Detach(), but what is still pending on the
+    // session (the process may use any client's sessions) ends with
+    // NRC_SABORT instead of being left to a reset that is not coming.
+    void Drop();
 
     // A synchronous RECV's caller reads the socket itself (POLLIN); one whose
     // SEND the socket did not take at once writes the rest itself (POLLOUT).
@@ -193,6 +200,7 @@ private:
     std::shared_ptr<Node> node_;
     SessionService *service_;
     UCHAR lsn_;
+    ClientId client_;
     NetbiosName local_;
     NetbiosName remote_;
     UCHAR rto_;
