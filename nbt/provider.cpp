@@ -298,8 +298,8 @@ UCHAR Provider::ResetClient(NCB *ncb, ClientId client, const Lana &lana) {
     auto node = nodes_.find(lana.number);
     if (node == nodes_.end()) {
         UCHAR rc = NRC_GOODRET;
-        auto opened =
-            Node::Open(lana, SharedLimits(), settings_, lana.loopback ? last_loopback_host_ : 0, &rc);
+        auto opened = Node::Open(lana, SharedLimits(), settings_, host_names_,
+                                 lana.loopback ? last_loopback_host_ : 0, &rc);
         if (!opened) return rc;
         if (opened->is_loopback()) last_loopback_host_ = opened->host_number();
         node = nodes_.emplace(lana.number, opened).first;
