@@ -26,6 +26,9 @@ std::vector<std::uint8_t> EncodeAgain(const Request &request) {
         case RequestType::kNameOwners:
             EncodeNameOwnersRequest(request.lana, out);
             break;
+        case RequestType::kResolveName:
+            EncodeResolveRequest(request.resolve, out);
+            break;
     }
     return out;
 }
@@ -47,6 +50,9 @@ std::vector<std::uint8_t> EncodeAgain(const Reply &reply) {
             break;
         case ReplyType::kOwnerList:
             EncodeOwnerList(reply.owners, out);
+            break;
+        case ReplyType::kResolved:
+            EncodeResolution(reply.resolution, out);
             break;
     }
     return out;

@@ -31,7 +31,9 @@ Server::Server(nbt::Provider &provider, int listen_fd, ServerLimits limits)
     : provider_(provider),
       limits_(limits),
       listener_(nbt::IoThread::Get().context(), listen_fd),
-      buffer_(kMaxMessage) {}
+      buffer_(kMaxMessage),
+      // Its own client: the LANAs it resets for lookups are no program's.
+      resolver_(std::make_shared<NameResolver>(provider, next_client_++)) {}
 
 Server::~Server() = default;
 
@@ -43,6 +45,7 @@ void Server::Stop() {
     asio::error_code ignored;
     listener_.close(ignored);
     while (!clients_.empty()) Drop(*clients_.begin()->second, "");
+    resolver_->Stop();
 }
 
 void Server::Accept() {
@@ -102,7 +105,7 @@ void Server::Read(const std::shared_ptr<Client> &client) {
         if (header.msg_flags & MSG_TRUNC) return Drop(*client, "a request longer than any there is");
         const auto request = nbt::service::DecodeRequest({buffer_.data(), static_cast<std::size_t>(got)});
         if (!request) return Drop(*client, "a request that does not decode");
-        if (!Serve(*client, *request) || client->gone) return;
+        if (!Serve(client, *request) || client->gone) return;
     }
     // The others' turn; this one's next requests come after theirs.
     asio::post(nbt::IoThread::Get().executor(), [this, client] {
@@ -110,9 +113,13 @@ void Server::Read(const std::shared_ptr<Client> &client) {
     });
 }
 
-bool Server::Serve(Client &client, const nbt::service::Request &request) {
+bool Server::Serve(const std::shared_ptr<Client> &shared, const nbt::service::Request &request) {
+    Client &client = *shared;
     std::vector<std::uint8_t> reply;
     switch (request.type) {
+        case nbt::service::RequestType::kResolveName:
+            Resolve(shared, request.resolve);
+            return !client.gone;
         case nbt::service::RequestType::kSubmit:
             if (client.blocks.contains(request.submit.id)) {
                 Drop(client, "two blocks under one id");
@@ -150,6 +157,25 @@ bool Server::Serve(Client &client, const nbt::service::Request &request) {
     }
     Queue(client, std::move(reply));
     return !client.gone;
+}
+
+void Server::Resolve(const std::shared_ptr<Client> &client, const nbt::service::ResolveRequest &resolve) {
+    if (client->resolving >= limits_.blocks_per_client) {
+        std::vector<std::uint8_t> reply;
+        nbt::service::EncodeResolution({resolve.id, false, {}}, reply);  // too many at once: not found
+        return Queue(*client, std::move(reply));
+    }
+    ++client->resolving;
+    resolver_->Resolve(resolve.name, [this, weak = std::weak_ptr(client),
+                                      id = resolve.id](nbt::service::Resolution resolution) {
+        const auto client = weak.lock();
+        if (!client || client->gone) return;
+        --client->resolving;
+        resolution.id = id;
+        std::vector<std::uint8_t> reply;
+        nbt::service::EncodeResolution(resolution, reply);
+        Queue(*client, std::move(reply));
+    });
 }
 
 void Server::Refuse(Client &client, const nbt::service::SubmitRequest &submit, UCHAR rc) {

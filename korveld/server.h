@@ -28,6 +28,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "name_resolver.h"
 #include "peer_identity.h"
 #include "provider.h"
 #include "service_request.h"
@@ -62,8 +63,9 @@ private:
     void Watch(const std::shared_ptr<Client> &client);
     void Read(const std::shared_ptr<Client> &client);
     // False when the client is to be dropped.
-    bool Serve(Client &client, const nbt::service::Request &request);
+    bool Serve(const std::shared_ptr<Client> &client, const nbt::service::Request &request);
     void Submit(Client &client, const nbt::service::SubmitRequest &submit);
+    void Resolve(const std::shared_ptr<Client> &client, const nbt::service::ResolveRequest &resolve);
     void Refuse(Client &client, const nbt::service::SubmitRequest &submit, UCHAR rc);
     void Queue(Client &client, std::vector<std::uint8_t> message);
     void Flush(const std::shared_ptr<Client> &client);
@@ -80,6 +82,7 @@ private:
     // each is freed when its post routine comes.
     std::unordered_map<NCB *, std::unique_ptr<Block>> blocks_;
     std::vector<std::uint8_t> buffer_;  // one request at a time
+    std::shared_ptr<NameResolver> resolver_;
 };
 
 }  // namespace korveld

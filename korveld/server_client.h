@@ -27,6 +27,7 @@ struct Server::Client {
     // Its NCBs in the provider, by the id it gave them.
     std::unordered_map<std::uint64_t, Block *> blocks;
     std::size_t block_bytes = 0;
+    std::size_t resolving = 0;  // name lookups not yet answered
 };
 
 // The service's copy of a client's NCB. The NCB comes first, so its post

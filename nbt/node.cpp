@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstring>
 
 #include "bind_report.h"
@@ -20,6 +21,10 @@ namespace nbt {
 namespace {
 
 constexpr std::size_t kMaxDatagram = 65536;
+// Datagrams one recvmmsg() takes from the unicast name socket: fewer back
+// says it is empty, so a lone request costs one read, not a second one that
+// finds nothing.
+constexpr unsigned kNameReadsAtOnce = 2;
 constexpr auto kRetryDelay = std::chrono::milliseconds(100);
 // Datagrams waiting for room in a full send buffer. A burst of answers fits;
 // past that, more would only grow memory while the network is jammed.
@@ -53,7 +58,7 @@ Node::Node(const Lana &lana, const Limits &limits, const Settings &settings, std
       unicast_(io_),
       broadcast_(io_),
       listener_(io_),
-      unicast_buffer_(kMaxDatagram),
+      unicast_buffer_(kNameReadsAtOnce * kMaxDatagram),
       broadcast_buffer_(kMaxDatagram),
       datagram_socket_(std::make_shared<DatagramPort>(io_)) {}
 
@@ -203,7 +208,7 @@ void Node::StartServices() {
                                 std::span<const std::uint8_t> bytes, const asio::ip::udp::endpoint &from,
                                 bool unicast) { service->OnPacket(bytes, from, unicast); });
     asio::error_code ignored;
-    name_socket_.Attach(unicast_.release(ignored), weak_from_this());
+    name_socket_.Attach(unicast_.release(ignored), weak_from_this(), /*level=*/true);
     ReadNameSocket();
     ReceiveBroadcasts();
     Accept();
@@ -350,12 +355,19 @@ private:
 void Node::ReadNameSocket() {
     auto self = shared_from_this();
     HeldSends held(*this);
-    for (int i = 0; i < kNameReadBatch; ++i) {
+    std::array<sockaddr_in, kNameReadsAtOnce> from{};
+    std::array<iovec, kNameReadsAtOnce> into{};
+    std::array<mmsghdr, kNameReadsAtOnce> reads{};
+    for (unsigned i = 0; i < kNameReadsAtOnce; ++i) {
+        into[i] = {unicast_buffer_.data() + i * kMaxDatagram, kMaxDatagram};
+        reads[i].msg_hdr.msg_name = &from[i];
+        reads[i].msg_hdr.msg_iov = &into[i];
+        reads[i].msg_hdr.msg_iovlen = 1;
+    }
+    for (int taken = 0; taken < kNameReadBatch;) {
         if (!open_ || !name_socket_.open()) return;
-        sockaddr_in from{};
-        socklen_t length = sizeof from;
-        const ssize_t n = ::recvfrom(name_socket_.fd(), unicast_buffer_.data(), unicast_buffer_.size(),
-                                     MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&from), &length);
+        for (auto &read : reads) read.msg_hdr.msg_namelen = sizeof(sockaddr_in);
+        const int n = ::recvmmsg(name_socket_.fd(), reads.data(), kNameReadsAtOnce, MSG_DONTWAIT, nullptr);
         if (n < 0) {
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
@@ -365,18 +377,28 @@ void Node::ReadNameSocket() {
             if (errno == ENOMEM || errno == ENOBUFS) {
                 // Try again shortly, not at once.
                 unicast_drained_ = false;
+                WatchNameSocket();
                 RetryLater([self] { self->ReadNameSocket(); });
                 return;
             }
+            ++taken;
             continue;  // an ICMP error for an earlier send, reported once: read on
         }
-        unicast_drained_ = false;
-        if (from.sin_family != AF_INET) continue;
-        const asio::ip::udp::endpoint sender(asio::ip::address_v4(ntohl(from.sin_addr.s_addr)),
-                                             ntohs(from.sin_port));
-        HandleNameDatagram(std::span<const std::uint8_t>(unicast_buffer_.data(), static_cast<std::size_t>(n)),
-                           sender);
+        unicast_drained_ = static_cast<unsigned>(n) < kNameReadsAtOnce;
+        for (std::size_t i = 0; i < static_cast<std::size_t>(n) && open_ && name_socket_.open(); ++i) {
+            if (from[i].sin_family != AF_INET) continue;
+            const asio::ip::udp::endpoint sender(asio::ip::address_v4(ntohl(from[i].sin_addr.s_addr)),
+                                                 ntohs(from[i].sin_port));
+            HandleNameDatagram(std::span<const std::uint8_t>(
+                                   static_cast<const std::uint8_t *>(into[i].iov_base), reads[i].msg_len),
+                               sender);
+        }
+        taken += n;
+        if (unicast_drained_) return WatchNameSocket();
     }
+    // Not watched meanwhile: what is left is read by the turn posted here.
+    unicast_drained_ = false;
+    WatchNameSocket();
     asio::post(io_, [self] { self->ReadNameSocket(); });
 }
 
@@ -390,7 +412,7 @@ void Node::WatchNameSocket(bool later) {
 void Node::OnReady(std::uint32_t events) {
     auto self = shared_from_this();
     name_socket_.Fired();
-    if (!open_) return;
+    if (!open_) return name_socket_.Watch(0);
     if (events & (EPOLLOUT | EPOLLERR)) FlushNameBacklog();
     if (events & (EPOLLIN | EPOLLERR)) return ReadNameSocket();
     WatchNameSocket();
@@ -449,12 +471,19 @@ bool Node::Complete(NCB *ncb, UCHAR rc) {
     return pending_.Complete(ncb, rc);
 }
 
-void Node::Submit(NCB *ncb, SyncWaiter *waiter) {
+void Node::Submit(NCB *ncb, SyncWaiter *waiter, ClientId client) {
     if (!open_) {
         pending_.Refuse(ncb, waiter, NRC_ENVNOTDEF);
         return;
     }
-    if (!pending_.Add(ncb, waiter, limits_.ncbs)) {
+    if (client != kProcessClient) {
+        if (const UCHAR rc = ClientRoom(client, ClientLimit::kNcbs, pending_.CountOf(client), NRC_TOOMANY)) {
+            pending_.Refuse(ncb, waiter, rc);
+            return;
+        }
+    }
+    const std::size_t limit = limits_.shared ? SIZE_MAX : limits_.ncbs;
+    if (!pending_.Add(ncb, waiter, client, limit)) {
         pending_.Refuse(ncb, waiter, NRC_TOOMANY);
         return;
     }

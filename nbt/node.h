@@ -22,10 +22,12 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <span>
 #include <vector>
 
+#include "client_id.h"
 #include "command_table.h"
 #include "completion.h"
 #include "lana_table.h"
@@ -52,7 +54,14 @@ struct Limits {
     std::uint8_t ncbs = 16;
     std::uint8_t names = 8;
     bool reserve_name_number_1 = false;
+    // Opened by a client other than the process, for every client that
+    // resets it after: numbers go to 254, and each client's own limits
+    // (Node::ClientRoom) bound its NCBs instead of the node's count.
+    bool shared = false;
 };
+
+// What a node shared by clients gets: the most of everything.
+Limits SharedLimits();
 
 // The limits an NCBRESET block asks for.
 Limits LimitsFromReset(const NCB &ncb, const Settings &settings);
@@ -161,11 +170,12 @@ public:
     bool is_open() const { return open_; }
     // Takes an accepted NCB of a command the table gives the name or the
     // session service: counts it against the NCB limit and routes it there.
-    void Submit(NCB *ncb, SyncWaiter *waiter);
+    void Submit(NCB *ncb, SyncWaiter *waiter, ClientId client = kProcessClient);
     // NCBCANCEL of `target` (node_cancel.cpp): NRC_CANCEL for a command that
-    // cannot be cancelled, NRC_CANOCCR when it is not pending (any more),
-    // otherwise it ends with NRC_CMDCAN and the cancel succeeds.
-    UCHAR Cancel(NCB *target);
+    // cannot be cancelled, NRC_CANOCCR when it is not pending (any more) or
+    // not one `client` may use, otherwise it ends with NRC_CMDCAN and the
+    // cancel succeeds.
+    UCHAR Cancel(NCB *target, ClientId client = kProcessClient);
     // Reset or provider teardown: every pending NCB ends with NRC_CMDCAN,
     // then the services shut down (names released, sessions aborted), then
     // the sockets close. Idempotent.
@@ -174,6 +184,24 @@ public:
     // Shutdown, but the pending NCBs end with `rc` and no name is released,
     // there being no wire left to carry the releases.
     void Lose(UCHAR rc);
+
+    // ---- clients other than the process (node_clients.cpp) ----------------
+    // Each has reset the LANA itself before it may use it, and holds its own
+    // names, sessions and NCBs; the process is always there.
+    bool HasClient(ClientId client) const;
+    // The client's reset: what it had here is freed, and `limits` are its own.
+    void ResetClient(ClientId client, const Limits &limits);
+    // The client's reset that only frees: its pending NCBs end
+    // (NRC_CMDCAN), its sessions are hung up as a reset hangs them up, its
+    // names are deleted (released on the wire). Unknown clients are fine.
+    void FreeClient(ClientId client);
+    // The client a pending NCB was submitted for.
+    ClientId ClientOf(const NCB *ncb) const { return pending_.ClientOf(ncb); }
+    enum class ClientLimit { kNcbs, kNames, kSessions };
+    // Whether `client`, holding `in_use` of `what`, may take one more:
+    // NRC_GOODRET if so, NRC_NORES past the settings' cap for a client,
+    // `full` past what its reset asked. The process has the node's limits.
+    UCHAR ClientRoom(ClientId client, ClientLimit what, std::size_t in_use, UCHAR full) const;
 
     // ---- what the sockets hand the services -----------------------------
     // A datagram from `from`, as if the name sockets had received it, and a
@@ -244,6 +272,7 @@ private:
     asio::ip::udp::endpoint broadcast_from_;
 
     PendingTable pending_;
+    std::map<ClientId, Limits> clients_;  // those reset here, with their limits
     NodeCounters counters_;
     std::shared_ptr<NameService> name_service_;
     std::shared_ptr<SessionService> session_service_;

@@ -31,9 +31,10 @@ bool Cancellable(UCHAR code) {
 
 }  // namespace
 
-UCHAR Node::Cancel(NCB *target) {
+UCHAR Node::Cancel(NCB *target, ClientId client) {
     if (!Cancellable(CommandCode(target->ncb_command))) return NRC_CANCEL;
-    if (!IsPending(target)) return NRC_CANOCCR;
+    // Another client's block is, to this one, a block that is not pending.
+    if (!IsPending(target) || !MayUse(client, ClientOf(target))) return NRC_CANOCCR;
     // The session service has numbers, timers and streams to put right; the
     // other services check IsPending() before they touch an NCB again.
     if (CommandOf(target->ncb_command).service == Service::kSession && session_service_)

@@ -5,10 +5,20 @@
 
 namespace nbt {
 
-bool PendingTable::Add(NCB *ncb, SyncWaiter *waiter, std::size_t limit) {
+bool PendingTable::Add(NCB *ncb, SyncWaiter *waiter, ClientId client, std::size_t limit) {
     if (entries_.size() >= limit) return false;
-    entries_.push_back({ncb, waiter});
+    entries_.push_back({ncb, waiter, client});
     return true;
+}
+
+ClientId PendingTable::ClientOf(const NCB *ncb) const {
+    auto it = std::find_if(entries_.begin(), entries_.end(), [ncb](const Entry &e) { return e.ncb == ncb; });
+    return it == entries_.end() ? kProcessClient : it->client;
+}
+
+std::size_t PendingTable::CountOf(ClientId client) const {
+    return static_cast<std::size_t>(std::count_if(entries_.begin(), entries_.end(),
+                                                  [client](const Entry &e) { return e.client == client; }));
 }
 
 bool PendingTable::Contains(const NCB *ncb) const {
@@ -40,6 +50,16 @@ void PendingTable::CompleteAll(UCHAR rc) {
     std::vector<Entry> entries;
     entries.swap(entries_);
     for (const Entry &entry : entries) Deliver(entry.ncb, entry.waiter, rc);
+}
+
+void PendingTable::CompleteAllOf(ClientId client, UCHAR rc) {
+    std::vector<Entry> ended;
+    std::erase_if(entries_, [&](const Entry &e) {
+        if (e.client != client) return false;
+        ended.push_back(e);
+        return true;
+    });
+    for (const Entry &entry : ended) Deliver(entry.ncb, entry.waiter, rc);
 }
 
 }  // namespace nbt

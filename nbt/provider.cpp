@@ -7,6 +7,7 @@
 #include "command_table.h"
 #include "host_names.h"
 #include "io_thread.h"
+#include "name_service.h"
 #include "nbt_event.h"
 #include "node.h"
 #include "settings_file.h"
@@ -122,6 +123,10 @@ UCHAR Provider::Validate(const NCB *ncb) {
 }
 
 UCHAR Provider::Netbios(NCB *ncb) {
+    return Netbios(ncb, kProcessClient);
+}
+
+UCHAR Provider::Netbios(NCB *ncb, ClientId client) {
     if (!ncb) return NRC_INVADDRESS;
     // A block still in progress is not touched at all, not even its return
     // code: that would corrupt the command it carries.
@@ -145,11 +150,11 @@ UCHAR Provider::Netbios(NCB *ncb) {
     if (io.IsCurrent()) {
         // From a completion routine, amid a completion: queued behind it, so
         // the service that called the routine is not re-entered.
-        asio::post(io.executor(), [this, alive = std::weak_ptr<Alive>(alive_), ncb] {
+        asio::post(io.executor(), [this, alive = std::weak_ptr<Alive>(alive_), ncb, client] {
             if (alive.expired())
                 Deliver(ncb, nullptr, NRC_ENVNOTDEF);
             else
-                Dispatch(ncb, nullptr);
+                Dispatch(ncb, nullptr, client);
         });
         return NRC_GOODRET;
     }
@@ -161,29 +166,43 @@ UCHAR Provider::Netbios(NCB *ncb) {
     SyncWaiter waiter;
     {
         StateGuard guard;
-        Dispatch(ncb, async ? nullptr : &waiter);
+        Dispatch(ncb, async ? nullptr : &waiter, client);
     }
     if (async) return NRC_GOODRET;
     waiter.Wait();
     return ncb->ncb_retcode;
 }
 
-UCHAR Provider::Netbios(NCB *ncb, ClientId client) {
-    (void)client;  // every client is the process itself, for now
-    return Netbios(ncb);
-}
-
 void Provider::DropClient(ClientId client) {
-    (void)client;
+    if (client == kProcessClient) return;
+    StateGuard guard;
+    for (auto &[lana, node] : nodes_) node->FreeClient(client);
 }
 
 std::vector<NameOwner> Provider::NameOwners(UCHAR lana) const {
-    (void)lana;
-    return {};
+    StateGuard guard;
+    std::vector<NameOwner> owners;
+    const auto node = nodes_.find(lana);
+    if (node == nodes_.end() || !node->second->name_service()) return owners;
+    for (const auto &[name, client] : node->second->name_service()->Owners()) {
+        NameOwner owner;
+        std::copy(name.begin(), name.end(), owner.name.begin());
+        owner.client = client;
+        owners.push_back(owner);
+    }
+    return owners;
 }
 
-void Provider::Dispatch(NCB *ncb, SyncWaiter *waiter) {
-    if (CommandOf(ncb->ncb_command).service == Service::kProvider) {
+void Provider::Dispatch(NCB *ncb, SyncWaiter *waiter, ClientId client) {
+    const Command &command = CommandOf(ncb->ncb_command);
+    auto node = nodes_.find(ncb->ncb_lana_num);
+    // A client has a LANA reset once it has reset it itself.
+    if (command.lana == LanaNeed::kReset && client != kProcessClient &&
+        (node == nodes_.end() || !node->second->HasClient(client))) {
+        Deliver(ncb, waiter, NRC_ENVNOTDEF);
+        return;
+    }
+    if (command.service == Service::kProvider) {
         static constexpr HandlerRow<Handler> kRows[] = {
             {NCBENUM, &Provider::Enumerate},
             {NCBRESET, &Provider::Reset},
@@ -192,7 +211,7 @@ void Provider::Dispatch(NCB *ncb, SyncWaiter *waiter) {
         static constexpr auto kHandlers = HandlersFor(Service::kProvider, kRows);
         UCHAR rc;
         try {
-            rc = (this->*kHandlers[CommandCode(ncb->ncb_command)])(ncb);
+            rc = (this->*kHandlers[CommandCode(ncb->ncb_command)])(ncb, client);
         } catch (const std::bad_alloc &) {
             rc = NRC_NORES;
         } catch (...) {
@@ -201,13 +220,12 @@ void Provider::Dispatch(NCB *ncb, SyncWaiter *waiter) {
         Deliver(ncb, waiter, rc);
         return;
     }
-    auto node = nodes_.find(ncb->ncb_lana_num);
     if (node == nodes_.end()) {
         // Freed by a reset that ran after this block was accepted.
         Deliver(ncb, waiter, NRC_ENVNOTDEF);
         return;
     }
-    node->second->Submit(ncb, waiter);
+    node->second->Submit(ncb, waiter, client);
 }
 
 void Provider::RefreshLanas() {
@@ -272,11 +290,11 @@ std::vector<Lana> Provider::Lanas() {
     return lanas_;
 }
 
-UCHAR Provider::Enumerate(NCB *ncb) {
+UCHAR Provider::Enumerate(NCB *ncb, ClientId) {
     return FillLanaEnum(Lanas(), ncb->ncb_buffer, ncb->ncb_length);
 }
 
-UCHAR Provider::Reset(NCB *ncb) {
+UCHAR Provider::Reset(NCB *ncb, ClientId client) {
     const UCHAR number = ncb->ncb_lana_num;
     RefreshLanas();
     std::optional<Lana> lana;
@@ -284,6 +302,13 @@ UCHAR Provider::Reset(NCB *ncb) {
         std::lock_guard lock(mutex_);
         for (const Lana &l : lanas_)
             if (l.number == number) lana = l;
+    }
+    if (client != kProcessClient) {
+        // The others' names and sessions stay, on the node they share.
+        if (auto node = nodes_.find(number); node != nodes_.end()) node->second->FreeClient(client);
+        if (!lana) return NRC_BRIDGE;
+        if (ncb->ncb_lsn != 0) return NRC_GOODRET;  // free only
+        return ResetClient(ncb, client, *lana);
     }
 
     if (auto old = nodes_.find(number); old != nodes_.end()) {
@@ -304,6 +329,22 @@ UCHAR Provider::Reset(NCB *ncb) {
     nodes_[number] = node;
     std::lock_guard lock(mutex_);
     reset_.set(number);
+    return NRC_GOODRET;
+}
+
+UCHAR Provider::ResetClient(NCB *ncb, ClientId client, const Lana &lana) {
+    auto node = nodes_.find(lana.number);
+    if (node == nodes_.end()) {
+        UCHAR rc = NRC_GOODRET;
+        auto opened = Node::Open(lana, SharedLimits(), settings_, host_names_,
+                                 lana.loopback ? last_loopback_host_ : 0, &rc);
+        if (!opened) return rc;
+        if (opened->is_loopback()) last_loopback_host_ = opened->host_number();
+        node = nodes_.emplace(lana.number, opened).first;
+        std::lock_guard lock(mutex_);
+        reset_.set(lana.number);
+    }
+    node->second->ResetClient(client, LimitsFromReset(*ncb, settings_));
     return NRC_GOODRET;
 }
 

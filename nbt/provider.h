@@ -17,6 +17,7 @@
 #include <optional>
 #include <vector>
 
+#include "client_id.h"
 #include "completion.h"
 #include "lana_bits.h"
 #include "lana_table.h"
@@ -28,12 +29,6 @@ namespace nbt {
 class HostNames;
 class IoThread;
 class Node;
-
-// Who a command is carried for. The process itself is client 0: it may use
-// every name, session and NCB of its nodes. korveld gives each program it
-// serves a number of its own, and such a client uses only what it made.
-using ClientId = std::uint32_t;
-inline constexpr ClientId kProcessClient = 0;
 
 // A name in a LANA's table and the client that added it.
 struct NameOwner {
@@ -68,13 +63,20 @@ public:
     // ncb_cmd_cplt = NRC_PENDING unless it finished already, and its
     // ncb_post or ncb_event is run on the network thread.
     UCHAR Netbios(NCB *ncb);
-    // The same, on behalf of `client`.
+    // The same, on behalf of `client`. A client other than the process uses
+    // only the names, sessions and NCBs it made; to it another's numbers
+    // are numbers nobody uses. It resets a LANA for itself alone: its reset
+    // frees what it had there (a reset with ncb_lsn != 0 only that) and
+    // makes its callname limits its own, capped by the settings'
+    // client_max_*; it opens the LANA, with room for every client, if no
+    // reset had. Until it has reset a LANA, commands there get
+    // NRC_ENVNOTDEF. The process's own reset resets the LANA for everyone.
     UCHAR Netbios(NCB *ncb, ClientId client);
     // `client` is gone: as if it had reset every LANA it used. Its pending
     // NCBs end (NRC_CMDCAN), its sessions are hung up and its names deleted
-    // (released on the wire).
+    // (released on the wire). Any thread; idempotent.
     void DropClient(ClientId client);
-    // Every name of a reset LANA with the client that holds it.
+    // Every name of a reset LANA with the client that holds it. Any thread.
     std::vector<NameOwner> NameOwners(UCHAR lana) const;
 
     static Provider &Default();
@@ -105,14 +107,16 @@ public:
 private:
     struct Alive {};
     // The commands the provider carries itself; they return the NCB's code.
-    using Handler = UCHAR (Provider::*)(NCB *);
+    using Handler = UCHAR (Provider::*)(NCB *, ClientId);
 
-    void Dispatch(NCB *ncb, SyncWaiter *waiter);  // state lock held
-    UCHAR Reset(NCB *ncb);                        // state lock held
-    UCHAR Enumerate(NCB *ncb);                    // state lock held
-    UCHAR Cancel(NCB *ncb);                       // state lock held (provider_cancel.cpp)
-    void RefreshLanas();                          // any thread
-    void SetLanas(std::vector<Lana> lanas);       // mutex_ held
+    void Dispatch(NCB *ncb, SyncWaiter *waiter, ClientId client);  // state lock held
+    UCHAR Reset(NCB *ncb, ClientId client);                        // state lock held
+    // A client's own reset of an enumerated LANA.
+    UCHAR ResetClient(NCB *ncb, ClientId client, const Lana &lana);  // state lock held
+    UCHAR Enumerate(NCB *ncb, ClientId client);                      // state lock held
+    UCHAR Cancel(NCB *ncb, ClientId client);                         // state lock held (provider_cancel.cpp)
+    void RefreshLanas();                                             // any thread
+    void SetLanas(std::vector<Lana> lanas);                          // mutex_ held
     std::vector<Lana> Number(const std::vector<InterfaceAddress> &interfaces);  // mutex_ held
     UCHAR Validate(const NCB *ncb);
 

@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+#include "client_id.h"
 #include "nb30.h"
 #include "netbios_name.h"
 
@@ -22,8 +23,9 @@ namespace nbt {
 class HeldNames {
 public:
     struct HeldName {
-        UCHAR number = 0;  // ncb_num
-        UCHAR flags = 0;   // name_flags: GROUP_NAME | REGISTERED, DEREGISTERED, ...
+        UCHAR number = 0;                  // ncb_num
+        UCHAR flags = 0;                   // name_flags: GROUP_NAME | REGISTERED, DEREGISTERED, ...
+        ClientId client = kProcessClient;  // who added it
     };
     // A name in our table, in any state.
     virtual std::optional<HeldName> Find(const NetbiosName &name) const = 0;
@@ -35,8 +37,9 @@ public:
     using ResolveHandler = std::function<void(std::optional<asio::ip::address_v4>)>;
     virtual void Resolve(const NetbiosName &name, ResolveHandler handler) = 0;
 
-    // The name of a number in our table, in any state.
-    virtual std::optional<NetbiosName> NameOf(UCHAR number) const = 0;
+    // The name of a number in our table, in any state, if `client` may use
+    // it: to another client's number it is a number nobody uses.
+    virtual std::optional<NetbiosName> NameOf(UCHAR number, ClientId client) const = 0;
 
     // As Resolve, and whether the name is a group name (the answer had the
     // G bit, or we hold it as one).
@@ -83,9 +86,9 @@ protected:
 // What the session status needs of the datagram service.
 class DatagramReceives {
 public:
-    // NCBDGRECVs pending for name number `number`, those for any name (0xFF)
-    // included; `number` 0xFF counts every one.
-    virtual std::size_t PendingDatagramReceives(UCHAR number) const = 0;
+    // NCBDGRECVs of `client` pending for name number `number`, those for
+    // any name (0xFF) included; `number` 0xFF counts every one.
+    virtual std::size_t PendingDatagramReceives(UCHAR number, ClientId client) const = 0;
 
 protected:
     ~DatagramReceives() = default;

@@ -131,6 +131,14 @@ struct Settings {
     std::uint8_t default_ncbs = 16;
     std::uint8_t default_names = 8;
 
+    // What one client other than the process itself (korveld's programs)
+    // may hold on one LANA at most, whatever its reset asked: pending NCBs,
+    // names and sessions. Past them it gets NRC_NORES, so one client cannot
+    // take what the others need of a shared node.
+    std::size_t client_max_ncbs = 128;
+    std::size_t client_max_names = 32;
+    std::size_t client_max_sessions = 32;
+
     // Tests only: called on the network thread for every NCB a reset node is
     // about to route to a service. Returning true keeps the NCB pending in
     // the node untouched (until a reset cancels it), which lets the core be

@@ -195,12 +195,28 @@ bool ApplySetting(const std::string &key, const std::string &value, Settings &se
     if (key == "name-server-recheck") return seconds(settings.ns_recheck_interval);
     if (key == "cache-ttl") return seconds(settings.cache_max_ttl);
     if (key == "negative-cache-ttl") return seconds(settings.negative_cache_ttl);
-    if (key == "name-server-retries") {
-        if (value.size() != 1 || value[0] < '1' || value[0] > '9')
-            return Fail(error, "name-server-retries wants 1 to 9, not " + Quoted(value));
-        settings.ns_retry_count = value[0] - '0';
+    auto count = [&](std::size_t &field) {
+        const bool digits =
+            !value.empty() && value.size() <= 3 && value.find_first_not_of("0123456789") == std::string::npos;
+        const long parsed = digits ? std::strtol(value.c_str(), nullptr, 10) : 0;
+        if (parsed < 1 || parsed > 254) return Fail(error, key + " wants 1 to 254, not " + Quoted(value));
+        field = static_cast<std::size_t>(parsed);
         return true;
-    }
+    };
+    if (key == "client-max-ncbs") return count(settings.client_max_ncbs);
+    if (key == "client-max-names") return count(settings.client_max_names);
+    if (key == "client-max-sessions") return count(settings.client_max_sessions);
+    auto retries = [&](int &field) {
+        if (value.size() != 1 || value[0] < '1' || value[0] > '9')
+            return Fail(error, key + " wants 1 to 9, not " + Quoted(value));
+        field = value[0] - '0';
+        return true;
+    };
+    if (key == "name-server-retries") return retries(settings.ns_retry_count);
+    // A broadcast query's time, and so the longest a name lookup through
+    // the service waits for the segment: retries x timeout.
+    if (key == "broadcast-timeout") return seconds(settings.bcast_retry_timeout);
+    if (key == "broadcast-retries") return retries(settings.bcast_retry_count);
     // One interface's number means nothing for the whole host.
     if (key == "lana") return Fail(error, "lana belongs in an [adapter NAME] section");
     Settings::AdapterOverride o;

@@ -19,6 +19,9 @@
 //   node-type = h                  # b, p, m or h
 //   wins = 198.18.161.11, 10.0.0.2 # primary[, secondary]; ADDRESS[:PORT]
 //   scope = corp.example
+//   broadcast-timeout = 0.25       # seconds between broadcast queries
+//   broadcast-retries = 3          # queries sent, 1 to 9
+//   client-max-names = 32          # also client-max-ncbs, client-max-sessions
 //   [adapter eth1]                 # overrides for one interface
 //   node-type = b
 //   lana = 3                       # korveld numbers it LANA 3 (1..254)

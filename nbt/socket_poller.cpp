@@ -73,9 +73,9 @@ std::uint64_t SocketPoller::Add(int fd, std::weak_ptr<PolledSocket> owner) {
     return key;
 }
 
-bool SocketPoller::Arm(std::uint64_t key, int fd, std::uint32_t events) {
+bool SocketPoller::Arm(std::uint64_t key, int fd, std::uint32_t events, bool once) {
     epoll_event event{};
-    event.events = events | EPOLLONESHOT;
+    event.events = events | (once ? std::uint32_t{EPOLLONESHOT} : 0u);
     event.data.u64 = key;
     return ::epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, fd, &event) == 0;
 }
@@ -112,9 +112,10 @@ void SocketPoller::Remove(std::uint64_t key, int fd) {
     owners_.erase(key);
 }
 
-bool PolledFd::Attach(int fd, std::weak_ptr<PolledSocket> owner) {
+bool PolledFd::Attach(int fd, std::weak_ptr<PolledSocket> owner, bool level) {
     Close();
     if (fd < 0) return false;
+    level_ = level;
     key_ = SocketPoller::Get().Add(fd, std::move(owner));
     if (key_ == 0) {
         ::close(fd);
@@ -127,7 +128,18 @@ bool PolledFd::Attach(int fd, std::weak_ptr<PolledSocket> owner) {
 void PolledFd::Watch(std::uint32_t want, bool later) {
     if (fd_ < 0 || want == watched_) return;
     if (later && (want & ~watched_)) return SocketPoller::Get().RecheckLater(key_);
-    if (SocketPoller::Get().Arm(key_, fd_, want)) watched_ = want;
+    // Disarmed one-shot even when level: an error the kernel reports
+    // unasked then wakes the network thread once, not until it is read. A
+    // wait for room stays one-shot too: room is there most of the time.
+    const bool once = !level_ || want != std::uint32_t{EPOLLIN};
+    if (SocketPoller::Get().Arm(key_, fd_, want, once)) {
+        watched_ = want;
+        once_ = once;
+    }
+}
+
+void PolledFd::RecheckLater() {
+    if (fd_ >= 0) SocketPoller::Get().RecheckLater(key_);
 }
 
 void PolledFd::Close() {
@@ -136,6 +148,7 @@ void PolledFd::Close() {
     ::close(fd_);
     fd_ = -1;
     watched_ = 0;
+    once_ = true;
 }
 
 }  // namespace nbt

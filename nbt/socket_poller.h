@@ -40,8 +40,9 @@ public:
 
     // Registers fd, disarmed. Returns its key, 0 when it cannot be watched.
     std::uint64_t Add(int fd, std::weak_ptr<PolledSocket> owner);
-    // Watches fd for `events` once (0: not at all).
-    bool Arm(std::uint64_t key, int fd, std::uint32_t events);
+    // Watches fd for `events` (0: not at all): once, or for as long as it
+    // stays ready (once false).
+    bool Arm(std::uint64_t key, int fd, std::uint32_t events, bool once = true);
     // Before fd is closed.
     void Remove(std::uint64_t key, int fd);
     // Has the owner Recheck() in a few milliseconds. A caller that has just
@@ -78,16 +79,23 @@ public:
     PolledFd &operator=(const PolledFd &) = delete;
 
     // Takes fd over and registers it, disarmed. False, with fd closed, when
-    // it cannot be watched.
-    bool Attach(int fd, std::weak_ptr<PolledSocket> owner);
+    // it cannot be watched. level: armed for reading alone, it stays armed
+    // and is reported for as long as it is ready, so an owner that has read
+    // all there is need not arm it again, nor read on until EAGAIN to find
+    // that out.
+    bool Attach(int fd, std::weak_ptr<PolledSocket> owner, bool level = false);
     int fd() const { return fd_; }
     bool open() const { return fd_ >= 0; }
     std::uint32_t watched() const { return watched_; }
-    // The one-shot watch fired: it is disarmed.
-    void Fired() { watched_ = 0; }
+    // The watch fired: a one-shot one is disarmed.
+    void Fired() {
+        if (once_) watched_ = 0;
+    }
     // Arms it for `want` (0: disarms it). later: arming is left to the
     // owner's Recheck() a little later.
     void Watch(std::uint32_t want, bool later = false);
+    // Has the owner Recheck() a little later, whatever it is armed for.
+    void RecheckLater();
     // Out of the poller, then closed.
     void Close();
 
@@ -95,6 +103,8 @@ private:
     int fd_ = -1;
     std::uint64_t key_ = 0;
     std::uint32_t watched_ = 0;
+    bool level_ = false;
+    bool once_ = true;  // how it is armed now
 };
 
 }  // namespace nbt

@@ -7,7 +7,9 @@
 # validators; the capability grant in the console's postinst; and a C program
 # built with pkg-config against the unpacked library packages, run on LANA 0;
 # the service's units through systemd-analyze (verify, and its security
-# rating: 2.0 or lower) and its system user.
+# rating: 2.0 or lower) and its system user; the hosts module's package, its
+# module exporting the entry points alone, and its maintainer scripts run on
+# a copy of an nsswitch.conf.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scratch=$(mktemp -d)
@@ -16,7 +18,7 @@ debs=$scratch/debs root=$scratch/root
 
 tools/build-packages.sh "$debs" >"$scratch/build.log" 2>&1 || { tail -50 "$scratch/build.log"; exit 1; }
 ls -1 "$debs"
-for package in korvel korveld libkorvel-netbios1 libkorvel-netbios-dev; do
+for package in korvel korveld libnss-korvel libkorvel-netbios1 libkorvel-netbios-dev; do
   ls "$debs/${package}"_*.deb >/dev/null || { echo "package $package was not built" >&2; exit 1; }
 done
 
@@ -54,8 +56,25 @@ rating=$(systemd-analyze security --offline=true --root="$root" korveld.service 
 echo "korveld.service exposure: $rating"
 awk -v r="$rating" 'BEGIN { exit !(r != "" && r <= 2.0) }' || { echo "korveld.service is rated $rating, above 2.0" >&2; exit 1; }
 
+echo "--- the hosts module"
+module=$(find "$root/usr/lib" -name libnss_korvel.so.2)
+[ -n "$module" ] || { echo "libnss-korvel: no libnss_korvel.so.2" >&2; exit 1; }
+exported=$(nm -D --defined-only "$module" | awk '{print $3}' | sort | tr '\n' ' ')
+[ "$exported" = "_nss_korvel_gethostbyname2_r _nss_korvel_gethostbyname3_r _nss_korvel_gethostbyname4_r _nss_korvel_gethostbyname_r " ] ||
+  { echo "libnss_korvel.so.2 exports: $exported" >&2; exit 1; }
+dpkg-deb -e "$debs"/libnss-korvel_*.deb "$scratch/nss"
+printf 'passwd: files\nhosts:          files mdns4_minimal [NOTFOUND=return] dns myhostname\n' >"$scratch/nsswitch.conf"
+for script in postinst prerm; do
+  sed "s|/etc/nsswitch.conf|$scratch/nsswitch.conf|g" "$scratch/nss/$script" >"$scratch/$script"
+done
+sh "$scratch/postinst" configure "" && sh "$scratch/postinst" configure ""
+grep -qx 'hosts:          files mdns4_minimal \[NOTFOUND=return\] korvel dns myhostname' "$scratch/nsswitch.conf"
+sh "$scratch/prerm" remove
+grep -qx 'hosts:          files mdns4_minimal \[NOTFOUND=return\] dns myhostname' "$scratch/nsswitch.conf"
+echo "libnss-korvel adds korvel before dns once, and its removal takes it out"
+
 echo "--- C program on the packages"
 tests/package/build_client.sh "$root" "${CC:-cc}"
 "$root/netbios_client" 0 async
-# The plain closing line a test run ends with: the seven checks above.
-echo "packages: 7 passed, 0 failed"
+# The plain closing line a test run ends with: the eight checks above.
+echo "packages: 8 passed, 0 failed"

@@ -50,7 +50,7 @@ void DatagramService::Shutdown() {
 // ---- sending ----------------------------------------------------------------
 
 std::optional<NetbiosName> DatagramService::SendingName(NCB *ncb) {
-    const auto name = links_.names->NameOf(ncb->ncb_num);
+    const auto name = links_.names->NameOf(ncb->ncb_num, node_->ClientOf(ncb));
     const auto held = name ? links_.names->Find(*name) : std::nullopt;
     if (!held || (held->flags & ~GROUP_NAME) == REGISTERING) {
         node_->Complete(ncb, NRC_ILLNN);
@@ -141,20 +141,21 @@ std::uint8_t DatagramService::SourceNodeType() const {
 
 void DatagramService::Receive(NCB *ncb) {
     if (ncb->ncb_buffer == nullptr && ncb->ncb_length > 0) return void(node_->Complete(ncb, NRC_BUFLEN));
-    if (ncb->ncb_num != kAnyName && !links_.names->NameOf(ncb->ncb_num))
+    if (ncb->ncb_num != kAnyName && !links_.names->NameOf(ncb->ncb_num, node_->ClientOf(ncb)))
         return void(node_->Complete(ncb, NRC_ILLNN));
     receives_.push_back(ncb);
 }
 
 void DatagramService::ReceiveBroadcast(NCB *ncb) {
     if (ncb->ncb_buffer == nullptr && ncb->ncb_length > 0) return void(node_->Complete(ncb, NRC_BUFLEN));
-    if (!links_.names->NameOf(ncb->ncb_num)) return void(node_->Complete(ncb, NRC_ILLNN));
+    if (!links_.names->NameOf(ncb->ncb_num, node_->ClientOf(ncb)))
+        return void(node_->Complete(ncb, NRC_ILLNN));
     broadcast_receives_.push_back(ncb);
 }
 
-std::size_t DatagramService::PendingDatagramReceives(UCHAR number) const {
+std::size_t DatagramService::PendingDatagramReceives(UCHAR number, ClientId client) const {
     return static_cast<std::size_t>(std::count_if(receives_.begin(), receives_.end(), [&](const NCB *ncb) {
-        return node_->IsPending(ncb) &&
+        return node_->IsPending(ncb) && MayUse(client, node_->ClientOf(ncb)) &&
                (number == kAnyName || ncb->ncb_num == number || ncb->ncb_num == kAnyName);
     }));
 }
@@ -229,9 +230,11 @@ void DatagramService::Deliver(const WholeDatagram &datagram) {
     if (!held) return;
     auto pick = std::find_if(receives_.begin(), receives_.end(),
                              [&](NCB *ncb) { return ncb->ncb_num == held->number; });
+    // Any name is any name of the receiving client's own.
     if (pick == receives_.end())
-        pick = std::find_if(receives_.begin(), receives_.end(),
-                            [](NCB *ncb) { return ncb->ncb_num == kAnyName; });
+        pick = std::find_if(receives_.begin(), receives_.end(), [&](NCB *ncb) {
+            return ncb->ncb_num == kAnyName && MayUse(node_->ClientOf(ncb), held->client);
+        });
     if (pick == receives_.end()) {
         ++node_->counters().recv_buff_unavail;
         return;

@@ -46,7 +46,7 @@ public:
     // Reset: timers stop; the node has already ended the pending NCBs.
     void Shutdown();
 
-    std::size_t PendingDatagramReceives(UCHAR number) const override;
+    std::size_t PendingDatagramReceives(UCHAR number, ClientId client) const override;
 
     std::uint16_t malformed() const { return malformed_; }
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "name_service.h"
 
+#include <algorithm>
+
 #include "host_names.h"
 #include "node.h"
 
@@ -50,12 +52,23 @@ void NameService::Submit(NCB *ncb) {
 void NameService::AddName(NCB *ncb) {
     const NetbiosName name = NameFromField(ncb->ncb_name);
     if (IsWildcardOrEmpty(name)) return void(node_->Complete(ncb, NRC_NOWILD));
+    // Whoever holds it, unique or group: a client cannot join another's
+    // group, which would let it hear that client's datagrams and calls.
     if (table_.Find(name)) return void(node_->Complete(ncb, NRC_DUPNAME));
     if (!codec::IsValidScope(node_->settings().scope)) return void(node_->Complete(ncb, NRC_SYSTEM));
+    const ClientId client = node_->ClientOf(ncb);
+    if (client != kProcessClient) {
+        const auto held = std::count_if(table_.entries().begin(), table_.entries().end(),
+                                        [client](const NameEntry &e) { return e.client == client; });
+        if (const UCHAR rc = node_->ClientRoom(client, Node::ClientLimit::kNames,
+                                               static_cast<std::size_t>(held), NRC_NAMTFUL))
+            return void(node_->Complete(ncb, rc));
+    }
     const bool group = CommandCode(ncb->ncb_command) == NCBADDGRNAME;
     NameEntry *entry = table_.Add(name, group);
     if (!entry) return void(node_->Complete(ncb, NRC_NAMTFUL));
     entry->adding = ncb;
+    entry->client = client;
     TellHost(*entry);
     StartAdd(ncb, name, group, entry->number);
 }
@@ -63,25 +76,46 @@ void NameService::AddName(NCB *ncb) {
 void NameService::DeleteName(NCB *ncb) {
     const NetbiosName name = NameFromField(ncb->ncb_name);
     NameEntry *entry = table_.Find(name);
-    if (IsWildcardOrEmpty(name) || !entry) return void(node_->Complete(ncb, NRC_NOWILD));
-    if (entry->state == REGISTERING) {
+    if (IsWildcardOrEmpty(name) || !entry || !MayUse(node_->ClientOf(ncb), entry->client))
+        return void(node_->Complete(ncb, NRC_NOWILD));
+    node_->Complete(ncb, Delete(*entry) ? NRC_GOODRET : NRC_ACTSES);
+}
+
+bool NameService::Delete(NameEntry &entry) {
+    const NetbiosName name = entry.name;
+    if (entry.state == REGISTERING) {
         // The add still in progress ends as "name was deleted"; whoever heard
         // its requests hears the release.
-        exchanges_.Cancel(entry->registration);
-        NCB *adding = entry->adding;
+        exchanges_.Cancel(entry.registration);
+        NCB *adding = entry.adding;
         DeleteNow(name);
         if (adding) node_->Complete(adding, NRC_NAMERR);
-        return void(node_->Complete(ncb, NRC_GOODRET));
+        return true;
     }
     OpenSessions &sessions = *links_.sessions;
     if (sessions.HasSessions(name)) {
-        entry->state = entry->in_conflict() ? DUPLICATE_DEREG : DEREGISTERED;
-        TellHost(*entry);
+        entry.state = entry.in_conflict() ? DUPLICATE_DEREG : DEREGISTERED;
+        TellHost(entry);
         sessions.OnNameDeleted(name);  // pending listens end; open sessions stay
-        return void(node_->Complete(ncb, NRC_ACTSES));
+        return false;
     }
     DeleteNow(name);
-    node_->Complete(ncb, NRC_GOODRET);
+    return true;
+}
+
+void NameService::DropClient(ClientId client) {
+    if (shut_down_) return;
+    std::vector<NetbiosName> names;
+    for (const auto &entry : table_.entries())
+        if (entry.client == client) names.push_back(entry.name);
+    for (const auto &name : names)
+        if (NameEntry *entry = table_.Find(name)) Delete(*entry);
+}
+
+std::vector<std::pair<NetbiosName, ClientId>> NameService::Owners() const {
+    std::vector<std::pair<NetbiosName, ClientId>> owners;
+    for (const auto &entry : table_.entries()) owners.emplace_back(entry.name, entry.client);
+    return owners;
 }
 
 void NameService::DeleteNow(const NetbiosName &name) {
@@ -119,7 +153,7 @@ void NameService::OnSessionsClosed(const NetbiosName &name) {
 std::optional<NameService::HeldName> NameService::Find(const NetbiosName &name) const {
     const NameEntry *entry = table_.Find(name);
     if (!entry) return std::nullopt;
-    return HeldName{entry->number, entry->flags()};
+    return HeldName{entry->number, entry->flags(), entry->client};
 }
 
 void NameService::Resolve(const NetbiosName &name, ResolveHandler handler) {
@@ -129,9 +163,10 @@ void NameService::Resolve(const NetbiosName &name, ResolveHandler handler) {
     });
 }
 
-std::optional<NetbiosName> NameService::NameOf(UCHAR number) const {
+std::optional<NetbiosName> NameService::NameOf(UCHAR number, ClientId client) const {
     for (const auto &entry : table_.entries())
-        if (entry.number == number) return entry.name;
+        if (entry.number == number)
+            return MayUse(client, entry.client) ? std::optional(entry.name) : std::nullopt;
     return std::nullopt;
 }
 

@@ -72,9 +72,15 @@ public:
     // the others answer from their cache while its entry lives.
     void Resolve(const NetbiosName &name, ResolveHandler handler) override;
     void Lookup(const NetbiosName &name, LookupHandler handler) override;
-    std::optional<NetbiosName> NameOf(UCHAR number) const override;
+    std::optional<NetbiosName> NameOf(UCHAR number, ClientId client) const override;
     void OnSessionsClosed(const NetbiosName &name) override;
     void ForgetAddress(const NetbiosName &name) override { server_->Forget(name); }
+
+    // A client's reset (Node::FreeClient): its names are deleted, released
+    // on the wire; its adds in progress end as a delete ends them.
+    void DropClient(ClientId client);
+    // Every name in the table with the client that added it.
+    std::vector<std::pair<NetbiosName, ClientId>> Owners() const;
 
     // The adapter status of this node, as NCBASTAT for "*" reports it.
     AdapterStatusReply LocalStatus() const;
@@ -89,6 +95,10 @@ private:
     void AddName(NCB *ncb);
     void DeleteName(NCB *ncb);
     void DeleteNow(const NetbiosName &name);
+    // What a delete does to a name: still registering, it is dropped and the
+    // add waiting for it ends (NRC_NAMERR); with sessions it is only marked
+    // deregistered; otherwise it goes now. True when it went (or was dropped).
+    bool Delete(NameEntry &entry);
     // Whoever may know the name hears it is gone: the server that granted it
     // and, unless we are a P-node, the segment (a count of 1: one datagram
     // each, no wait).

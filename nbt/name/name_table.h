@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "client_id.h"
 #include "nb30.h"
 #include "netbios_name.h"
 
@@ -21,6 +22,7 @@ struct NameEntry {
     // While REGISTERING: the registration's transaction and the NCBADDNAME waiting for it.
     std::uint16_t registration = 0;
     NCB *adding = nullptr;
+    ClientId client = kProcessClient;  // who added it
 
     UCHAR flags() const { return static_cast<UCHAR>((group ? GROUP_NAME : UNIQUE_NAME) | state); }
     bool deregistered() const { return state == DEREGISTERED || state == DUPLICATE_DEREG; }

@@ -81,6 +81,8 @@ bool ServiceClient::Handle(const service::Reply &reply) {
             SignalLater(asked.waiter);
             return true;
         }
+        case service::ReplyType::kResolved:
+            break;  // this client never asks for one
     }
     return false;
 }

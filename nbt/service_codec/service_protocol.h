@@ -14,9 +14,10 @@
 namespace nbt::service {
 
 enum class RequestType : std::uint8_t {
-    kSubmit = 1,      // an NCB for the service to carry
-    kLanas = 2,       // the LANAs the service serves
-    kNameOwners = 3,  // who holds each name of a LANA
+    kSubmit = 1,       // an NCB for the service to carry
+    kLanas = 2,        // the LANAs the service serves
+    kNameOwners = 3,   // who holds each name of a LANA
+    kResolveName = 4,  // a name's address, the way the service resolves names
 };
 
 enum class ReplyType : std::uint8_t {
@@ -25,7 +26,14 @@ enum class ReplyType : std::uint8_t {
     kCompleted = 3,  // a submit has finished
     kLanaList = 4,
     kOwnerList = 5,
+    kResolved = 6,
 };
+
+// The most addresses a resolved reply carries (a multihomed host's).
+inline constexpr std::size_t kMaxResolvedAddresses = 8;
+// The longest korveld takes to answer a name lookup, whatever its settings:
+// a program waiting on it waits no longer than this.
+inline constexpr int kLongestResolveMs = 3000;
 
 // Flags of a submit.
 inline constexpr std::uint8_t kWantsAnswer = 0x01;  // say at once whether it is accepted

@@ -95,6 +95,16 @@ void EncodeOwnerList(const std::vector<OwnerEntry> &owners, std::vector<std::uin
     }
 }
 
+void EncodeResolution(const Resolution &resolution, std::vector<std::uint8_t> &out) {
+    codec::ByteWriter writer(out);
+    writer.U8(static_cast<std::uint8_t>(ReplyType::kResolved));
+    PutU64(writer, resolution.id);
+    writer.U8(resolution.group ? kResolvedGroup : 0);
+    const std::size_t count = std::min(resolution.addresses.size(), kMaxResolvedAddresses);
+    writer.U8(static_cast<std::uint8_t>(count));
+    for (std::size_t i = 0; i < count; ++i) writer.U32(resolution.addresses[i]);
+}
+
 std::optional<Reply> DecodeReply(std::span<const std::uint8_t> message) {
     codec::ByteReader reader(message);
     Reply reply;
@@ -144,6 +154,18 @@ std::optional<Reply> DecodeReply(std::span<const std::uint8_t> message) {
                 owner.uid = reader.U32();
                 if (!GetText(reader, &owner.program)) return std::nullopt;
             }
+            break;
+        }
+        case ReplyType::kResolved: {
+            Resolution &resolution = reply.resolution;
+            resolution.id = GetU64(reader);
+            const std::uint8_t flags = reader.U8();
+            const std::size_t count = reader.U8();
+            if (!reader.ok() || (flags & ~kResolvedGroup) || count > kMaxResolvedAddresses ||
+                count * 4 != reader.remaining())
+                return std::nullopt;
+            resolution.group = flags & kResolvedGroup;
+            for (std::size_t i = 0; i < count; ++i) resolution.addresses.push_back(reader.U32());
             break;
         }
         default:

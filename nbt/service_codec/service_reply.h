@@ -10,6 +10,8 @@
 //              address:u32 broadcast:u32 mac[6] ports:u16 x3 (name, datagram, session)
 //   owner list type count:u16, then each: name[16] pid:u32 uid:u32
 //              program_length program[<=16]
+//   resolved   type id:u64 flags count, then count x address:u32
+//              (flags: kFound, kGroup; count at most kMaxResolvedAddresses)
 #pragma once
 
 #include <array>
@@ -56,6 +58,14 @@ struct OwnerEntry {
     std::string program;
 };
 
+// What a resolve request found. No addresses: nobody answered in time.
+struct Resolution {
+    std::uint64_t id = 0;
+    bool group = false;
+    std::vector<std::uint32_t> addresses;  // host order, the first the one to use
+};
+inline constexpr std::uint8_t kResolvedGroup = 0x01;
+
 inline constexpr std::size_t kMaxText = 16;  // interface and program names (IFNAMSIZ, TASK_COMM_LEN)
 
 struct Reply {
@@ -65,6 +75,7 @@ struct Reply {
     Completion completion;
     std::vector<LanaEntry> lanas;
     std::vector<OwnerEntry> owners;
+    Resolution resolution;
 };
 
 void EncodeAccepted(std::uint64_t id, std::vector<std::uint8_t> &out);
@@ -73,6 +84,8 @@ void EncodeCompletion(const Completion &completion, std::vector<std::uint8_t> &o
 // Texts longer than kMaxText are cut; at most 255 LANAs and 65535 owners.
 void EncodeLanaList(const std::vector<LanaEntry> &lanas, std::vector<std::uint8_t> &out);
 void EncodeOwnerList(const std::vector<OwnerEntry> &owners, std::vector<std::uint8_t> &out);
+// At most kMaxResolvedAddresses of the addresses go.
+void EncodeResolution(const Resolution &resolution, std::vector<std::uint8_t> &out);
 
 // nullopt for anything but exactly one well-formed reply.
 std::optional<Reply> DecodeReply(std::span<const std::uint8_t> message);

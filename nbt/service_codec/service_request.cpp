@@ -57,6 +57,13 @@ void EncodeNameOwnersRequest(UCHAR lana, std::vector<std::uint8_t> &out) {
     out.push_back(lana);
 }
 
+void EncodeResolveRequest(const ResolveRequest &resolve, std::vector<std::uint8_t> &out) {
+    codec::ByteWriter writer(out);
+    writer.U8(static_cast<std::uint8_t>(RequestType::kResolveName));
+    PutU64(writer, resolve.id);
+    writer.Bytes(resolve.name);
+}
+
 std::optional<Request> DecodeRequest(std::span<const std::uint8_t> message) {
     codec::ByteReader reader(message);
     Request request;
@@ -92,6 +99,14 @@ std::optional<Request> DecodeRequest(std::span<const std::uint8_t> message) {
             request.type = RequestType::kNameOwners;
             request.lana = reader.U8();
             break;
+        case RequestType::kResolveName: {
+            request.type = RequestType::kResolveName;
+            request.resolve.id = GetU64(reader);
+            const auto name = reader.Bytes(NCBNAMSZ);
+            if (!reader.ok()) return std::nullopt;
+            std::copy(name.begin(), name.end(), request.resolve.name.begin());
+            break;
+        }
         default:
             return std::nullopt;
     }

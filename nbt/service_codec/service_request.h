@@ -9,6 +9,7 @@
 //               data_length:u16 data chained_length:u16 chained
 //   lanas       type
 //   name owners type lana
+//   resolve     type id:u64 name[16]
 #pragma once
 
 #include <array>
@@ -45,15 +46,24 @@ struct SubmitRequest {
     std::span<const std::uint8_t> chained;
 };
 
+// A name to resolve as the service resolves names for its calls (its node
+// types, name servers, cache and scope), on each of its LANAs.
+struct ResolveRequest {
+    std::uint64_t id = 0;
+    std::array<UCHAR, NCBNAMSZ> name{};
+};
+
 struct Request {
     RequestType type = RequestType::kSubmit;
     SubmitRequest submit;  // kSubmit; its spans point into the decoded message
     UCHAR lana = 0;        // kNameOwners
+    ResolveRequest resolve;
 };
 
 void EncodeSubmit(const SubmitRequest &submit, std::vector<std::uint8_t> &out);
 void EncodeLanasRequest(std::vector<std::uint8_t> &out);
 void EncodeNameOwnersRequest(UCHAR lana, std::vector<std::uint8_t> &out);
+void EncodeResolveRequest(const ResolveRequest &resolve, std::vector<std::uint8_t> &out);
 
 // nullopt for anything but exactly one well-formed request.
 std::optional<Request> DecodeRequest(std::span<const std::uint8_t> message);

@@ -12,6 +12,7 @@ Session::Session(std::shared_ptr<Node> node, SessionService *service, UCHAR lsn,
     : node_(std::move(node)),
       service_(service),
       lsn_(lsn),
+      client_(node_->ClientOf(opener)),
       local_(NameFromField(opener->ncb_name)),
       remote_(NameFromField(opener->ncb_callname)),
       rto_(opener->ncb_rto),
@@ -136,6 +137,19 @@ void Session::NameInConflict() {
     for (auto &io : receives) Finish(io.ncb, NRC_NAMCONF);
 }
 
+void Session::Drop() {
+    auto self = shared_from_this();
+    std::vector<NCB *> left;
+    if (opener_) left.push_back(opener_);
+    for (const auto &io : receives_)
+        if (io.ncb) left.push_back(io.ncb);
+    for (const auto &io : sends_)
+        if (io.ncb) left.push_back(io.ncb);
+    if (hangup_) left.push_back(hangup_);
+    Detach();  // the socket closes before the buffers go back
+    for (NCB *ncb : left) node_->Complete(ncb, NRC_SABORT);
+}
+
 void Session::Detach() {
     // A hung-up session has already said goodbye with its FIN: a plain close
     // keeps it that way unless the peer sent more that nobody will read.
@@ -147,6 +161,7 @@ void Session::Detach() {
     receives_.clear();
     sends_.clear();
     direct_ = nullptr;
+    DropAhead();
     send_driven_ = writing_ = false;
     if (timeouts_) timeouts_->cancel();
     hangup_timer_.reset();

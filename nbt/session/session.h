@@ -5,6 +5,8 @@
 // a shared_ptr to it, so a handler that runs after a reset finds it detached.
 #pragma once
 
+#include <sys/types.h>
+
 #include <array>
 #include <asio.hpp>
 #include <chrono>
@@ -13,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include "client_id.h"
 #include "completion.h"
 #include "nb30.h"
 #include "netbios_name.h"
@@ -43,6 +46,8 @@ public:
     ~Session();
 
     UCHAR lsn() const { return lsn_; }
+    // Who opened it: only that client may use its number.
+    ClientId client() const { return client_; }
     const NetbiosName &local() const { return local_; }
     const NetbiosName &remote() const { return remote_; }
     SessionPhase phase() const { return phase_; }
@@ -83,6 +88,10 @@ public:
     // no NCB touched (the node has already ended them). The session never
     // calls its service again.
     void Detach();
+    // A client's reset: as Detach(), but what is still pending on the
+    // session (the process may use any client's sessions) ends with
+    // NRC_SABORT instead of being left to a reset that is not coming.
+    void Drop();
 
     // A synchronous RECV's caller reads the socket itself (POLLIN); one whose
     // SEND the socket did not take at once writes the rest itself (POLLOUT).
@@ -134,6 +143,25 @@ private:
     Input ReadSome();
     Input ReadHeaderBytes();
     Input ReadBodyBytes();
+    // n more bytes of the body are in; completes the message once all are.
+    Input BodyBytesIn(std::size_t n);
+    // Up to `size` bytes for the message being read: those read ahead
+    // first, then the socket's, without waiting (RecvNow's results).
+    ssize_t Take(void *into, std::size_t size);
+    // Where a header read may go on past the header, if nothing is read
+    // ahead: the first receive's buffer (ncb), or with none waiting, the
+    // session's own (ncb null). A message that fits then costs one read.
+    struct Along {
+        std::uint8_t *data = nullptr;
+        std::size_t size = 0;
+        NCB *ncb = nullptr;
+    };
+    Along ReadAlongInto() const;
+    bool Ahead() const { return ahead_at_ < ahead_.size(); }
+    // Read ahead, with no caller reading and a receive or the next message
+    // waiting for it: the socket may have nothing more to wake anyone.
+    bool AheadUnread() const { return Ahead() && input_drivers_ == 0 && WantsInput(); }
+    void DropAhead();
     Input DrainSome();
     // Arms or disarms the network thread's watch on the connection for what
     // it has to do there: read, when the socket said it had nothing and no
@@ -172,6 +200,7 @@ private:
     std::shared_ptr<Node> node_;
     SessionService *service_;
     UCHAR lsn_;
+    ClientId client_;
     NetbiosName local_;
     NetbiosName remote_;
     UCHAR rto_;
@@ -209,6 +238,11 @@ private:
     std::size_t body_capacity_ = 0;
     std::size_t body_offset_ = 0;  // handed out so far, in NRC_INCOMP pieces
     bool message_ready_ = false;
+    // Bytes a read took past the message it was for, when it filled a
+    // receive's buffer beyond its header: the next messages' start, taken
+    // before the socket is read again. At most one receive buffer's worth.
+    std::vector<std::uint8_t> ahead_;
+    std::size_t ahead_at_ = 0;
     bool input_blocked_ = false;  // the last read found nothing, and none since
     int input_drivers_ = 0;       // callers reading the socket themselves
     bool stop_at_delivery_ = false;

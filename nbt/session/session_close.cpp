@@ -61,6 +61,7 @@ void Session::Closed(UCHAR code) {
     message_ready_ = false;
     in_body_ = false;
     direct_ = nullptr;  // the receives end with the close: nothing to keep
+    DropAhead();
     send_driven_ = writing_ = false;
     hangup_timer_.reset();
     keep_alive_timer_.reset();
@@ -132,6 +133,7 @@ void Session::FinishHangup() {
     hangup_timer_.reset();
     keep_alive_timer_.reset();
     message_ready_ = false;
+    DropAhead();  // nobody reads what came after the hangup
     // FIN now; closing with unread bytes would turn it into an RST, so read
     // on (and drop) until the peer closes too.
     ::shutdown(conn_.fd(), SHUT_WR);

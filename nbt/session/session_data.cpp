@@ -110,7 +110,7 @@ void Session::Receive(NCB *ncb) {
     // A synchronous caller waits on the socket and reads what is there or
     // comes; the network thread need not wake for it.
     bool caller = WantsInput() && node_->HasCaller(ncb);
-    if (caller && read_first_ && !(conn_.watched() & EPOLLIN)) {
+    if (caller && (read_first_ || Ahead()) && !(conn_.watched() & EPOLLIN)) {
         // Counted as a caller reading: finding nothing must not arm the
         // network thread's watch only for the poll below to disarm it.
         ++input_drivers_;
@@ -120,7 +120,9 @@ void Session::Receive(NCB *ncb) {
         --input_drivers_;
         caller = WantsInput() && node_->HasCaller(ncb);
     }
-    if (caller && node_->HandToCaller(ncb, std::static_pointer_cast<CallerWork>(self), conn_.fd(), POLLIN)) {
+    // Never to wait on the socket for bytes already read ahead.
+    if (caller && !Ahead() &&
+        node_->HandToCaller(ncb, std::static_pointer_cast<CallerWork>(self), conn_.fd(), POLLIN)) {
         ++input_drivers_;
         return UpdateWatch();
     }
@@ -208,12 +210,15 @@ void Session::Leave(short events) {
     if (--input_drivers_ > 0) return;
     // Watched at once, without a read first: arming has the kernel look at
     // the socket again, so bytes already there wake the network thread.
+    // Bytes read ahead wake nobody: they are looked at again a little later.
     input_blocked_ = true;
+    if (AheadUnread()) return conn_.RecheckLater();
     UpdateWatch(/*later=*/true);
 }
 
 void Session::Recheck() {
     auto self = shared_from_this();
+    if (AheadUnread()) return PumpInput();
     UpdateWatch();
 }
 
@@ -228,7 +233,7 @@ void Session::OnReady(std::uint32_t events) {
 
 void Session::UpdateWatch(bool later) {
     std::uint32_t want = 0;
-    if (input_blocked_ && input_drivers_ == 0 && WantsInput()) want |= EPOLLIN | EPOLLRDHUP;
+    if (input_blocked_ && !Ahead() && input_drivers_ == 0 && WantsInput()) want |= EPOLLIN | EPOLLRDHUP;
     if (writing_) want |= EPOLLOUT;
     conn_.Watch(want, later);
 }
@@ -278,7 +283,9 @@ void Session::PumpInput() {
         pump_again_ = false;
         const Input step = ReadSome();
         if (step == Input::kProgress) {
-            if (stop_at_delivery_ && delivered_) break;
+            // A caller reading for itself takes one message, and whatever
+            // else it read ahead: nobody would be woken for that.
+            if (stop_at_delivery_ && delivered_ && !Ahead()) break;
             if (round < kPumpRounds) continue;
             asio::post(node_->io(), [self] { self->PumpInput(); });
             break;
@@ -314,8 +321,49 @@ ssize_t RecvNow(int fd, void *into, std::size_t size) {
 
 }  // namespace
 
+ssize_t Session::Take(void *into, std::size_t size) {
+    if (!Ahead()) return RecvNow(conn_.fd(), into, size);
+    const std::size_t n = std::min(size, ahead_.size() - ahead_at_);
+    std::memcpy(into, ahead_.data() + ahead_at_, n);
+    ahead_at_ += n;
+    if (!Ahead()) DropAhead();
+    return static_cast<ssize_t>(n);
+}
+
+void Session::DropAhead() {
+    ahead_.clear();
+    ahead_at_ = 0;
+}
+
+Session::Along Session::ReadAlongInto() const {
+    if (Ahead() || phase_ != SessionPhase::kEstablished) return {};
+    if (receives_.empty()) return {body_.get(), body_capacity_, nullptr};
+    NCB *ncb = receives_.front().ncb;
+    if (!node_->IsPending(ncb)) return {};
+    return {ncb->ncb_buffer, ncb->ncb_length, ncb};
+}
+
 Session::Input Session::ReadHeaderBytes() {
-    const ssize_t n = RecvNow(conn_.fd(), in_header_.data() + header_got_, in_header_.size() - header_got_);
+    // The header and, in the same read, as much as the buffer its body is
+    // likely to go to holds: a message whose body fits costs one read.
+    const std::size_t missing = in_header_.size() - header_got_;
+    const Along along = ReadAlongInto();
+    ssize_t n;
+    std::size_t past = 0;  // bytes read after the header, into along
+    if (along.size > 0) {
+        iovec parts[2] = {{in_header_.data() + header_got_, missing}, {along.data, along.size}};
+        msghdr message{};
+        message.msg_iov = parts;
+        message.msg_iovlen = 2;
+        n = ::recvmsg(conn_.fd(), &message, MSG_DONTWAIT);
+        if (n < 0) n = errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? -1 : -2;
+        if (n > static_cast<ssize_t>(missing)) {
+            past = static_cast<std::size_t>(n) - missing;
+            n = static_cast<ssize_t>(missing);
+        }
+    } else {
+        n = Take(in_header_.data() + header_got_, missing);
+    }
     if (n == -1) return Input::kBlocked;
     if (n <= 0) {
         // A clean end between messages is the peer hanging up; anything
@@ -330,6 +378,18 @@ Session::Input Session::ReadHeaderBytes() {
     if (header_got_ < in_header_.size()) return Input::kProgress;
     header_got_ = 0;
     const auto decoded = codec::DecodeSessionHeader(in_header_);
+    // What came after the header stays in along only as the start of a body
+    // it takes whole; the rest is the next reads', kept before anything can
+    // end along's receive.
+    std::size_t in_place = 0;
+    if (past > 0) {
+        const auto &header = decoded.header;
+        if (decoded.error == codec::HeaderError::kOk && header.type == codec::SessionType::kMessage &&
+            header.length <= along.size)
+            in_place = std::min<std::size_t>(past, header.length);
+        ahead_.assign(along.data + in_place, along.data + past);
+        ahead_at_ = 0;
+    }
     if (decoded.error != codec::HeaderError::kOk) {
         Abort(true);
         return Input::kStopped;
@@ -354,7 +414,12 @@ Session::Input Session::ReadHeaderBytes() {
     }
     in_body_ = true;
     // Straight into the waiting receive's buffer if it fits: no second copy.
+    // Bytes already read are in along: that receive's, or the session's own.
     direct_ = nullptr;
+    if (in_place > 0) {
+        direct_ = along.ncb;
+        return BodyBytesIn(in_place);
+    }
     if (!receives_.empty() && phase_ == SessionPhase::kEstablished) {
         NCB *ncb = receives_.front().ncb;
         if (node_->IsPending(ncb) && ncb->ncb_length >= body_length_) direct_ = ncb;
@@ -365,13 +430,17 @@ Session::Input Session::ReadHeaderBytes() {
 
 Session::Input Session::ReadBodyBytes() {
     std::uint8_t *into = direct_ ? direct_->ncb_buffer : body_.get();
-    const ssize_t n = RecvNow(conn_.fd(), into + body_got_, body_length_ - body_got_);
+    const ssize_t n = Take(into + body_got_, body_length_ - body_got_);
     if (n == -1) return Input::kBlocked;
     if (n <= 0) {
         Abort(false);  // the message was cut off
         return Input::kStopped;
     }
-    body_got_ += static_cast<std::size_t>(n);
+    return BodyBytesIn(static_cast<std::size_t>(n));
+}
+
+Session::Input Session::BodyBytesIn(std::size_t n) {
+    body_got_ += n;
     if (body_got_ < body_length_) return Input::kProgress;
     in_body_ = false;
     carried_data_ = active_since_keep_alive_ = true;

@@ -64,7 +64,7 @@ UCHAR SessionService::CheckLocalName(const NCB *ncb) const {
     const NetbiosName name = NameFromField(ncb->ncb_name);
     if (IsWildcardOrEmpty(name)) return NRC_NOWILD;
     const auto held = links_.names->Find(name);
-    if (!held) return NRC_NOWILD;
+    if (!held || !MayUse(node_->ClientOf(ncb), held->client)) return NRC_NOWILD;
     switch (NameState(held->flags)) {
         case REGISTERED:
             return NRC_GOODRET;
@@ -80,6 +80,16 @@ std::shared_ptr<Session> SessionService::Open(NCB *ncb) {
     if (const UCHAR rc = CheckLocalName(ncb)) {
         node_->Complete(ncb, rc);
         return nullptr;
+    }
+    if (const ClientId client = node_->ClientOf(ncb); client != kProcessClient) {
+        const auto open = std::count_if(sessions_.begin(), sessions_.end(), [client](const auto &entry) {
+            return entry.second->client() == client;
+        });
+        if (const UCHAR rc = node_->ClientRoom(client, Node::ClientLimit::kSessions,
+                                               static_cast<std::size_t>(open), NRC_LOCTFUL)) {
+            node_->Complete(ncb, rc);
+            return nullptr;
+        }
     }
     const auto lsn = numbers_.Allocate();
     if (!lsn) {
@@ -118,7 +128,7 @@ void SessionService::Unlink(NCB *ncb) {
 
 std::shared_ptr<Session> SessionService::Lookup(NCB *ncb) {
     const auto it = sessions_.find(ncb->ncb_lsn);
-    if (it == sessions_.end()) {
+    if (it == sessions_.end() || !MayUse(node_->ClientOf(ncb), it->second->client())) {
         node_->Complete(ncb, NRC_SNUMOUT);
         return nullptr;
     }
@@ -155,15 +165,18 @@ void SessionService::Status(NCB *ncb) {
     if (!ncb->ncb_buffer) return void(node_->Complete(ncb, NRC_BADDR));
     const NetbiosName name = NameFromField(ncb->ncb_name);
     const bool all = name[0] == '*';
+    const ClientId client = node_->ClientOf(ncb);
     UCHAR sess_name = 0xFF;
     if (!all) {
         const auto held = links_.names->Find(name);
-        if (!held || name[0] == 0) return void(node_->Complete(ncb, NRC_NOWILD));
+        if (!held || name[0] == 0 || !MayUse(client, held->client))
+            return void(node_->Complete(ncb, NRC_NOWILD));
         sess_name = held->number;
     }
     std::vector<SessionStatusEntry> entries;
     for (const auto &[lsn, session] : sessions_) {
         if (!all && session->local() != name) continue;
+        if (!MayUse(client, session->client())) continue;
         SessionStatusEntry entry;
         entry.lsn = lsn;
         entry.state = session->StatusState();
@@ -177,9 +190,9 @@ void SessionService::Status(NCB *ncb) {
     if (fill.length >= sizeof(SESSION_HEADER) && links_.datagrams) {
         auto *header = reinterpret_cast<SESSION_HEADER *>(ncb->ncb_buffer);
         header->rcv_dg_outstanding = static_cast<UCHAR>(
-            std::min<std::size_t>(links_.datagrams->PendingDatagramReceives(sess_name), 255));
+            std::min<std::size_t>(links_.datagrams->PendingDatagramReceives(sess_name, client), 255));
         header->rcv_any_outstanding =
-            static_cast<UCHAR>(std::min<std::size_t>(PendingReceiveAny(sess_name), 255));
+            static_cast<UCHAR>(std::min<std::size_t>(PendingReceiveAny(sess_name, client), 255));
     }
     ncb->ncb_length = fill.length;
     node_->Complete(ncb, fill.rc);
@@ -301,6 +314,22 @@ void SessionService::OnNameConflict(const NetbiosName &name) {
     for (const auto &[lsn, session] : sessions_)
         if (session->local() == name) affected.push_back(session);
     for (const auto &session : affected) session->NameInConflict();
+}
+
+void SessionService::DropClient(ClientId client) {
+    if (!open_) return;
+    std::vector<std::shared_ptr<Session>> dropped;
+    for (auto it = sessions_.begin(); it != sessions_.end();) {
+        if (it->second->client() != client) {
+            ++it;
+            continue;
+        }
+        dropped.push_back(it->second);
+        numbers_.Release(it->first);
+        it = sessions_.erase(it);
+    }
+    std::erase_if(listens_, [client](const PendingListen &l) { return l.session->client() == client; });
+    for (const auto &session : dropped) session->Drop();
 }
 
 void SessionService::Shutdown() {

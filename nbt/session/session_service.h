@@ -39,6 +39,10 @@ public:
     // Reset: every session ends with an RST, half-open connections close.
     // The node has already ended the pending NCBs.
     void Shutdown();
+    // A client's reset (Node::FreeClient): its sessions are hung up as
+    // Shutdown() hangs them up and their numbers are free. Its own NCBs
+    // have already ended; the process's still on them end (Session::Drop).
+    void DropClient(ClientId client);
 
     // ---- OpenSessions, for the name service -----------------------------
     bool HasSessions(const NetbiosName &name) const override;
@@ -64,11 +68,13 @@ public:
     void AnswerDone(SessionAnswer *answer);
     // No address of a call's target accepted the connection.
     void Unreachable(const NetbiosName &remote) const { links_.names->ForgetAddress(remote); }
-    // The NCBRECVANY a message or close of a session on `local` goes to, now
-    // taken off the list; null when none waits (session_receive_any.cpp).
-    NCB *TakeReceiveAny(const NetbiosName &local);
-    // NCBRECVANYs pending for a name number (0xFF ones included); 0xFF: all.
-    std::size_t PendingReceiveAny(UCHAR number) const;
+    // The NCBRECVANY a message or close of a session of `client` on `local`
+    // goes to, now taken off the list; null when none waits
+    // (session_receive_any.cpp).
+    NCB *TakeReceiveAny(const NetbiosName &local, ClientId client);
+    // NCBRECVANYs of `client` pending for a name number (0xFF ones
+    // included); 0xFF: all.
+    std::size_t PendingReceiveAny(UCHAR number, ClientId client) const;
     // NCBCANCEL of a pending command of this service: it ends with
     // NRC_CMDCAN; a cancelled send takes its session down with it.
     void Cancel(NCB *ncb);
@@ -84,7 +90,8 @@ private:
     void Status(NCB *ncb);
     void Unlink(NCB *ncb);
     void ReceiveAny(NCB *ncb);
-    // The entry for ncb_lsn, or null after ending the NCB with NRC_SNUMOUT.
+    // The entry for ncb_lsn, or null after ending the NCB with NRC_SNUMOUT
+    // (also when it is another client's).
     std::shared_ptr<Session> Lookup(NCB *ncb);
     // Checks ncb_name for LISTEN and CALL; 0 when it may open a session.
     UCHAR CheckLocalName(const NCB *ncb) const;

@@ -5,13 +5,22 @@
 // from another host and listed, with their owners, in a third's adapter
 // status; a second add of a held name is NRC_DUPNAME; two clients of the
 // host call each other; one cannot hang up another's session; and kill -9
-// of a client releases its names on the wire. Adapters come and go under it:
-// a new interface gets a new LANA while the others keep theirs, one that
-// goes down or loses its address ends what was pending on it, and the
-// numbers survive a restart of the service.
+// of a client releases its names on the wire. Host lookups go through the
+// hosts module (getaddrinfo, the module alone in the hosts line): a Samba
+// host resolves, a name nobody holds fails within the broadcast query time,
+// and a dotted name or a stopped service fails at once. Adapters come and go
+// under it: a new interface gets a new LANA while the others keep theirs,
+// one that goes down or loses its address ends what was pending on it, and
+// the numbers survive a restart of the service.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netdb.h>
+#include <nss.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -57,6 +66,7 @@ class ServiceInterop : public LabSuite {
 protected:
     static void SetUpTestSuite() {
         if (!StartLab("kv", 3)) return;
+        if (!StartSamba(kToolHost, "SAMBA3", kServiceHost)) return;
         StartService();
         // This process is a client too, of the same socket.
         ::setenv("KORVEL_PROVIDER", "service", 1);
@@ -163,6 +173,65 @@ TEST_F(ServiceInterop, TwoClientsOfOneHostCallEachOtherAndAThirdCannotHangUpThei
     EXPECT_TRUE(Contains(listen.Out(), "session 1 ended (idle), 14 bytes")) << listen.Out() << listen.Err();
 }
 
+struct Lookup {
+    std::string address;  // empty: not found
+    std::chrono::milliseconds took{0};
+};
+
+Lookup LookUpHost(const char *name) {
+    ::__nss_configure_lookup("hosts", "korvel");  // the module from the build tree (the test's rpath)
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    const auto start = std::chrono::steady_clock::now();
+    const int status = ::getaddrinfo(name, nullptr, &hints, &found);
+    Lookup lookup;
+    lookup.took =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    if (status == 0) {
+        char text[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in *>(found->ai_addr)->sin_addr, text, sizeof text);
+        lookup.address = text;
+        ::freeaddrinfo(found);
+    }
+    return lookup;
+}
+
+TEST_F(ServiceInterop, HostLookupsAskTheServiceAndNeverWaitPastItsQueryTime) {
+    const Lookup samba = LookUpHost("samba3");
+    EXPECT_EQ(samba.address, netlab::Lab::Address(kToolHost));
+    // Bounds with room for a loaded machine: what they catch is a lookup
+    // waiting on past the query time (750 ms), or waiting at all when it
+    // should not ask.
+    EXPECT_LT(samba.took, 1500ms);
+
+    // A B-node keeps no cache: nobody answers three queries, 250 ms apart.
+    const Lookup nobody = LookUpHost("NOBODYHOLDS");
+    EXPECT_EQ(nobody.address, "");
+    EXPECT_LT(nobody.took, 1500ms);
+
+    // Never asked: the next source's to answer.
+    const Lookup dotted = LookUpHost("samba3.lab");
+    EXPECT_EQ(dotted.address, "");
+    EXPECT_LT(dotted.took, 250ms);
+    EXPECT_LT(LookUpHost("SAMBA3-IS-TOO-LONG").took, 250ms);
+
+    // A socket nobody listens on any more: korveld stopped.
+    const std::string stopped = lab().state() + "/stopped.sock";
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", stopped.c_str());
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ::close(fd);
+    ::setenv("KORVEL_PROVIDER_SOCKET", stopped.c_str(), 1);
+    const Lookup without = LookUpHost("samba3");
+    ::setenv("KORVEL_PROVIDER_SOCKET", SocketPath().c_str(), 1);
+    EXPECT_EQ(without.address, "");
+    EXPECT_LT(without.took, 250ms);
+}
+
 // This process's NCBs on the service's LANAs.
 UCHAR Command(UCHAR command, UCHAR lana, const char *name = "") {
     NCB ncb{};
@@ -184,9 +253,9 @@ struct PendingListen {
         std::memset(ncb.ncb_callname, ' ', NCBNAMSZ);
         ncb.ncb_callname[0] = '*';
     }
-    // Its return code once it ends (within 3 s), with how long that took.
-    UCHAR Ended(std::chrono::microseconds *took) {
-        const auto start = std::chrono::steady_clock::now();
+    // Its return code once it ends (within 3 s of `start`), with how long
+    // after `start` that was.
+    UCHAR Ended(std::chrono::steady_clock::time_point start, std::chrono::microseconds *took) {
         while (ncb.ncb_cmd_cplt == NRC_PENDING && std::chrono::steady_clock::now() - start < 3s)
             std::this_thread::sleep_for(200us);
         *took =
@@ -227,10 +296,12 @@ TEST_F(ServiceInterop, AdaptersComeAndGoWithoutRenumberingAndTheirNumbersOutlive
     {
         PendingListen listen(2, "ADAPTERS");
         ASSERT_EQ(Netbios(&listen.ncb), NRC_GOODRET);
+        const auto start = std::chrono::steady_clock::now();
         lab().Exec(kServiceHost, "ip link set kvnew0 down");
         std::chrono::microseconds took{};
-        EXPECT_EQ(listen.Ended(&took), NRC_BRIDGE);
-        std::printf("[ figure   ] link down to the pending LISTEN ended: %.1f ms\n", took.count() / 1000.0);
+        EXPECT_EQ(listen.Ended(start, &took), NRC_BRIDGE);
+        std::printf("[ figure   ] ip link set down started to the pending LISTEN ended: %.1f ms\n",
+                    took.count() / 1000.0);
     }
     EXPECT_EQ(Command(NCBADDNAME, 2, "AGAIN"), NRC_BRIDGE);
     EXPECT_EQ(ServiceLanas(), "[" + eth0 + "]");
@@ -246,9 +317,10 @@ TEST_F(ServiceInterop, AdaptersComeAndGoWithoutRenumberingAndTheirNumbersOutlive
     {
         PendingListen listen(2, "AGAIN");
         ASSERT_EQ(Netbios(&listen.ncb), NRC_GOODRET);
+        const auto start = std::chrono::steady_clock::now();
         lab().Exec(kServiceHost, "ip addr flush dev kvnew0");
         std::chrono::microseconds took{};
-        EXPECT_EQ(listen.Ended(&took), NRC_BRIDGE);
+        EXPECT_EQ(listen.Ended(start, &took), NRC_BRIDGE);
     }
 
     // A third interface is LANA 3. With kvnew0 down, index order would make

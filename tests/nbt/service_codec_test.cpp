@@ -69,6 +69,12 @@ TEST(ServiceCodec, SubmitBuffersMustBeWhatTheBlockSays) {
     EXPECT_TRUE(DecodeRequest(lanas));
     lanas.push_back(1);
     EXPECT_FALSE(DecodeRequest(lanas));
+    std::vector<std::uint8_t> resolve;
+    EncodeResolveRequest({5, {'S', 'A', 'M', 'B', 'A', '1'}}, resolve);
+    ASSERT_TRUE(DecodeRequest(resolve));
+    EXPECT_EQ(DecodeRequest(resolve)->resolve.name[5], '1');
+    resolve.pop_back();
+    EXPECT_FALSE(DecodeRequest(resolve));
 }
 
 TEST(ServiceCodec, ReplyCountsAndTextsAreBelievedOnlyAsFarAsTheMessageGoes) {
@@ -103,6 +109,22 @@ TEST(ServiceCodec, ReplyCountsAndTextsAreBelievedOnlyAsFarAsTheMessageGoes) {
     ASSERT_TRUE(DecodeReply(completion));
     completion.pop_back();
     EXPECT_FALSE(DecodeReply(completion));
+
+    std::vector<std::uint8_t> resolved;
+    EncodeResolution({7, false, {0xC612890D, 0x0A000001}}, resolved);
+    ASSERT_TRUE(DecodeReply(resolved));
+    EXPECT_EQ(DecodeReply(resolved)->resolution.addresses,
+              (std::vector<std::uint32_t>{0xC612890D, 0x0A000001}));
+    resolved[1 + 8 + 1] = 3;  // three addresses, two there
+    EXPECT_FALSE(DecodeReply(resolved));
+    resolved[1 + 8 + 1] = 1;  // one, and four bytes too many
+    EXPECT_FALSE(DecodeReply(resolved));
+    std::vector<std::uint8_t> most;
+    EncodeResolution({7, false, std::vector<std::uint32_t>(kMaxResolvedAddresses + 1, 1)}, most);
+    EXPECT_EQ(DecodeReply(most)->resolution.addresses.size(), kMaxResolvedAddresses);
+    most[1 + 8 + 1] = kMaxResolvedAddresses + 1;  // past the bound, even with the bytes there
+    most.insert(most.end(), 4, 1);
+    EXPECT_FALSE(DecodeReply(most));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <asio.hpp>
 #include <atomic>
 #include <filesystem>
+#include <future>
 #include <iterator>
 #include <numeric>
 #include <stdexcept>
@@ -76,6 +77,43 @@ TEST_F(RawCaller, LargestPeerMessageArrivesInPieces) {
     EXPECT_EQ(got, 1);
     all.insert(all.end(), in.begin(), in.begin() + got);
     EXPECT_TRUE(std::equal(all.begin(), all.end(), message.begin() + 4, message.end()));
+}
+
+// A read that fills a waiting receive's buffer past its message takes the
+// start of the next ones too: they still come out in order, whole, in pieces
+// or skipped (a run of keep-alives longer than one turn reads), and the
+// peer's close behind them is reported after the last.
+TEST_F(RawCaller, BytesReadPastAMessageAreTheNextMessagesInOrderThenTheClose) {
+    Open();
+    std::vector<UCHAR> big(65535);
+    auto first = PendingReceive(big.data(), 65535);
+    const std::vector<std::vector<std::uint8_t>> messages{Message(100, 1), Message(5000, 2), Message(0),
+                                                          Message(20, 3)};
+    std::vector<std::uint8_t> stream;
+    for (const auto &message : messages) {
+        stream.insert(stream.end(), message.begin(), message.end());
+        if (stream.size() > 4000)
+            for (int i = 0; i < 40; ++i) stream.insert(stream.end(), {0x85, 0, 0, 0});
+    }
+    peer->Write(stream);
+    peer->socket.shutdown(asio::socket_base::shutdown_send);
+    ASSERT_EQ(first->Wait(), NRC_GOODRET);
+    ASSERT_EQ(first->ncb.ncb_length, 100);
+    EXPECT_TRUE(std::equal(big.begin(), big.begin() + 100, messages[0].begin() + 4));
+
+    std::vector<UCHAR> all, piece(2000);
+    WORD got = 0;
+    for (UCHAR rc : {NRC_INCOMP, NRC_INCOMP, NRC_GOODRET}) {
+        ASSERT_EQ(node.Receive(lsn, piece.data(), 2000, &got), rc);
+        all.insert(all.end(), piece.begin(), piece.begin() + got);
+    }
+    EXPECT_TRUE(std::equal(all.begin(), all.end(), messages[1].begin() + 4, messages[1].end()));
+    ASSERT_EQ(node.Receive(lsn, piece.data(), 2000, &got), NRC_GOODRET);
+    EXPECT_EQ(got, 0);
+    ASSERT_EQ(node.Receive(lsn, piece.data(), 2000, &got), NRC_GOODRET);
+    ASSERT_EQ(got, 20);
+    EXPECT_TRUE(std::equal(piece.begin(), piece.begin() + 20, messages[3].begin() + 4));
+    EXPECT_EQ(node.Receive(lsn, piece.data(), 2000), NRC_SCLOSED);
 }
 
 TEST_F(RawCaller, KeepAlivesAreSkippedAndOurMessagesAreFramedOnePerSend) {
@@ -327,6 +365,33 @@ TEST_F(RawCaller, SynchronousAndAsynchronousBlocksOnOneSessionKeepTheirOrder) {
     EXPECT_EQ(in[0][0], 10);
     EXPECT_EQ(got, 5);
     EXPECT_EQ(in[1][0], 20);
+
+    // A synchronous receive already waiting on the socket behind an
+    // asynchronous one whose buffer takes both messages of one segment: the
+    // caller reads both and does not wait on the socket for its own.
+    UCHAR wide[64] = {};
+    auto before = PendingReceive(wide, sizeof wide);
+    std::promise<UCHAR> result;
+    NCB own = testing::MakeNcb(NCBRECV);
+    own.ncb_lsn = lsn;
+    own.ncb_buffer = in[1];
+    own.ncb_length = sizeof in[1];
+    std::thread caller([&] { result.set_value(node.provider.Netbios(&own)); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    auto segment = Message(3, 30);
+    const auto second_message = Message(5, 40);
+    segment.insert(segment.end(), second_message.begin(), second_message.end());
+    peer->Write(segment);
+    auto done = result.get_future();
+    const bool returned = done.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (!returned) node.Hangup(lsn);  // lets it go
+    caller.join();
+    ASSERT_TRUE(returned) << "the caller waited for bytes already read";
+    EXPECT_EQ(done.get(), NRC_GOODRET);
+    EXPECT_EQ(before->Wait(), NRC_GOODRET);
+    EXPECT_EQ(before->ncb.ncb_length, 3);
+    EXPECT_EQ(own.ncb_length, 5);
+    EXPECT_EQ(in[1][0], 40);
 }
 
 TEST_F(RawCaller, EventsOfBlocksFinishedInPlaceNeedNoNetworkThreadNorWaitForPostRoutines) {

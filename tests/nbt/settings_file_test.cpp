@@ -25,6 +25,9 @@ TEST(SettingsFile, NodeTypeServersAndAdapterOverrides) {
                                "node-type = H\n"
                                "wins = 198.18.161.11, 198.18.161.12:1137   # two servers\n"
                                "name-server-timeout = 0.5\n"
+                               "broadcast-timeout = 0.1\n"
+                               "broadcast-retries = 2\n"
+                               "client-max-names = 40\n"
                                "\n"
                                "[adapter eth1]\n"
                                "node-type = b\n"
@@ -36,6 +39,8 @@ TEST(SettingsFile, NodeTypeServersAndAdapterOverrides) {
     EXPECT_EQ(settings.name_server, (nbt::NameServer{0xC612A10B, 0}));
     EXPECT_EQ(settings.name_server_secondary, (nbt::NameServer{0xC612A10C, 1137}));
     EXPECT_EQ(settings.ns_retry_timeout, std::chrono::milliseconds(500));
+    EXPECT_EQ(settings.bcast_retry_timeout * settings.bcast_retry_count, std::chrono::milliseconds(200));
+    EXPECT_EQ(settings.client_max_names, 40u);
     const Settings eth1 = settings.ForAdapter("eth1");
     EXPECT_EQ(eth1.node_type, NodeType::kB);
     EXPECT_EQ(eth1.scope, "lab.example");
@@ -59,6 +64,8 @@ TEST(SettingsFile, BadLinesNameTheFileAndLine) {
              {"[adapter eth0]\nlana = 255\n", 2},
              {"[adapter eth0]\nlana = 0003\n", 2},
              {"[adapter eth0]\nlana = -1\n", 2},
+             {"client-max-ncbs = 0\n", 1},
+             {"client-max-sessions = 255\n", 1},
          }) {
         Settings settings;
         std::string error;

@@ -2,6 +2,8 @@
 // One loopback node for the provider tests: a Provider of its own with
 // LANA 0 reset, and the name, status and session commands as one call each.
 // Asynchronous ones are waited for with a bound, so a test never hangs.
+// ClientCommands are the same commands given on LANA 0 of any Provider on
+// behalf of one client.
 #pragma once
 
 #include <array>
@@ -17,10 +19,16 @@
 
 namespace nbt::testing {
 
-struct LoopbackNode {
-    Provider provider;
+class ClientCommands {
+public:
+    ClientCommands(Provider &provider, ClientId client) : target_(provider), client_(client) {}
 
-    explicit LoopbackNode(Settings settings = FastSettings(), UCHAR sessions = 0);
+    ClientId client() const { return client_; }
+    // The block, given on behalf of this client.
+    UCHAR Run(NCB &ncb) { return target_.Netbios(&ncb, client_); }
+    UCHAR Submit(AsyncNcb &async) { return Run(async.ncb); }
+    // NCBRESET of LANA 0; lsn != 0 frees only.
+    UCHAR Reset(UCHAR lsn = 0, UCHAR sessions = 0, UCHAR ncbs = 0, UCHAR names = 0);
 
     // NCBADDNAME (or NCBADDGRNAME); the name number in *num.
     UCHAR AddName(const std::array<UCHAR, 16> &name, UCHAR *num = nullptr, UCHAR command = NCBADDNAME);
@@ -52,6 +60,20 @@ struct LoopbackNode {
     UCHAR Receive(UCHAR lsn, void *buffer, WORD length, WORD *got = nullptr,
                   std::chrono::milliseconds timeout = std::chrono::seconds(10));
     UCHAR Hangup(UCHAR lsn);
+
+private:
+    Provider &target_;
+    ClientId client_;
+};
+
+// The Provider is a base, so it is built before the commands that use it.
+struct OwnProvider {
+    explicit OwnProvider(Settings settings) : provider(std::move(settings)) {}
+    Provider provider;
+};
+
+struct LoopbackNode : OwnProvider, ClientCommands {
+    explicit LoopbackNode(Settings settings = FastSettings(), UCHAR sessions = 0);
 
     // The node's 127.0.0.N (0.0.0.0 while LANA 0 is not reset).
     asio::ip::address_v4 address() const;
