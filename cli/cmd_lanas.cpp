@@ -41,6 +41,8 @@ Json LanaJson(const LanaInfo &lana) {
     entry.Set("adapter_address", AdapterAddressOf(lana));
     entry.Set("per_process", lana.loopback);
     entry.Set("provider", ProviderOf(lana));
+    // korveld keeps each interface's number; this process numbers afresh.
+    entry.Set("stable_number", lana.service);
     return entry;
 }
 
@@ -48,13 +50,19 @@ int RunLanas(Context &context, const ParsedArgs &args) {
     if (!args.operands.empty()) return context.Usage("lanas takes no operands");
     Json list = Json::Array();
     Table table({"LANA", "INTERFACE", "ADDRESS", "BROADCAST", "PORTS", "ADAPTER ADDRESS", "PROVIDER"});
+    bool numbered_here = false;
     for (const LanaInfo &lana : ReadLanas()) {
+        numbered_here = numbered_here || (!lana.loopback && !lana.service);
         list.Push(LanaJson(lana));
         table.Add({std::to_string(lana.number), lana.interface_name, AddressOf(lana),
                    FormatIpv4(lana.broadcast), PortsOf(lana), AdapterAddressOf(lana), ProviderOf(lana)});
     }
     context.doc().Set("lanas", std::move(list));
     context.Print(table.Render());
+    if (numbered_here)
+        context.Print(
+            "LANAs 1 and up are numbered by this process, in interface-index order: the numbers\n"
+            "are not stable here, and may change as interfaces come and go (korveld keeps them).\n");
     if (table.rows() == 0) return context.Fail("the provider reports no adapters", kExitNetbiosFailure);
     return kExitOk;
 }
@@ -74,7 +82,12 @@ const Command kLanasCommand = {
     "PROVIDER says who carries a LANA's commands: \"service\" for korveld, the host's\n"
     "provider shared by every program (LANAs 1 and up, where its socket answers), or\n"
     "\"embedded\" for this process itself. KORVEL_PROVIDER=embedded|service forces one\n"
-    "and KORVEL_PROVIDER_SOCKET names the service's socket (/run/korvel/provider.sock).\n",
+    "and KORVEL_PROVIDER_SOCKET names the service's socket (/run/korvel/provider.sock).\n"
+    "korveld follows interfaces as they come and go, and an interface keeps its number\n"
+    "there, across restarts too ([adapter NAME] lana = N in korvel.conf pins one); a LANA\n"
+    "whose interface goes down or loses its address ends what was pending on it\n"
+    "(NRC_BRIDGE) and must be reset again once it is back. Numbered by this process\n"
+    "(\"embedded\"), the numbers are not stable; the JSON says so (stable_number).\n",
     {},
     RunLanas,
 };

@@ -40,8 +40,9 @@ protected:
 TEST_F(KorvelNbInterop, LanasAndStatusByNameAddressAndAdapterAddress) {
     const NbRun lanas = Nb("--json lanas");
     EXPECT_EQ(lanas.status, 0) << lanas.err;
-    EXPECT_EQ(lanas.Jq(".lanas[1] | [.interface, .address, .name_port, .adapter_address]"),
-              "[\"eth0\",\"" + netlab::Lab::Address(kKorvelHost) + "\",137,\"02:4E:42:00:00:02\"]");
+    EXPECT_EQ(lanas.Jq(".lanas[1] | [.interface, .address, .name_port, .adapter_address, .stable_number]"),
+              "[\"eth0\",\"" + netlab::Lab::Address(kKorvelHost) + "\",137,\"02:4E:42:00:00:02\",false]");
+    EXPECT_TRUE(Contains(Nb("lanas").out, "not stable here"));
 
     // No neighbour entry yet: the adapter address is found by asking around.
     lab().Exec(kKorvelHost, "ip neigh flush all");

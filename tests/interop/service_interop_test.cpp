@@ -283,6 +283,7 @@ TEST_F(ServiceInterop, AdaptersComeAndGoWithoutRenumberingAndTheirNumbersOutlive
     ASSERT_TRUE(stays.WaitFor("holding")) << stays.Err();
     const std::string here = netlab::Lab::Address(kServiceHost) + " ";
 
+    EXPECT_EQ(Nb("--json lanas").Jq("[.lanas[] | .stable_number]"), "[false,true]");
     // A new interface, with a higher index than eth0: LANA 2, and LANA 1 stays.
     lab().Exec(kServiceHost,
                "ip link add kvnew0 type veth peer name kvnew1 && ip link set kvnew1 up && "
