@@ -70,16 +70,17 @@ NCB LanaBlock(UCHAR command) {
     return ncb;
 }
 
+// Through `provider`, or Netbios() (the service for LANA 1) when null.
+UCHAR Run(nbt::Provider *provider, NCB &ncb) {
+    return provider ? provider->Netbios(&ncb) : Netbios(&ncb);
+}
+
 UCHAR Reset(nbt::Provider *provider, UCHAR sessions, UCHAR names) {
     NCB ncb = LanaBlock(NCBRESET);
     ncb.ncb_callname[0] = sessions;
     ncb.ncb_callname[1] = 254;
     ncb.ncb_callname[2] = names;
-    return provider ? provider->Netbios(&ncb) : Netbios(&ncb);
-}
-
-UCHAR Run(nbt::Provider *provider, NCB &ncb) {
-    return provider ? provider->Netbios(&ncb) : Netbios(&ncb);
+    return Run(provider, ncb);
 }
 
 UCHAR Transfer(nbt::Provider *provider, UCHAR command, UCHAR lsn, void *data, WORD length,
@@ -96,19 +97,25 @@ UCHAR Transfer(nbt::Provider *provider, UCHAR command, UCHAR lsn, void *data, WO
 // Adds every name at once (asynchronously, as registration takes its
 // broadcast rounds), waiting at most 20 s for all of them.
 bool AddNames(const std::vector<std::string> &names) {
-    std::vector<NCB> adds(names.size());
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        adds[i] = LanaBlock(NCBADDNAME | ASYNCH);
-        Pad(adds[i].ncb_name, names[i]);
-        if (Netbios(&adds[i]) != NRC_GOODRET) return false;
+    auto adds = std::make_unique<NCB[]>(names.size());
+    bool added = true;
+    std::size_t submitted = 0;
+    for (; submitted < names.size() && added; ++submitted) {
+        adds[submitted] = LanaBlock(NCBADDNAME | ASYNCH);
+        Pad(adds[submitted].ncb_name, names[submitted]);
+        added = Netbios(&adds[submitted]) == NRC_GOODRET;
     }
     const auto deadline = Clock::now() + std::chrono::seconds(20);
-    for (NCB &add : adds) {
-        while (add.ncb_cmd_cplt == NRC_PENDING && Clock::now() < deadline)
+    bool pending = false;
+    for (std::size_t i = 0; i < submitted; ++i) {
+        while (adds[i].ncb_cmd_cplt == NRC_PENDING && Clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        if (add.ncb_cmd_cplt != NRC_GOODRET) return false;
+        pending |= adds[i].ncb_cmd_cplt == NRC_PENDING;
+        added &= adds[i].ncb_cmd_cplt == NRC_GOODRET;
     }
-    return true;
+    // A block the provider still holds must stay where it can write to it.
+    if (pending) static_cast<void>(adds.release());
+    return added;
 }
 
 UCHAR Call(const std::string &from, const std::string &to) {

@@ -23,7 +23,6 @@
 #include <netinet/tcp.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/uio.h>
 #include <sys/wait.h>
 
 #include <array>
