@@ -3,7 +3,8 @@
 # The provider against fair raw baselines, in one run, ending with one line
 # per goal, which scripts read:
 #   ratio <figure> <measured> <goal-operator><goal> <ok|MISSED>
-# and exiting 1 when any goal is MISSED (2 when the build fails).
+# and exiting 1 when any goal is MISSED (2 when the build fails). As root it
+# ends with korveld's figures (bench/service_compare.sh), in the same form.
 #
 # Brings the release benchmarks up to date first (ninja rebuilds whatever is
 # older than its sources; one build at a time, under a lock), then runs every
@@ -172,3 +173,15 @@ for figure, op, goal in goals:
     print(f"ratio {figure} {shown} {op}{goal:g} {'ok' if ok else 'MISSED'}")
 sys.exit(1 if missed else 0)
 EOF
+status=$?
+
+# korveld's figures need a lab of namespaces, so root.
+if [ "$(id -u)" = 0 ]; then
+  echo
+  PAIRS=$pairs bench/service_compare.sh
+  service=$?
+  [ $service -gt $status ] && status=$service
+else
+  echo "service figures skipped: they need root (network namespaces)"
+fi
+exit $status

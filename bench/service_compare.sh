@@ -1,0 +1,141 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# korveld's figures in a lab of its own (tools/netlab, three hosts): korveld
+# serves LANA 1 of host 2, bench_service runs there as its client, its far
+# side (an in-process provider, a raw TCP echo/sink and a raw UDP answerer)
+# in host 3, and a watcher of name releases in host 1. Ends with one line
+# per goal, in bench/compare.sh's form:
+#   ratio <figure> <measured> <goal-operator><goal> <ok|MISSED>
+# and exits 1 when any goal is MISSED (2 when the build or the lab fails).
+# Needs root. bench/compare.sh runs it at its end.
+#   bench/service_compare.sh          PAIRS=15 bench/service_compare.sh
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=build/release
+pairs=${PAIRS:-9}
+[ "$(id -u)" = 0 ] || { echo "service figures need root (network namespaces)" >&2; exit 2; }
+
+[ -f $build/build.ninja ] || cmake --preset release -DKORVEL_CONSOLE=OFF >/dev/null || exit 2
+log=$(mktemp)
+if ! flock $build/.compare-build.lock cmake --build $build -j2 --target korveld bench_service >"$log" 2>&1; then
+  cat "$log" >&2
+  rm -f "$log"
+  exit 2
+fi
+grep -v '^ninja: no work to do' "$log" | grep -i 'warning\|error' >&2
+rm -f "$log"
+
+# A lab of this run alone: its own prefix, state and namespaces.
+export NETLAB_PREFIX=ksv$$
+export NETLAB_STATE=/tmp/netlab-$NETLAB_PREFIX
+netlab=$root/tools/netlab
+out=$(mktemp -d)
+korveld=
+cleanup() {
+  if [ -n "$korveld" ]; then
+    kill "$korveld" 2>/dev/null
+    wait "$korveld" 2>/dev/null
+  fi
+  "$netlab" down >/dev/null 2>&1
+  rm -rf "$out" "$NETLAB_STATE"
+}
+trap cleanup EXIT
+trap 'exit 2' INT TERM
+
+"$netlab" up 3 >/dev/null 2>"$out/netlab.err" || { cat "$out/netlab.err" >&2; exit 2; }
+socket=$NETLAB_STATE/korveld.sock
+# ip netns exec execs korveld: $! is korveld's own pid, whose RSS is measured.
+ip netns exec "$("$netlab" ns 2)" "$build/korveld/korveld" --foreground --socket "$socket" \
+  >"$out/korveld.log" 2>&1 &
+korveld=$!
+for _ in $(seq 100); do
+  [ -S "$socket" ] && break
+  kill -0 "$korveld" 2>/dev/null || break
+  sleep 0.05
+done
+[ -S "$socket" ] || { echo "korveld did not start:" >&2; cat "$out/korveld.log" >&2; exit 2; }
+
+KORVEL_PROVIDER=service KORVEL_PROVIDER_SOCKET=$socket timeout 300 \
+  ip netns exec "$("$netlab" ns 2)" "$build/bench/bench_service" \
+  --far="/run/netns/$("$netlab" ns 3)" --watch="/run/netns/$("$netlab" ns 1)" --korveld="$korveld" \
+  --pairs="$pairs" --benchmark_out="$out/service.json" --benchmark_out_format=json \
+  >"$out/service.txt" 2>"$out/service.err"
+status=$?
+cat "$out/service.err" >&2
+[ $status -eq 0 ] || echo "bench_service: exit status $status" >&2
+kill -0 "$korveld" 2>/dev/null || { echo "korveld died during the run:" >&2; tail -20 "$out/korveld.log" >&2; }
+
+python3 - "$out/service.json" <<'EOF'
+import json, sys
+
+runs = {}  # figure -> pair -> {side: run}
+try:
+    with open(sys.argv[1]) as f:
+        data = json.load(f)
+except (OSError, ValueError):
+    data = {}
+for b in data.get("benchmarks", []):
+    parts = b["name"].split("/")
+    if len(parts) < 3:
+        continue
+    if b.get("error_occurred"):
+        print(f"{b['name']}: {b.get('error_message', 'error')}", file=sys.stderr)
+        continue
+    runs.setdefault(parts[0], {}).setdefault(parts[1], {})[parts[2]] = b
+
+scale = {"ns": 1e-3, "us": 1.0, "ms": 1e3, "s": 1e6}
+def us(b):
+    return b["real_time"] * scale[b["time_unit"]]
+
+def middle(values):
+    values = sorted(values)
+    n = len(values)
+    if n == 0:
+        return None
+    median = values[n // 2] if n % 2 else (values[n // 2 - 1] + values[n // 2]) / 2
+    cut = (n - 1) // 4
+    return median, values[cut], values[n - 1 - cut]
+
+def paired(figure, ratio):
+    return [ratio(s["korvel"], s["raw"]) for s in runs.get(figure, {}).values() if "korvel" in s and "raw" in s]
+
+def side(figure, who, value):
+    return [value(s[who]) for s in runs.get(figure, {}).values() if who in s]
+
+figures = {}
+def report(figure, values, what, unit="", detail=""):
+    m = middle(values)
+    figures[figure] = m[0] if m else None
+    if m:
+        print(f"{figure}: {m[0]:.3f}{unit} (middle half {m[1]:.3f}-{m[2]:.3f}, {len(values)} {what}) {detail}")
+    else:
+        print(f"{figure}: no complete {what} {detail}")
+
+latency = lambda k, r: us(k) / us(r)
+for figure, value, unit in (("service-ping-pong", us, " us"), ("service-node-status", us, " us"),
+                            ("service-stream-sync", lambda b: b["bytes_per_second"] / 1e9, " GB/s")):
+    k, r = middle(side(figure, "korvel", value)), middle(side(figure, "raw", value))
+    detail = f"service {k[0]:.2f}{unit}, raw {r[0]:.2f}{unit}" if k and r else ""
+    ratio = latency if unit == " us" else (lambda k, r: k["bytes_per_second"] / r["bytes_per_second"])
+    report(figure, paired(figure, ratio), "pairs", detail=detail)
+report("service-local-status-us", side("service-local-status", "korvel", us), "runs", " us",
+       "NCBASTAT of *, 16 names held by 4 clients")
+report("service-rss-mb", side("service-rss", "korvel", lambda b: b["rss_mb"]), "runs", " MB",
+       "korveld VmRSS, 10 clients x 16 names x 8 sessions")
+report("service-release-ms", side("service-release", "korvel", lambda b: us(b) / 1e3), "runs", " ms",
+       "kill -9 to the release on the wire")
+
+goals = [("service-ping-pong", "<=", 1.3), ("service-stream-sync", ">=", 0.9),
+         ("service-local-status-us", "<=", 25), ("service-node-status", "<=", 2),
+         ("service-rss-mb", "<=", 8), ("service-release-ms", "<=", 1000)]
+missed = False
+print()
+for figure, op, goal in goals:
+    v = figures.get(figure)
+    ok = v is not None and (v >= goal if op == ">=" else v <= goal)
+    missed |= not ok
+    shown = "nan" if v is None else f"{v:.3f}"
+    print(f"ratio {figure} {shown} {op}{goal:g} {'ok' if ok else 'MISSED'}")
+sys.exit(1 if missed else 0)
+EOF
