@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth adwaita-icon-theme fonts-dejavu-core x11-utils desktop-file-utils
   iproute2 samba smbclient tshark procps jq nbtscan nftables iptables libnetfilter-queue-dev
-  build-essential dpkg-dev debhelper lintian appstream libcap2-bin
+  build-essential dpkg-dev debhelper lintian appstream libcap2-bin systemd
 )
 missing=()
 for p in "${packages[@]}"; do
