@@ -33,7 +33,7 @@ Server::Server(nbt::Provider &provider, int listen_fd, ServerLimits limits)
       listener_(nbt::IoThread::Get().context(), listen_fd),
       buffer_(kMaxMessage),
       // Its own client: the LANAs it resets for lookups are no program's.
-      resolver_(std::make_shared<NameResolver>(provider, next_client_++)) {}
+      resolver_(std::make_shared<NameResolver>(provider, kResolverClient)) {}
 
 Server::~Server() = default;
 
@@ -75,7 +75,10 @@ void Server::Accept() {
         }
         const int room = 4 * static_cast<int>(kMaxMessage);
         ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
-        client->id = next_client_++;
+        // Numbers wrap after 2^32 connections: never 0 (the process itself,
+        // which may use every name and session), the resolver's, or one in use.
+        do client->id = next_client_++;
+        while (client->id <= kResolverClient || clients_.contains(client->id));
         clients_[client->id] = client;
         Watch(client);
     }

@@ -77,7 +77,8 @@ private:
     const ServerLimits limits_;
     asio::posix::stream_descriptor listener_;
     std::map<nbt::ClientId, std::shared_ptr<Client>> clients_;
-    nbt::ClientId next_client_ = 1;
+    static constexpr nbt::ClientId kResolverClient = 1;
+    nbt::ClientId next_client_ = kResolverClient + 1;
     // Every block the provider carries, also those of clients since gone:
     // each is freed when its post routine comes.
     std::unordered_map<NCB *, std::unique_ptr<Block>> blocks_;
