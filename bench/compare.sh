@@ -66,47 +66,16 @@ idle=
 cat "$out/idle.out"
 
 python3 - "$out" <<'EOF'
-import json, os, re, sys
+import os, re, sys
+
+sys.path.insert(0, "bench")
+import paired_runs
+from paired_runs import middle, us
 
 out = sys.argv[1]
-runs = {}  # (figure, pair) -> {side: run}
-for name in ("session", "status"):
-    try:
-        with open(os.path.join(out, name + ".json")) as f:
-            data = json.load(f)
-    except (OSError, ValueError):
-        continue
-    for b in data.get("benchmarks", []):
-        parts = b["name"].split("/")
-        if len(parts) < 3:
-            continue
-        if b.get("error_occurred"):
-            print(f"{b['name']}: {b.get('error_message', 'error')}", file=sys.stderr)
-            continue
-        runs.setdefault(parts[0], {}).setdefault(parts[1], {})[parts[2]] = b
-
-scale = {"ns": 1e-3, "us": 1.0, "ms": 1e3, "s": 1e6}
-def us(b):
-    return b["real_time"] * scale[b["time_unit"]]
-
-def middle(values):
-    values = sorted(values)
-    n = len(values)
-    if n == 0:
-        return None
-    median = values[n // 2] if n % 2 else (values[n // 2 - 1] + values[n // 2]) / 2
-    cut = (n - 1) // 4
-    return median, values[cut], values[n - 1 - cut]
-
-def paired(figure, ratio):
-    values = []
-    for sides in runs.get(figure, {}).values():
-        if "korvel" in sides and "raw" in sides:
-            values.append(ratio(sides["korvel"], sides["raw"]))
-    return values
-
-def side(figure, who, value):
-    return [value(s[who]) for s in runs.get(figure, {}).values() if who in s]
+runs = paired_runs.load_runs([os.path.join(out, name + ".json") for name in ("session", "status")])
+paired = lambda figure, ratio: paired_runs.paired(runs, figure, ratio)
+side = lambda figure, who, value: paired_runs.side(runs, figure, who, value)
 
 throughput = lambda k, r: k["bytes_per_second"] / r["bytes_per_second"]
 latency = lambda k, r: us(k) / us(r)

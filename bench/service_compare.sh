@@ -67,41 +67,15 @@ cat "$out/service.err" >&2
 kill -0 "$korveld" 2>/dev/null || { echo "korveld died during the run:" >&2; tail -20 "$out/korveld.log" >&2; }
 
 python3 - "$out/service.json" <<'EOF'
-import json, sys
+import sys
 
-runs = {}  # figure -> pair -> {side: run}
-try:
-    with open(sys.argv[1]) as f:
-        data = json.load(f)
-except (OSError, ValueError):
-    data = {}
-for b in data.get("benchmarks", []):
-    parts = b["name"].split("/")
-    if len(parts) < 3:
-        continue
-    if b.get("error_occurred"):
-        print(f"{b['name']}: {b.get('error_message', 'error')}", file=sys.stderr)
-        continue
-    runs.setdefault(parts[0], {}).setdefault(parts[1], {})[parts[2]] = b
+sys.path.insert(0, "bench")
+import paired_runs
+from paired_runs import middle, us
 
-scale = {"ns": 1e-3, "us": 1.0, "ms": 1e3, "s": 1e6}
-def us(b):
-    return b["real_time"] * scale[b["time_unit"]]
-
-def middle(values):
-    values = sorted(values)
-    n = len(values)
-    if n == 0:
-        return None
-    median = values[n // 2] if n % 2 else (values[n // 2 - 1] + values[n // 2]) / 2
-    cut = (n - 1) // 4
-    return median, values[cut], values[n - 1 - cut]
-
-def paired(figure, ratio):
-    return [ratio(s["korvel"], s["raw"]) for s in runs.get(figure, {}).values() if "korvel" in s and "raw" in s]
-
-def side(figure, who, value):
-    return [value(s[who]) for s in runs.get(figure, {}).values() if who in s]
+runs = paired_runs.load_runs([sys.argv[1]])
+paired = lambda figure, ratio: paired_runs.paired(runs, figure, ratio)
+side = lambda figure, who, value: paired_runs.side(runs, figure, who, value)
 
 figures = {}
 def report(figure, values, what, unit="", detail=""):
