@@ -41,6 +41,7 @@ namespace {
 
 using bench::Block;
 using bench::kFlush;
+using bench::Last;
 using bench::Pad;
 using bench::ReceiveFramed;
 using bench::SendFramed;
@@ -383,10 +384,6 @@ int OpenRaw(char mode) {
     return fd;
 }
 
-bool Last(const benchmark::State &state) {
-    return state.iterations() == state.max_iterations;
-}
-
 void ServiceStream(benchmark::State &state) {
     const UCHAR lsn = OpenSession('S');
     if (!lsn) return state.SkipWithError("no session");
@@ -432,15 +429,7 @@ void ServicePingPong(benchmark::State &state) {
 }
 
 void RawPingPong(benchmark::State &state) {
-    const int fd = OpenRaw('E');
-    if (fd < 0) return state.SkipWithError("no connection");
-    std::uint8_t byte = 1, back = 0;
-    for (auto _ : state)
-        if (!SendFramed(fd, &byte, 1) || ReceiveFramed(fd, &back, 1) != 1) {
-            ::close(fd);
-            return state.SkipWithError("exchange failed");
-        }
-    ::close(fd);
+    bench::RawPingPong(state, OpenRaw('E'));
 }
 
 void ServiceNodeStatus(benchmark::State &state) {

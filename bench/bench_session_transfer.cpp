@@ -40,6 +40,7 @@ namespace {
 using bench::Block;
 using bench::kFlush;
 using bench::kSocketTimeout;
+using bench::Last;
 using bench::Pad;
 using bench::ReceiveFramed;
 using bench::SendFramed;
@@ -239,13 +240,6 @@ bool FlushRaw(int fd) {
     return SendFramed(fd, &byte, 1) && ReceiveFramed(fd, &byte, 1) == 1;
 }
 
-// In a KeepRunning() loop: true in its last pass. The streams end that pass
-// with a flush, inside the timing: a figure counts bytes the far side has
-// taken in, not bytes left in socket buffers.
-bool Last(const benchmark::State &state) {
-    return state.iterations() == state.max_iterations;
-}
-
 void SessionStream(benchmark::State &state, WORD size) {
     const UCHAR lsn = OpenSession('S');
     if (!lsn) return state.SkipWithError("no session");
@@ -305,15 +299,7 @@ void SessionPingPong(benchmark::State &state) {
 }
 
 void RawPingPong(benchmark::State &state) {
-    const int fd = OpenRaw('E');
-    if (fd < 0) return state.SkipWithError("no connection");
-    std::uint8_t byte = 1, back = 0;
-    for (auto _ : state)
-        if (!SendFramed(fd, &byte, 1) || ReceiveFramed(fd, &back, 1) != 1) {
-            ::close(fd);
-            return state.SkipWithError("exchange failed");
-        }
-    ::close(fd);
+    bench::RawPingPong(state, OpenRaw('E'));
 }
 
 }  // namespace

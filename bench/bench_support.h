@@ -228,4 +228,11 @@ inline void RegisterPairs(const std::vector<Figure> &figures, int pairs) {
     }
 }
 
+// In a KeepRunning() loop: true in its last pass. The streams end that pass
+// with a flush, inside the timing: a figure counts bytes the far side has
+// taken in, not bytes left in socket buffers.
+inline bool Last(const benchmark::State &state) {
+    return state.iterations() == state.max_iterations;
+}
+
 }  // namespace bench

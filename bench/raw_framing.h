@@ -84,4 +84,17 @@ inline void ServeRaw(int fd) {
     ::close(fd);
 }
 
+// 1 byte there and back per iteration on a raw connection to a far side
+// that echoes (mode 'E'); fd is closed at the end.
+inline void RawPingPong(benchmark::State &state, int fd) {
+    if (fd < 0) return state.SkipWithError("no connection");
+    std::uint8_t byte = 1, back = 0;
+    for (auto _ : state)
+        if (!SendFramed(fd, &byte, 1) || ReceiveFramed(fd, &back, 1) != 1) {
+            ::close(fd);
+            return state.SkipWithError("exchange failed");
+        }
+    ::close(fd);
+}
+
 }  // namespace bench
