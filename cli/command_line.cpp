@@ -115,8 +115,16 @@ int RunCommand(const Command &command, const std::vector<std::string> &words) {
         std::fprintf(stderr, "korvel-nb: %s\n", error.c_str());
         return kExitUsage;
     }
-    Context context(command.name, lana < 0 ? DefaultLana() : static_cast<UCHAR>(lana), timeout,
-                    args->Has("json"));
+    const UCHAR chosen = lana < 0 ? DefaultLana() : static_cast<UCHAR>(lana);
+    // korveld resolves with its own settings: ignoring the options there
+    // would resolve otherwise than asked, without a word.
+    if (args->Value("node-type") || args->Value("wins"))
+        if (const auto info = FindLana(chosen); info && info->service)
+            return UsageError("", "--node-type and --wins set this process's own provider, and LANA " +
+                                      std::to_string(chosen) +
+                                      " is korveld's, which takes them from its settings file "
+                                      "(KORVEL_PROVIDER=embedded runs this process's own)");
+    Context context(command.name, chosen, timeout, args->Has("json"));
     return Run(command, context, *args);
 }
 

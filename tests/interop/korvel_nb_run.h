@@ -1,15 +1,22 @@
 // SPDX-License-Identifier: MIT
 // korvel-nb as the interop tests run it: a whole process inside a lab
 // host's namespace on LANA 1, its exit status, its standard output and
-// error kept apart, and its JSON document read with jq.
+// error kept apart, and its JSON document read with jq. With
+// KORVEL_INTEROP_PROVIDER=service (ctest's "service." runs of a suite) each
+// run reaches LANA 1 through a korveld in its host, started there by the
+// host's first run; netlab down stops it.
 #pragma once
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "netlab.h"
@@ -32,6 +39,38 @@ inline std::string NbFiles(const Lab &lab) {
     return lab.state() + "/korvel-nb-" + std::to_string(++counter);
 }
 
+inline bool ThroughService() {
+    const char *value = std::getenv("KORVEL_INTEROP_PROVIDER");
+    return value && std::string_view(value) == "service";
+}
+
+// Starts korveld in `host` unless one runs there; env: VAR=value words of
+// its settings. The environment that makes korvel-nb its client (a service
+// that did not come up then fails each run, with its log in the state).
+inline std::string StartService(const Lab &lab, int host, const std::string &env = "") {
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    const std::string base = lab.state() + "/korveld-h" + std::to_string(host);
+    const std::string client = "KORVEL_PROVIDER=service KORVEL_PROVIDER_SOCKET=" + base + ".sock ";
+    struct stat status;
+    if (::stat((base + ".sock").c_str(), &status) == 0) return client;
+    const std::string pid =
+        lab.Exec(host, env + " " + KORVELD + " --foreground --socket " + base + ".sock --state-dir " + base +
+                           "-state >>" + base + ".log 2>&1 & echo $!");
+    std::ofstream(lab.state() + "/daemon-korveld-h" + std::to_string(host) + ".pid") << pid;
+    for (int i = 0; i < 100; ++i) {
+        if (::stat((base + ".sock").c_str(), &status) == 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return client;
+}
+
+// The environment korvel-nb runs with in `host`: the suite's own, or the
+// service's first.
+inline std::string NbEnv(const Lab &lab, int host, const std::string &env) {
+    return ThroughService() ? StartService(lab, host) + env : env;
+}
+
 // env: VAR=value words to run it with.
 inline std::string NbCommand(const std::string &args, const std::string &files, const std::string &env = "") {
     return env + " " + std::string(KORVEL_NB) + " --lana 1 " + args + " >" + files + ".out 2>" + files +
@@ -42,7 +81,7 @@ inline std::string NbCommand(const std::string &args, const std::string &files, 
 inline NbRun RunNb(const Lab &lab, int host, const std::string &args, const std::string &env = "") {
     NbRun run;
     const std::string files = NbFiles(lab);
-    lab.Exec(host, NbCommand(args, files, env), &run.status);
+    lab.Exec(host, NbCommand(args, files, NbEnv(lab, host, env)), &run.status);
     run.out_file = files + ".out";
     run.out = ReadFile(files + ".out");
     run.err = ReadFile(files + ".err");
@@ -54,7 +93,7 @@ class NbBackground {
 public:
     NbBackground(const Lab &lab, int host, const std::string &args, const std::string &env = "")
         : files_(NbFiles(lab)) {
-        const std::string pid = lab.Exec(host, NbCommand(args, files_, env) + " & echo $!");
+        const std::string pid = lab.Exec(host, NbCommand(args, files_, NbEnv(lab, host, env)) + " & echo $!");
         pid_ = std::atoi(pid.c_str());
     }
     ~NbBackground() {

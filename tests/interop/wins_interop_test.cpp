@@ -55,6 +55,10 @@ protected:
         if (!WinsKnows("SAMBA1", lab().HostAddress(kSambaHost))) return SkipAll("SAMBA1 never reached WINS");
         const std::string wired = WireSecondInterface();
         if (!wired.empty()) return SkipAll("second interface: " + wired);
+        // Through the service, node type and server are korveld's settings.
+        if (netlab::ThroughService())
+            for (int host = 1; host <= 3; ++host)
+                netlab::StartService(*far_, host, "KORVEL_NODE_TYPE=h KORVEL_WINS=" + Wins());
     }
 
     // eth1 of the far lab's host kTwoAdapterHost, on this lab's bridge: a
@@ -79,7 +83,9 @@ protected:
     }
 
     static std::string Wins() { return lab().HostAddress(kWinsHost); }
+    // Through the service, always korveld's H-node.
     static std::string Korvel(const std::string &args, const std::string &type = "h") {
+        if (netlab::ThroughService()) return args;
         return "--node-type " + type + " --wins " + Wins() + " " + args;
     }
     // What the WINS server answers for NAME<20>, asked from subnet 1.
