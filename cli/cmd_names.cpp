@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "command.h"
-#include "lana_info.h"
 #include "local_node.h"
 #include "name_cache_view.h"
 #include "text_format.h"
@@ -33,10 +32,6 @@ int RunNames(Context &context, const ParsedArgs &args) {
         if (!name) return context.Usage(error);
         names.push_back(*name);
     }
-    // Without a node of its own there it would show an empty B-node's view.
-    if (const auto lana = FindLana(context.lana()); lana && lana->service)
-        return context.Usage("LANA " + std::to_string(context.lana()) +
-                             " is korveld's, and this shows this process's own provider's cache");
     LocalNode node(context.lana());
     if (UCHAR rc = node.Reset(); rc != NRC_GOODRET) return context.Fail("reset", rc);
     const auto view =
