@@ -14,7 +14,9 @@ namespace nbt {
 namespace {
 
 bool Eligible(const InterfaceAddress &entry) {
-    const unsigned needed = IFF_UP | IFF_BROADCAST;
+    // Up but without carrier (IFF_RUNNING off) is as good as down: nothing
+    // sent there arrives.
+    const unsigned needed = IFF_UP | IFF_RUNNING | IFF_BROADCAST;
     return (entry.flags & needed) == needed && !(entry.flags & IFF_LOOPBACK) &&
            !entry.broadcast.is_unspecified() && !entry.address.is_unspecified();
 }
@@ -44,7 +46,13 @@ std::vector<InterfaceAddress> EligibleInterfaces(const std::vector<InterfaceAddr
     for (const InterfaceAddress &entry : interfaces)
         if (Eligible(entry)) by_index.emplace(entry.index, &entry);
     std::vector<InterfaceAddress> eligible;
-    for (const auto &[index, entry] : by_index) eligible.push_back(*entry);
+    for (const auto &[index, entry] : by_index) {
+        eligible.push_back(*entry);
+        // An alias's label (eth0:1) names an address, not the interface:
+        // the LANA, its socket ties and its saved number go by the interface.
+        std::string &name = eligible.back().name;
+        name = name.substr(0, name.find(':'));
+    }
     return eligible;
 }
 

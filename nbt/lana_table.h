@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The LANA numbering. LANA 0 is the loopback adapter; LANAs 1 and up are the
-// host's IPv4 interfaces that are up and have a broadcast address, in
+// host's IPv4 interfaces that are up with carrier and have a broadcast address, in
 // interface-index order, so the numbering does not depend on the order in
 // which the interfaces came up.
 #pragma once
@@ -47,8 +47,9 @@ std::vector<Lana> NumberLanas(const std::vector<InterfaceAddress> &interfaces, b
 
 // LANA 0, the loopback adapter.
 Lana LoopbackLana();
-// The interfaces a LANA may be made of (up, with a broadcast address, not
-// loopback): the first IPv4 address listed for each, by ascending index.
+// The interfaces a LANA may be made of (up with carrier, with a broadcast
+// address, not loopback): the first IPv4 address listed for each, by
+// ascending index, named by the interface (an alias's label cut off).
 std::vector<InterfaceAddress> EligibleInterfaces(const std::vector<InterfaceAddress> &interfaces);
 // LANA `number` made of an eligible interface.
 Lana LanaOf(UCHAR number, const InterfaceAddress &entry);

@@ -266,6 +266,11 @@ LanaChanges Provider::FollowInterfaces() {
             ++it;
             continue;
         }
+        if (now && now->interface_index == node.interface_index() && it->second->Readdress(*now)) {
+            changes.readdressed.push_back(it->first);
+            ++it;
+            continue;
+        }
         it->second->Lose(NRC_BRIDGE);
         changes.lost.push_back(it->first);
         {

@@ -40,8 +40,10 @@ struct NameOwner {
 struct LanaChanges {
     std::vector<Lana> added;    // numbers enumerated now and not before
     std::vector<Lana> removed;  // numbers enumerated before and not now
-    // Reset LANAs whose interface went away or changed address: ended.
+    // Reset LANAs whose interface went away: ended.
     std::vector<UCHAR> lost;
+    // Reset LANAs whose interface moved to another address: moved with it.
+    std::vector<UCHAR> readdressed;
 };
 
 class Provider {
@@ -97,11 +99,12 @@ public:
     void WithNode(UCHAR lana, const std::function<void(Node *)> &fn) const;
     // The LANA table, read again from the host as NCBENUM reads it.
     std::vector<Lana> Lanas();
-    // The host's interfaces changed: the table is read again, and each
-    // reset LANA whose interface is no longer there with the address it was
-    // reset on is ended as Node::Lose ends it, its pending NCBs with
-    // NRC_BRIDGE (the code a new command on it gets while it is missing).
-    // Its clients must reset it again. State lock held (the network thread).
+    // The host's interfaces changed: the table is read again. A reset LANA
+    // whose interface is there with another address moves to it
+    // (Node::Readdress); one whose interface is gone, or that cannot move,
+    // is ended as Node::Lose ends it, its pending NCBs with NRC_BRIDGE (the
+    // code a new command on it gets while it is missing), and its clients
+    // must reset it again. State lock held (the network thread).
     LanaChanges FollowInterfaces();
 
 private:
