@@ -159,7 +159,13 @@ int main(int argc, char **argv) {
     io.RunAndWait([&] {
         server->Start();
         std::string why;
-        links = korveld::LinkWatch::Open([&provider] { Report(provider->FollowInterfaces()); }, &why);
+        links = korveld::LinkWatch::Open(
+            [&provider] {
+                const nbt::LanaChanges changes = provider->FollowInterfaces();
+                Report(changes);
+                return changes.look_again;
+            },
+            &why);
         if (links)
             links->Start();
         else

@@ -5,6 +5,9 @@
 #include <linux/if_packet.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -76,6 +79,18 @@ std::vector<Lana> NumberLanas(const std::vector<InterfaceAddress> &interfaces, b
         lanas.push_back(LanaOf(static_cast<UCHAR>(lanas.size()), entry));
     }
     return lanas;
+}
+
+bool InterfaceUp(const std::string &name, unsigned index) {
+    if (name.empty() || name.size() >= IFNAMSIZ || if_nametoindex(name.c_str()) != index) return false;
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    ifreq request{};
+    std::memcpy(request.ifr_name, name.c_str(), name.size());
+    const bool read = ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    ::close(fd);
+    const unsigned needed = IFF_UP | IFF_RUNNING;
+    return read && (static_cast<unsigned>(request.ifr_flags) & needed) == needed;
 }
 
 std::vector<InterfaceAddress> ReadHostInterfaces() {

@@ -64,6 +64,9 @@ public:
     virtual std::vector<Lana> Number(const std::vector<InterfaceAddress> &interfaces) = 0;
 };
 
+// Whether interface `index` is there under `name`, up and with carrier.
+bool InterfaceUp(const std::string &name, unsigned index);
+
 // The host's IPv4 interface addresses (getifaddrs), with each one's MAC.
 std::vector<InterfaceAddress> ReadHostInterfaces();
 

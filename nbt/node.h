@@ -103,6 +103,7 @@ public:
     bool is_loopback() const { return lana_.loopback; }
     UCHAR lana_number() const { return lana_.number; }
     unsigned interface_index() const { return lana_.interface_index; }
+    const std::string &interface_name() const { return lana_.interface_name; }
     // What this host holds on its other adapters.
     HostNames &host_names() const { return *host_; }
     asio::ip::address_v4 address() const { return address_; }

@@ -359,17 +359,15 @@ TEST_F(ServiceInterop, AdaptersComeAndGoWithoutRenumberingAndTheirNumbersOutlive
     lab().Exec(kServiceHost, "ip link del kvnew0; ip link del kvnewer0");
 }
 
-// LANA 1's interface moves to another address (the new one added, the old
-// one deleted, as a DHCP client renumbers) under a held name and a pending
-// LISTEN: the service registers the name from the new address, the LISTEN
-// waits on, and the name's number still sends a datagram.
+// LANA 1's interface moves to another address under a held name and a
+// pending LISTEN, the old address deleted first and then the new one added,
+// and back the other way round: the service registers the name from the
+// new address, the LISTEN waits on, and the name's number still sends a
+// datagram.
 TEST_F(ServiceInterop, ANameOnAnAdapterWhoseAddressMovesIsFoundAtTheNewAddressUnderItsOldNumber) {
     const std::string old_address = netlab::Lab::Address(kServiceHost);
     const std::string new_address = "198.18.137.112";
-    auto move = [](const std::string &from, const std::string &to) {
-        lab().Exec(kServiceHost, "sysctl -qw net.ipv4.conf.eth0.promote_secondaries=1 && ip addr add " + to +
-                                     "/24 broadcast + dev eth0 && ip addr del " + from + "/24 dev eth0");
-    };
+    const std::string ip_del = "ip addr del ", ip_add = "ip addr add ", dev = "/24 broadcast + dev eth0";
     auto seen_at = [](const std::string &address) {
         std::string seen;
         for (const auto until = std::chrono::steady_clock::now() + 5s;
@@ -387,7 +385,7 @@ TEST_F(ServiceInterop, ANameOnAnAdapterWhoseAddressMovesIsFoundAtTheNewAddressUn
     PendingListen listen(1, "MOVES");
     ASSERT_EQ(Netbios(&listen.ncb), NRC_GOODRET);
 
-    move(old_address, new_address);
+    lab().Exec(kServiceHost, ip_del + old_address + dev + " && " + ip_add + new_address + dev);
     const std::string seen = seen_at(new_address);
     EXPECT_TRUE(Contains(seen, new_address + " MOVES<20>")) << seen;
     EXPECT_EQ(listen.ncb.ncb_cmd_cplt, NRC_PENDING);
@@ -402,7 +400,9 @@ TEST_F(ServiceInterop, ANameOnAnAdapterWhoseAddressMovesIsFoundAtTheNewAddressUn
     std::memcpy(datagram.ncb_callname, "SAMBA3", 6);
     EXPECT_EQ(Netbios(&datagram), NRC_GOODRET);
 
-    move(new_address, old_address);
+    // The new address a secondary of the old until that goes.
+    lab().Exec(kServiceHost, "sysctl -qw net.ipv4.conf.eth0.promote_secondaries=1 && " + ip_add +
+                                 old_address + dev + " && " + ip_del + new_address + dev);
     EXPECT_TRUE(Contains(seen_at(old_address), old_address + " MOVES<20>"));
     EXPECT_EQ(listen.ncb.ncb_cmd_cplt, NRC_PENDING);
 }
