@@ -24,6 +24,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -255,17 +256,19 @@ struct PendingListen {
         std::memset(ncb.ncb_callname, ' ', NCBNAMSZ);
         ncb.ncb_callname[0] = '*';
     }
+    // Its completion code as the network thread last published it.
+    UCHAR State() { return std::atomic_ref<UCHAR>(ncb.ncb_cmd_cplt).load(std::memory_order_acquire); }
     // Its return code once it ends (within 3 s of `start`), with how long
     // after `start` that was.
     UCHAR Ended(std::chrono::steady_clock::time_point start, std::chrono::microseconds *took) {
-        while (ncb.ncb_cmd_cplt == NRC_PENDING && std::chrono::steady_clock::now() - start < 3s)
+        while (State() == NRC_PENDING && std::chrono::steady_clock::now() - start < 3s)
             std::this_thread::sleep_for(200us);
         *took =
             std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
-        return ncb.ncb_cmd_cplt;
+        return State();
     }
     ~PendingListen() {
-        if (ncb.ncb_cmd_cplt != NRC_PENDING) return;
+        if (State() != NRC_PENDING) return;
         NCB cancel{};
         cancel.ncb_command = NCBCANCEL;
         cancel.ncb_lana_num = ncb.ncb_lana_num;
@@ -388,7 +391,7 @@ TEST_F(ServiceInterop, ANameOnAnAdapterWhoseAddressMovesIsFoundAtTheNewAddressUn
     lab().Exec(kServiceHost, ip_del + old_address + dev + " && " + ip_add + new_address + dev);
     const std::string seen = seen_at(new_address);
     EXPECT_TRUE(Contains(seen, new_address + " MOVES<20>")) << seen;
-    EXPECT_EQ(listen.ncb.ncb_cmd_cplt, NRC_PENDING);
+    EXPECT_EQ(listen.State(), NRC_PENDING);
     NCB datagram{};
     char text[] = "moved";
     datagram.ncb_command = NCBDGSEND;
@@ -404,7 +407,7 @@ TEST_F(ServiceInterop, ANameOnAnAdapterWhoseAddressMovesIsFoundAtTheNewAddressUn
     lab().Exec(kServiceHost, "sysctl -qw net.ipv4.conf.eth0.promote_secondaries=1 && " + ip_add +
                                  old_address + dev + " && " + ip_del + new_address + dev);
     EXPECT_TRUE(Contains(seen_at(old_address), old_address + " MOVES<20>"));
-    EXPECT_EQ(listen.ncb.ncb_cmd_cplt, NRC_PENDING);
+    EXPECT_EQ(listen.State(), NRC_PENDING);
 }
 
 }  // namespace
