@@ -103,6 +103,7 @@ public:
     bool is_loopback() const { return lana_.loopback; }
     UCHAR lana_number() const { return lana_.number; }
     unsigned interface_index() const { return lana_.interface_index; }
+    const std::string &interface_name() const { return lana_.interface_name; }
     // What this host holds on its other adapters.
     HostNames &host_names() const { return *host_; }
     asio::ip::address_v4 address() const { return address_; }
@@ -184,6 +185,14 @@ public:
     // Shutdown, but the pending NCBs end with `rc` and no name is released,
     // there being no wire left to carry the releases.
     void Lose(UCHAR rc);
+    // The interface moved to another address (lana: this LANA as the host
+    // now lists it). The sockets are bound there anew; the names held are
+    // registered again from it and keep their numbers, adds under way
+    // start over; the sessions, connections of the old address, end as
+    // broken ones do (NRC_SABORT), and so do calls already connecting.
+    // Pending LISTENs, datagram receives and lookups carry on. False when
+    // the new address cannot be bound: Lose() the node then.
+    bool Readdress(const Lana &lana);
 
     // ---- clients other than the process (node_clients.cpp) ----------------
     // Each has reset the LANA itself before it may use it, and holds its own
@@ -230,6 +239,8 @@ private:
     // them and says in *why which step failed.
     bool BindAt(const asio::ip::address_v4 &address, BindFailure *why);
     void StartServices();
+    // The receive loops of the bound sockets.
+    void StartReceiving();
     void ReceiveBroadcasts();
     // A datagram from either name socket, counted and handed to the name service.
     void HandleNameDatagram(std::span<const std::uint8_t> datagram, const asio::ip::udp::endpoint &from);
@@ -268,6 +279,8 @@ private:
     std::vector<std::pair<std::vector<std::uint8_t>, asio::ip::udp::endpoint>> held_sends_;
     asio::ip::udp::socket broadcast_;
     asio::ip::tcp::acceptor listener_;
+    // Bumped when the sockets are bound anew: the old ones' handlers stop.
+    std::uint64_t sockets_generation_ = 0;
     std::vector<std::uint8_t> unicast_buffer_, broadcast_buffer_;
     asio::ip::udp::endpoint broadcast_from_;
 

@@ -253,6 +253,7 @@ LanaChanges Provider::FollowInterfaces() {
         return nullptr;
     };
     LanaChanges changes;
+    const auto now_time = std::chrono::steady_clock::now();
     for (const Lana &lana : after)
         if (!find(before, lana.number)) changes.added.push_back(lana);
     for (const Lana &lana : before)
@@ -263,9 +264,27 @@ LanaChanges Provider::FollowInterfaces() {
         const Lana *now = find(after, it->first);
         if (node.is_loopback() ||
             (now && now->address == node.address() && now->interface_index == node.interface_index())) {
+            addressless_.erase(it->first);
             ++it;
             continue;
         }
+        if (now && now->interface_index == node.interface_index() && it->second->Readdress(*now)) {
+            addressless_.erase(it->first);
+            changes.readdressed.push_back(it->first);
+            ++it;
+            continue;
+        }
+        if (!now && InterfaceUp(node.interface_name(), node.interface_index())) {
+            const auto since = addressless_.try_emplace(it->first, now_time).first->second;
+            if (now_time - since < kAddressGrace) {
+                const auto left =
+                    std::chrono::ceil<std::chrono::milliseconds>(since + kAddressGrace - now_time);
+                if (changes.look_again.count() == 0 || left < changes.look_again) changes.look_again = left;
+                ++it;
+                continue;
+            }
+        }
+        addressless_.erase(it->first);
         it->second->Lose(NRC_BRIDGE);
         changes.lost.push_back(it->first);
         {
@@ -315,6 +334,7 @@ UCHAR Provider::Reset(NCB *ncb, ClientId client) {
         if (old->second->is_loopback()) last_loopback_host_ = old->second->host_number();
         old->second->Shutdown();
         nodes_.erase(old);
+        addressless_.erase(number);
         std::lock_guard lock(mutex_);
         reset_.reset(number);
     }
@@ -341,6 +361,7 @@ UCHAR Provider::ResetClient(NCB *ncb, ClientId client, const Lana &lana) {
         if (!opened) return rc;
         if (opened->is_loopback()) last_loopback_host_ = opened->host_number();
         node = nodes_.emplace(lana.number, opened).first;
+        addressless_.erase(lana.number);
         std::lock_guard lock(mutex_);
         reset_.set(lana.number);
     }

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <asio/ip/address_v4.hpp>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -40,12 +41,23 @@ struct NameOwner {
 struct LanaChanges {
     std::vector<Lana> added;    // numbers enumerated now and not before
     std::vector<Lana> removed;  // numbers enumerated before and not now
-    // Reset LANAs whose interface went away or changed address: ended.
+    // Reset LANAs whose interface went away: ended.
     std::vector<UCHAR> lost;
+    // Reset LANAs whose interface moved to another address: moved with it.
+    std::vector<UCHAR> readdressed;
+    // Not 0: a reset LANA's interface is up but has lost its address, as
+    // it does while its address is being changed; call again after this
+    // long, when it is lost unless an address came back.
+    std::chrono::milliseconds look_again{0};
 };
 
 class Provider {
 public:
+    // How long a reset LANA's interface may stay up without an address
+    // before the LANA is lost: an address changed by deleting the old one
+    // first and then adding the new one is back well within it.
+    static constexpr std::chrono::milliseconds kAddressGrace{1000};
+
     // numbering: how LANAs 1 and up are numbered; null numbers them by
     // interface index at every reading (NumberLanas).
     explicit Provider(Settings settings = {}, std::shared_ptr<LanaNumbering> numbering = nullptr);
@@ -97,11 +109,13 @@ public:
     void WithNode(UCHAR lana, const std::function<void(Node *)> &fn) const;
     // The LANA table, read again from the host as NCBENUM reads it.
     std::vector<Lana> Lanas();
-    // The host's interfaces changed: the table is read again, and each
-    // reset LANA whose interface is no longer there with the address it was
-    // reset on is ended as Node::Lose ends it, its pending NCBs with
-    // NRC_BRIDGE (the code a new command on it gets while it is missing).
-    // Its clients must reset it again. State lock held (the network thread).
+    // The host's interfaces changed: the table is read again. A reset LANA
+    // whose interface is there with another address moves to it
+    // (Node::Readdress); one whose interface is up without an address is
+    // given kAddressGrace to get one; one whose interface is gone, or that
+    // cannot move, is ended as Node::Lose ends it, its pending NCBs with NRC_BRIDGE (the
+    // code a new command on it gets while it is missing), and its clients
+    // must reset it again. State lock held (the network thread).
     LanaChanges FollowInterfaces();
 
 private:
@@ -134,6 +148,8 @@ private:
     // The names those nodes hold, for a name held on several of them.
     std::shared_ptr<HostNames> host_names_;
     std::uint8_t last_loopback_host_ = 0;
+    // Reset LANAs whose interface is up without an address, and since when.
+    std::map<UCHAR, std::chrono::steady_clock::time_point> addressless_;
 };
 
 }  // namespace nbt

@@ -92,6 +92,11 @@ public:
     // session (the process may use any client's sessions) ends with
     // NRC_SABORT instead of being left to a reset that is not coming.
     void Drop();
+    // The node moved to another address: a connection of the old one is
+    // dead. An open session is aborted (its NCBs end with NRC_SABORT), a
+    // call already connecting ends with NRC_SABORT; a LISTEN, or a call
+    // still looking its name up, carries on.
+    void LeaveAddress();
 
     // A synchronous RECV's caller reads the socket itself (POLLIN); one whose
     // SEND the socket did not take at once writes the rest itself (POLLOUT).

@@ -332,6 +332,18 @@ void SessionService::DropClient(ClientId client) {
     for (const auto &session : dropped) session->Drop();
 }
 
+void SessionService::LeaveAddress() {
+    if (!open_) return;
+    std::vector<std::shared_ptr<Session>> sessions;
+    for (const auto &[lsn, session] : sessions_) sessions.push_back(session);
+    for (const auto &session : sessions) session->LeaveAddress();
+    const auto answers = answers_;  // each one's end takes it off the list
+    for (const auto &answer : answers) answer->Evict();
+    for (auto &weak : draining_)
+        if (auto session = weak.lock()) session->Detach();
+    draining_.clear();
+}
+
 void SessionService::Shutdown() {
     if (!open_) return;
     open_ = false;

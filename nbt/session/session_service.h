@@ -43,6 +43,9 @@ public:
     // Shutdown() hangs them up and their numbers are free. Its own NCBs
     // have already ended; the process's still on them end (Session::Drop).
     void DropClient(ClientId client);
+    // The node moved to another address (Session::LeaveAddress); answers
+    // to incoming connections under way are dropped.
+    void LeaveAddress();
 
     // ---- OpenSessions, for the name service -----------------------------
     bool HasSessions(const NetbiosName &name) const override;

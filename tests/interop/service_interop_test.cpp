@@ -10,8 +10,10 @@
 // host resolves, a name nobody holds fails within the broadcast query time,
 // and a dotted name or a stopped service fails at once. Adapters come and go
 // under it: a new interface gets a new LANA while the others keep theirs,
-// one that goes down or loses its address ends what was pending on it, and
-// the numbers survive a restart of the service.
+// one that goes down, loses its carrier or its address ends what was
+// pending on it, and the numbers survive a restart of the service. When the
+// address of an interface moves, its names are registered again from the
+// new one and keep their numbers.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netdb.h>
@@ -22,6 +24,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -253,17 +256,19 @@ struct PendingListen {
         std::memset(ncb.ncb_callname, ' ', NCBNAMSZ);
         ncb.ncb_callname[0] = '*';
     }
+    // Its completion code as the network thread last published it.
+    UCHAR State() { return std::atomic_ref<UCHAR>(ncb.ncb_cmd_cplt).load(std::memory_order_acquire); }
     // Its return code once it ends (within 3 s of `start`), with how long
     // after `start` that was.
     UCHAR Ended(std::chrono::steady_clock::time_point start, std::chrono::microseconds *took) {
-        while (ncb.ncb_cmd_cplt == NRC_PENDING && std::chrono::steady_clock::now() - start < 3s)
+        while (State() == NRC_PENDING && std::chrono::steady_clock::now() - start < 3s)
             std::this_thread::sleep_for(200us);
         *took =
             std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
-        return ncb.ncb_cmd_cplt;
+        return State();
     }
     ~PendingListen() {
-        if (ncb.ncb_cmd_cplt != NRC_PENDING) return;
+        if (State() != NRC_PENDING) return;
         NCB cancel{};
         cancel.ncb_command = NCBCANCEL;
         cancel.ncb_lana_num = ncb.ncb_lana_num;
@@ -277,6 +282,16 @@ std::string ServiceLanas() {
     return Nb("--json lanas").Jq("[.lanas[] | select(.lana > 0) | [.lana, .interface, .address]]");
 }
 
+// ServiceLanas() once it is `expected`, or as it is after 3 s: the kernel
+// may report a carrier change up to a second late.
+std::string ServiceLanasBecome(const std::string &expected) {
+    std::string lanas;
+    for (const auto until = std::chrono::steady_clock::now() + 3s;
+         (lanas = ServiceLanas()) != expected && std::chrono::steady_clock::now() < until;)
+        std::this_thread::sleep_for(50ms);
+    return lanas;
+}
+
 TEST_F(ServiceInterop, AdaptersComeAndGoWithoutRenumberingAndTheirNumbersOutliveARestart) {
     const std::string eth0 = "[1,\"eth0\",\"" + netlab::Lab::Address(kServiceHost) + "\"]";
     NbBackground stays = Hold("STAYS");
@@ -288,7 +303,13 @@ TEST_F(ServiceInterop, AdaptersComeAndGoWithoutRenumberingAndTheirNumbersOutlive
     lab().Exec(kServiceHost,
                "ip link add kvnew0 type veth peer name kvnew1 && ip link set kvnew1 up && "
                "ip addr add 10.77.1.1/24 broadcast + dev kvnew0 && ip link set kvnew0 up");
-    EXPECT_EQ(ServiceLanas(), "[" + eth0 + ",[2,\"kvnew0\",\"10.77.1.1\"]]");
+    const std::string two = "[" + eth0 + ",[2,\"kvnew0\",\"10.77.1.1\"]]";
+    EXPECT_EQ(ServiceLanasBecome(two), two);
+    // Up without carrier (its peer down) is as good as down.
+    lab().Exec(kServiceHost, "ip link set kvnew1 down");
+    EXPECT_EQ(ServiceLanasBecome("[" + eth0 + "]"), "[" + eth0 + "]");
+    lab().Exec(kServiceHost, "ip link set kvnew1 up");
+    EXPECT_EQ(ServiceLanasBecome(two), two);
 
     // LANA 2 goes down under a pending LISTEN: it ends, LANA 2 leaves the
     // table, and LANA 1 and its name are untouched.
@@ -313,6 +334,7 @@ TEST_F(ServiceInterop, AdaptersComeAndGoWithoutRenumberingAndTheirNumbersOutlive
                "ip addr flush dev kvnew0 && ip addr add 10.77.2.1/24 broadcast + dev kvnew0 && "
                "ip link set kvnew0 up");
     EXPECT_EQ(Command(NCBADDNAME, 2, "AGAIN"), NRC_ENVNOTDEF);
+    ServiceLanasBecome("[" + eth0 + ",[2,\"kvnew0\",\"10.77.2.1\"]]");
     ASSERT_EQ(Command(NCBRESET, 2), NRC_GOODRET);
     EXPECT_EQ(Command(NCBADDNAME, 2, "AGAIN"), NRC_GOODRET);
     {
@@ -330,7 +352,7 @@ TEST_F(ServiceInterop, AdaptersComeAndGoWithoutRenumberingAndTheirNumbersOutlive
                "ip link add kvnewer0 type veth peer name kvnewer1 && ip link set kvnewer1 up && "
                "ip addr add 10.77.3.1/24 broadcast + dev kvnewer0 && ip link set kvnewer0 up");
     const std::string newer = "[3,\"kvnewer0\",\"10.77.3.1\"]";
-    EXPECT_EQ(ServiceLanas(), "[" + eth0 + "," + newer + "]");
+    EXPECT_EQ(ServiceLanasBecome("[" + eth0 + "," + newer + "]"), "[" + eth0 + "," + newer + "]");
     StopService();
     StartService();
     EXPECT_EQ(ServiceLanas(), "[" + eth0 + "," + newer + "]")
@@ -338,6 +360,54 @@ TEST_F(ServiceInterop, AdaptersComeAndGoWithoutRenumberingAndTheirNumbersOutlive
     lab().Exec(kServiceHost, "ip addr add 10.77.2.1/24 broadcast + dev kvnew0");
     EXPECT_EQ(ServiceLanas(), "[" + eth0 + ",[2,\"kvnew0\",\"10.77.2.1\"]," + newer + "]");
     lab().Exec(kServiceHost, "ip link del kvnew0; ip link del kvnewer0");
+}
+
+// LANA 1's interface moves to another address under a held name and a
+// pending LISTEN, the old address deleted first and then the new one added,
+// and back the other way round: the service registers the name from the
+// new address, the LISTEN waits on, and the name's number still sends a
+// datagram.
+TEST_F(ServiceInterop, ANameOnAnAdapterWhoseAddressMovesIsFoundAtTheNewAddressUnderItsOldNumber) {
+    const std::string old_address = netlab::Lab::Address(kServiceHost);
+    const std::string new_address = "198.18.137.112";
+    const std::string ip_del = "ip addr del ", ip_add = "ip addr add ", dev = "/24 broadcast + dev eth0";
+    auto seen_at = [](const std::string &address) {
+        std::string seen;
+        for (const auto until = std::chrono::steady_clock::now() + 5s;
+             std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(100ms))
+            if (Contains(seen = Seen("MOVES"), address + " MOVES<20>")) break;
+        return seen;
+    };
+    ASSERT_EQ(Command(NCBRESET, 1), NRC_GOODRET);
+    NCB add{};
+    add.ncb_command = NCBADDNAME;
+    add.ncb_lana_num = 1;
+    std::memset(add.ncb_name, ' ', NCBNAMSZ);
+    std::memcpy(add.ncb_name, "MOVES", 5);
+    ASSERT_EQ(Netbios(&add), NRC_GOODRET);
+    PendingListen listen(1, "MOVES");
+    ASSERT_EQ(Netbios(&listen.ncb), NRC_GOODRET);
+
+    lab().Exec(kServiceHost, ip_del + old_address + dev + " && " + ip_add + new_address + dev);
+    const std::string seen = seen_at(new_address);
+    EXPECT_TRUE(Contains(seen, new_address + " MOVES<20>")) << seen;
+    EXPECT_EQ(listen.State(), NRC_PENDING);
+    NCB datagram{};
+    char text[] = "moved";
+    datagram.ncb_command = NCBDGSEND;
+    datagram.ncb_lana_num = 1;
+    datagram.ncb_num = add.ncb_num;
+    datagram.ncb_buffer = reinterpret_cast<PUCHAR>(text);
+    datagram.ncb_length = sizeof text;
+    std::memset(datagram.ncb_callname, ' ', NCBNAMSZ);
+    std::memcpy(datagram.ncb_callname, "SAMBA3", 6);
+    EXPECT_EQ(Netbios(&datagram), NRC_GOODRET);
+
+    // The new address a secondary of the old until that goes.
+    lab().Exec(kServiceHost, "sysctl -qw net.ipv4.conf.eth0.promote_secondaries=1 && " + ip_add +
+                                 old_address + dev + " && " + ip_del + new_address + dev);
+    EXPECT_TRUE(Contains(seen_at(old_address), old_address + " MOVES<20>"));
+    EXPECT_EQ(listen.State(), NRC_PENDING);
 }
 
 }  // namespace
