@@ -12,6 +12,7 @@
 #include "node.h"
 #include "provider.h"
 #include "service_client.h"
+#include "service_reply.h"
 
 namespace nbt {
 namespace {

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "nb30.h"
-#include "service_reply.h"
 
 namespace nbt {
 
@@ -32,6 +31,9 @@ struct NameCacheView {
 };
 
 class Provider;
+namespace service {
+struct NameCacheReport;
+}
 using NamesToView = std::vector<std::array<std::uint8_t, NCBNAMSZ>>;
 
 // Resolves `names` on `lana` of `provider`, all at once, waiting at most
