@@ -260,10 +260,6 @@ std::optional<std::vector<service::OwnerEntry>> ServiceClient::NameOwners(UCHAR 
     return std::move(reply->owners);
 }
 
-}  // namespace nbt
-
-namespace nbt {
-
 NameCacheView ServiceClient::ViewNames(UCHAR lana, const NamesToView &names, std::chrono::milliseconds wait) {
     NameCacheView view;
     // One request per batch of names the request carries, at least one.
