@@ -66,6 +66,7 @@ private:
     bool Serve(const std::shared_ptr<Client> &client, const nbt::service::Request &request);
     void Submit(Client &client, const nbt::service::SubmitRequest &submit);
     void Resolve(const std::shared_ptr<Client> &client, const nbt::service::ResolveRequest &resolve);
+    void ViewNames(const std::shared_ptr<Client> &client, const nbt::service::NameCacheRequest &asked);
     void Refuse(Client &client, const nbt::service::SubmitRequest &submit, UCHAR rc);
     void Queue(Client &client, std::vector<std::uint8_t> message);
     void Flush(const std::shared_ptr<Client> &client);
@@ -82,7 +83,10 @@ private:
     // Every block the provider carries, also those of clients since gone:
     // each is freed when its post routine comes.
     std::unordered_map<NCB *, std::unique_ptr<Block>> blocks_;
-    std::vector<std::uint8_t> buffer_;  // one request at a time
+    std::vector<std::uint8_t> buffer_;  // two requests at a time
+    // The block being handed to the provider, and whether it finished then.
+    Block *submitting_ = nullptr;
+    bool finished_at_once_ = false;
     std::shared_ptr<NameResolver> resolver_;
 };
 

@@ -127,6 +127,14 @@ UCHAR Provider::Netbios(NCB *ncb) {
 }
 
 UCHAR Provider::Netbios(NCB *ncb, ClientId client) {
+    return Start(ncb, client, /*at_once=*/false);
+}
+
+UCHAR Provider::NetbiosAtOnce(NCB *ncb, ClientId client) {
+    return Start(ncb, client, /*at_once=*/true);
+}
+
+UCHAR Provider::Start(NCB *ncb, ClientId client, bool at_once) {
     if (!ncb) return NRC_INVADDRESS;
     // A block still in progress is not touched at all, not even its return
     // code: that would corrupt the command it carries.
@@ -147,7 +155,7 @@ UCHAR Provider::Netbios(NCB *ncb, ClientId client) {
     ncb->ncb_retcode = NRC_PENDING;
     ncb->ncb_cmd_cplt = NRC_PENDING;
     if (async && ncb->ncb_event) ncb->ncb_event->Reset();
-    if (io.IsCurrent()) {
+    if (io.IsCurrent() && !at_once) {
         // From a completion routine, amid a completion: queued behind it, so
         // the service that called the routine is not re-entered.
         asio::post(io.executor(), [this, alive = std::weak_ptr<Alive>(alive_), ncb, client] {

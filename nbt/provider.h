@@ -84,6 +84,11 @@ public:
     // reset had. Until it has reset a LANA, commands there get
     // NRC_ENVNOTDEF. The process's own reset resets the LANA for everyone.
     UCHAR Netbios(NCB *ncb, ClientId client);
+    // The same from the network thread, in a handler that runs no node's
+    // code (a server reading its clients' requests): the asynchronous
+    // command is carried at once instead of queued behind that handler, so
+    // its post routine may run before this returns.
+    UCHAR NetbiosAtOnce(NCB *ncb, ClientId client);
     // `client` is gone: as if it had reset every LANA it used. Its pending
     // NCBs end (NRC_CMDCAN), its sessions are hung up and its names deleted
     // (released on the wire). Any thread; idempotent.
@@ -123,6 +128,7 @@ private:
     // The commands the provider carries itself; they return the NCB's code.
     using Handler = UCHAR (Provider::*)(NCB *, ClientId);
 
+    UCHAR Start(NCB *ncb, ClientId client, bool at_once);
     void Dispatch(NCB *ncb, SyncWaiter *waiter, ClientId client);  // state lock held
     UCHAR Reset(NCB *ncb, ClientId client);                        // state lock held
     // A client's own reset of an enumerated LANA.

@@ -14,8 +14,8 @@
 // lists LANA 0 alone.
 #pragma once
 
-#include <asio.hpp>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "completion.h"
+#include "name_cache_view.h"
 #include "nb30.h"
 #include "process_slot.h"
 #include "provider_choice.h"
@@ -48,6 +49,10 @@ public:
     // Who holds each name of a LANA the service serves.
     std::optional<std::vector<service::OwnerEntry>> NameOwners(UCHAR lana);
 
+    // korvel-nb names on a LANA the service serves: names resolved by its
+    // node there, and its cache. Not reset when the service does not answer.
+    NameCacheView ViewNames(UCHAR lana, const NamesToView &names, std::chrono::milliseconds wait);
+
     // In a child after fork(): drops its copy of the parent's connection.
     void CloseInChild();
 
@@ -66,23 +71,30 @@ private:
         SyncWaiter *answer_waiter = nullptr;
         UCHAR *answer = nullptr;
     };
-    // A diagnostic request waiting for its reply, in the order sent.
+    // A diagnostic request waiting for its reply: those with no id are
+    // answered in the order sent, the others by their id.
     struct Asked {
         SyncWaiter *waiter = nullptr;
         std::optional<service::Reply> *reply = nullptr;
+        std::uint64_t id = 0;
     };
     struct Link;
 
     // State lock held: the live connection, made if there is none.
     std::shared_ptr<Link> Connected();
     bool Send(const std::shared_ptr<Link> &link, const std::vector<std::uint8_t> &message);
-    std::optional<service::Reply> Ask(const std::vector<std::uint8_t> &request);
+    std::optional<service::Reply> Ask(const std::vector<std::uint8_t> &request, std::uint64_t id = 0);
+    // State lock held, before the request goes: a waiting caller (waiter,
+    // if any) reads the replies itself, else the network thread watches.
+    void ReadOwnReply(const std::shared_ptr<Link> &link, SyncWaiter *waiter);
     UCHAR Enumerate(NCB *ncb);
     UCHAR FinishHere(NCB *ncb, UCHAR rc);
 
-    // Network thread, state lock held (service_client_replies.cpp).
-    void Watch(const std::shared_ptr<Link> &link);
+    // State lock held, on the network thread or a caller's waiting for its
+    // reply (service_client_replies.cpp). ReadReply: false when there was
+    // none, or the link was lost.
     void ReadReplies(const std::shared_ptr<Link> &link);
+    bool ReadReply(const std::shared_ptr<Link> &link);
     bool Handle(const service::Reply &reply);
     bool Complete(const service::Completion &done);
     void Lose(const std::shared_ptr<Link> &link, const char *why);

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -24,33 +25,29 @@ constexpr int kRepliesPerTurn = 64;
 
 }  // namespace
 
-void ServiceClient::Watch(const std::shared_ptr<Link> &link) {
-    link->socket.async_wait(
-        asio::posix::descriptor_base::wait_read,
-        asio::bind_executor(IoThread::Get().executor(), [this, link](asio::error_code error) {
-            if (link->lost) return;
-            if (error) return Lose(link, error.message().c_str());
-            ReadReplies(link);
-        }));
+void ServiceClient::ReadReplies(const std::shared_ptr<Link> &link) {
+    for (int turn = 0; turn < kRepliesPerTurn && ReadReply(link); ++turn) {
+    }
 }
 
-void ServiceClient::ReadReplies(const std::shared_ptr<Link> &link) {
-    for (int turn = 0; turn < kRepliesPerTurn; ++turn) {
+bool ServiceClient::ReadReply(const std::shared_ptr<Link> &link) {
+    for (;;) {
+        if (link->lost) return false;
         iovec chunk{link->buffer.data(), link->buffer.size()};
         msghdr header{};
         header.msg_iov = &chunk;
         header.msg_iovlen = 1;
         const ssize_t got = ::recvmsg(link->fd, &header, MSG_DONTWAIT);
         if (got < 0 && errno == EINTR) continue;
-        if (got < 0 && errno == EAGAIN) break;
-        if (got < 0) return Lose(link, std::strerror(errno));
-        if (got == 0) return Lose(link, "it closed the connection");
+        if (got < 0 && errno == EAGAIN) return false;
+        if (got < 0) return Lose(link, std::strerror(errno)), false;
+        if (got == 0) return Lose(link, "it closed the connection"), false;
         const auto reply = (header.msg_flags & MSG_TRUNC)
                                ? std::nullopt
                                : service::DecodeReply({link->buffer.data(), static_cast<std::size_t>(got)});
-        if (!reply || !Handle(*reply)) return Lose(link, "it sent a reply that does not fit");
+        if (!reply || !Handle(*reply)) return Lose(link, "it sent a reply that does not fit"), false;
+        return true;
     }
-    Watch(link);
 }
 
 bool ServiceClient::Handle(const service::Reply &reply) {
@@ -72,10 +69,16 @@ bool ServiceClient::Handle(const service::Reply &reply) {
         case service::ReplyType::kCompleted:
             return Complete(reply.completion);
         case service::ReplyType::kLanaList:
-        case service::ReplyType::kOwnerList: {
-            if (asked_.empty()) return false;
-            const Asked asked = asked_.front();
-            asked_.pop_front();
+        case service::ReplyType::kOwnerList:
+        case service::ReplyType::kNameCacheView: {
+            const std::uint64_t id =
+                reply.type == service::ReplyType::kNameCacheView ? reply.name_cache.id : 0;
+            // Without an id: the oldest request without one.
+            const auto it = std::find_if(asked_.begin(), asked_.end(),
+                                         [id](const Asked &asked) { return asked.id == id; });
+            if (it == asked_.end()) return false;
+            const Asked asked = *it;
+            asked_.erase(it);
             if (reply.type == service::ReplyType::kLanaList) last_lanas_ = reply.lanas;
             *asked.reply = reply;
             SignalLater(asked.waiter);
@@ -116,8 +119,7 @@ void ServiceClient::Lose(const std::shared_ptr<Link> &link, const char *why) {
     if (link->lost) return;
     link->lost = true;
     ::shutdown(link->fd, SHUT_RDWR);
-    asio::error_code ignored;
-    link->socket.cancel(ignored);
+    link->Unregister();
     if (link_ == link) link_.reset();
     if (!outstanding_.empty())
         std::fprintf(

@@ -12,6 +12,10 @@
 //              program_length program[<=16]
 //   resolved   type id:u64 flags count, then count x address:u32
 //              (flags: kFound, kGroup; count at most kMaxResolvedAddresses)
+//   name cache view  type id:u64 flags node_type asked:u8 x entry, cached:u16 x entry;
+//              each entry: name[16] flags address:u32 left_ms:u32
+//              (flags kViewReset; an entry's kCachedFound, kCachedGroup,
+//              kCachedFromServer; node_type one of "BPMH")
 #pragma once
 
 #include <array>
@@ -66,6 +70,27 @@ struct Resolution {
 };
 inline constexpr std::uint8_t kResolvedGroup = 0x01;
 
+// A LANA's name cache, as korvel-nb names shows it (name_cache_view.h).
+struct CachedNameEntry {
+    std::array<std::uint8_t, NCBNAMSZ> name{};
+    bool found = false;
+    bool group = false;
+    bool from_server = false;
+    std::uint32_t address = 0;  // host order
+    std::uint32_t left_ms = 0;  // 0 for the names asked for
+};
+struct NameCacheReport {
+    std::uint64_t id = 0;
+    bool reset = false;  // the LANA was open; nothing else is filled in otherwise
+    char node_type = 'B';
+    std::vector<CachedNameEntry> asked;
+    std::vector<CachedNameEntry> entries;
+};
+inline constexpr std::uint8_t kViewReset = 0x01;
+inline constexpr std::uint8_t kCachedFound = 0x01, kCachedGroup = 0x02, kCachedFromServer = 0x04;
+// As many as fit one message, whatever the cache holds.
+inline constexpr std::size_t kMaxViewEntries = 4096;
+
 inline constexpr std::size_t kMaxText = 16;  // interface and program names (IFNAMSIZ, TASK_COMM_LEN)
 
 struct Reply {
@@ -76,6 +101,7 @@ struct Reply {
     std::vector<LanaEntry> lanas;
     std::vector<OwnerEntry> owners;
     Resolution resolution;
+    NameCacheReport name_cache;
 };
 
 void EncodeAccepted(std::uint64_t id, std::vector<std::uint8_t> &out);
@@ -86,6 +112,8 @@ void EncodeLanaList(const std::vector<LanaEntry> &lanas, std::vector<std::uint8_
 void EncodeOwnerList(const std::vector<OwnerEntry> &owners, std::vector<std::uint8_t> &out);
 // At most kMaxResolvedAddresses of the addresses go.
 void EncodeResolution(const Resolution &resolution, std::vector<std::uint8_t> &out);
+// At most 255 asked names and kMaxViewEntries cached ones go.
+void EncodeNameCacheView(const NameCacheReport &view, std::vector<std::uint8_t> &out);
 
 // nullopt for anything but exactly one well-formed reply.
 std::optional<Reply> DecodeReply(std::span<const std::uint8_t> message);

@@ -64,6 +64,17 @@ void EncodeResolveRequest(const ResolveRequest &resolve, std::vector<std::uint8_
     writer.Bytes(resolve.name);
 }
 
+void EncodeNameCacheRequest(const NameCacheRequest &request, std::vector<std::uint8_t> &out) {
+    codec::ByteWriter writer(out);
+    writer.U8(static_cast<std::uint8_t>(RequestType::kNameCache));
+    PutU64(writer, request.id);
+    writer.U8(request.lana);
+    writer.U32(request.wait_ms);
+    const std::size_t count = std::min(request.names.size(), kMaxCacheRequestNames);
+    writer.U8(static_cast<std::uint8_t>(count));
+    for (std::size_t i = 0; i < count; ++i) writer.Bytes(request.names[i]);
+}
+
 std::optional<Request> DecodeRequest(std::span<const std::uint8_t> message) {
     codec::ByteReader reader(message);
     Request request;
@@ -105,6 +116,21 @@ std::optional<Request> DecodeRequest(std::span<const std::uint8_t> message) {
             const auto name = reader.Bytes(NCBNAMSZ);
             if (!reader.ok()) return std::nullopt;
             std::copy(name.begin(), name.end(), request.resolve.name.begin());
+            break;
+        }
+        case RequestType::kNameCache: {
+            request.type = RequestType::kNameCache;
+            NameCacheRequest &asked = request.name_cache;
+            asked.id = GetU64(reader);
+            asked.lana = reader.U8();
+            asked.wait_ms = reader.U32();
+            const std::size_t count = reader.U8();
+            if (!reader.ok() || count * NCBNAMSZ != reader.remaining()) return std::nullopt;
+            asked.names.resize(count);
+            for (auto &name : asked.names) {
+                const auto bytes = reader.Bytes(NCBNAMSZ);
+                std::copy(bytes.begin(), bytes.end(), name.begin());
+            }
             break;
         }
         default:

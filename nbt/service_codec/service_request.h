@@ -10,6 +10,7 @@
 //   lanas       type
 //   name owners type lana
 //   resolve     type id:u64 name[16]
+//   name cache  type id:u64 lana wait_ms:u32 count:u8 name[16] x count
 #pragma once
 
 #include <array>
@@ -53,17 +54,30 @@ struct ResolveRequest {
     std::array<UCHAR, NCBNAMSZ> name{};
 };
 
+// Names to resolve on one LANA as korvel-nb names does in-process, waiting
+// at most wait_ms for them, then that LANA's cache (NameCacheReport).
+struct NameCacheRequest {
+    std::uint64_t id = 0;
+    UCHAR lana = 0;
+    std::uint32_t wait_ms = 0;
+    std::vector<std::array<UCHAR, NCBNAMSZ>> names;  // at most kMaxCacheRequestNames
+};
+inline constexpr std::size_t kMaxCacheRequestNames = 0xFF;
+
 struct Request {
     RequestType type = RequestType::kSubmit;
     SubmitRequest submit;  // kSubmit; its spans point into the decoded message
     UCHAR lana = 0;        // kNameOwners
     ResolveRequest resolve;
+    NameCacheRequest name_cache;
 };
 
 void EncodeSubmit(const SubmitRequest &submit, std::vector<std::uint8_t> &out);
 void EncodeLanasRequest(std::vector<std::uint8_t> &out);
 void EncodeNameOwnersRequest(UCHAR lana, std::vector<std::uint8_t> &out);
 void EncodeResolveRequest(const ResolveRequest &resolve, std::vector<std::uint8_t> &out);
+// At most kMaxCacheRequestNames of the names go.
+void EncodeNameCacheRequest(const NameCacheRequest &request, std::vector<std::uint8_t> &out);
 
 // nullopt for anything but exactly one well-formed request.
 std::optional<Request> DecodeRequest(std::span<const std::uint8_t> message);

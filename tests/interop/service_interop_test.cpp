@@ -3,17 +3,18 @@
 // several programs of that host as its clients: korvel-nb runs, and this
 // test process itself through Netbios(). Names of two clients are found
 // from another host and listed, with their owners, in a third's adapter
-// status; a second add of a held name is NRC_DUPNAME; two clients of the
-// host call each other; one cannot hang up another's session; and kill -9
-// of a client releases its names on the wire. Host lookups go through the
-// hosts module (getaddrinfo, the module alone in the hosts line): a Samba
-// host resolves, a name nobody holds fails within the broadcast query time,
-// and a dotted name or a stopped service fails at once. Adapters come and go
-// under it: a new interface gets a new LANA while the others keep theirs,
-// one that goes down, loses its carrier or its address ends what was
-// pending on it, and the numbers survive a restart of the service. When the
-// address of an interface moves, its names are registered again from the
-// new one and keep their numbers.
+// status; a second add of a held name is NRC_DUPNAME; korvel-nb names
+// shows the service's cache; two clients of the host call each other; one
+// cannot hang up another's session; and kill -9 of a client releases its
+// names on the wire. Host lookups go through the hosts module (getaddrinfo,
+// the module alone in the hosts line): a Samba host resolves, a name nobody
+// holds fails within the broadcast query time, and a dotted name or a
+// stopped service fails at once. Adapters come and go under it: a new
+// interface gets a new LANA while the others keep theirs, one that goes
+// down, loses its carrier or its address ends what was pending on it, and
+// the numbers survive a restart of the service. When the address of an
+// interface moves, its names are registered again from the new one and
+// keep their numbers.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netdb.h>
@@ -80,9 +81,10 @@ protected:
         LabSuite::TearDownTestSuite();
     }
 
-    static void StartService() {
+    // env: settings for this run of it ("KORVEL_NODE_TYPE=m "), before the command.
+    static void StartService(const std::string &env = "") {
         const std::string pid =
-            lab().Exec(kServiceHost, std::string(KORVELD) + " --foreground --socket " + SocketPath() +
+            lab().Exec(kServiceHost, env + std::string(KORVELD) + " --foreground --socket " + SocketPath() +
                                          " --state-dir " + lab().state() + "/korveld-state >>" +
                                          lab().state() + "/korveld.log 2>&1 & echo $!");
         service_pid_ = std::atoi(pid.c_str());
@@ -125,6 +127,24 @@ TEST_F(ServiceInterop, NamesOfTwoClientsAreSeenFromAnotherHostAndInAThirdsStatus
     const NbRun again = Nb("hold ALPHA");
     EXPECT_EQ(again.status, 1);
     EXPECT_TRUE(Contains(again.err, "NRC_DUPNAME")) << again.err;
+
+    // Asynchronously from this process: a local status ends as soon as
+    // korveld takes it, yet the answer that it was taken still comes first.
+    NCB reset{};
+    reset.ncb_command = NCBRESET;
+    reset.ncb_lana_num = 1;
+    ASSERT_EQ(Netbios(&reset), NRC_GOODRET);
+    UCHAR buffer[1024];
+    NCB local{};
+    local.ncb_command = NCBASTAT | ASYNCH;
+    local.ncb_lana_num = 1;
+    std::memset(local.ncb_callname, ' ', NCBNAMSZ);
+    local.ncb_callname[0] = '*';
+    local.ncb_buffer = buffer;
+    local.ncb_length = sizeof buffer;
+    ASSERT_EQ(Netbios(&local), NRC_GOODRET);
+    for (int i = 0; i < 3000 && local.ncb_cmd_cplt == NRC_PENDING; ++i) std::this_thread::sleep_for(1ms);
+    EXPECT_EQ(local.ncb_cmd_cplt, NRC_GOODRET);
 }
 
 TEST_F(ServiceInterop, KillNineOfAClientReleasesItsNamesOnTheWire) {
@@ -199,6 +219,23 @@ Lookup LookUpHost(const char *name) {
         ::freeaddrinfo(found);
     }
     return lookup;
+}
+
+TEST_F(ServiceInterop, NamesOnAServiceLanaResolveThereAndListItsCache) {
+    // An M-node keeps what a broadcast found: the service's node, not this
+    // program's, which has no LANA 1 of its own.
+    StopService();
+    StartService("KORVEL_NODE_TYPE=m ");
+    const NbRun names = Nb("--json names SAMBA3");
+    StopService();
+    StartService();
+    EXPECT_EQ(names.status, 0) << names.err;
+    EXPECT_EQ(
+        names.Jq("[.node_type, [.resolved[] | .address], [.cache[] | select(.name | startswith(\"SAMBA3\")) "
+                 "| [.address, .from]]]"),
+        "[\"M\",[\"" + netlab::Lab::Address(kToolHost) + "\"],[[\"" + netlab::Lab::Address(kToolHost) +
+            "\",\"broadcast\"]]]")
+        << names.out << names.err;
 }
 
 TEST_F(ServiceInterop, HostLookupsAskTheServiceAndNeverWaitPastItsQueryTime) {
