@@ -22,6 +22,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <span>
@@ -202,6 +203,21 @@ public:
     // NRC_GOODRET if so, NRC_NORES past the settings' cap for a client,
     // `full` past what its reset asked. The process has the node's limits.
     UCHAR ClientRoom(ClientId client, ClientLimit what, std::size_t in_use, UCHAR full) const;
+
+    // ---- sessions korveld hands to its clients (node_handover.cpp) --------
+    // korveld: the established session `lsn` of `client` goes to it; see
+    // SessionService::HandOver. -1 when it stays here.
+    int HandOverSession(UCHAR lsn, ClientId client, std::vector<std::uint8_t> *unread);
+    // The client has ended a session handed to it (lsn 0: none), and carried
+    // these session messages since it last said: they join the counters.
+    void HandedSessionOver(ClientId client, UCHAR lsn, const NodeCounters &carried);
+    // The client's side: a node that binds nothing and carries only the
+    // sessions korveld hands this program on `lana`.
+    static std::shared_ptr<Node> OpenForHandedSessions(const Lana &lana, const Settings &settings);
+    bool AdoptSession(NCB *opener, int fd, std::span<const std::uint8_t> unread);
+    bool CarriesSession(UCHAR lsn) const;
+    // Called with each handed session's number once it has ended here.
+    void OnSessionReleased(std::function<void(UCHAR lsn)> released);
 
     // ---- what the sockets hand the services -----------------------------
     // A datagram from `from`, as if the name sockets had received it, and a

@@ -155,7 +155,8 @@ void SessionService::Receive(NCB *ncb) {
 
 bool SessionService::NameInConflict(const Session &session) const {
     // A close not yet reported is reported first; it also frees the number.
-    if (session.phase() != SessionPhase::kEstablished) return false;
+    // A node of handed sessions alone has no names: korveld holds them.
+    if (session.phase() != SessionPhase::kEstablished || !links_.names) return false;
     const auto held = links_.names->Find(session.local());
     return held && (NameState(held->flags) == DUPLICATE || NameState(held->flags) == DUPLICATE_DEREG);
 }
@@ -270,6 +271,7 @@ void SessionService::Release(Session &session) {
     numbers_.Release(session.lsn());
     std::erase_if(listens_, [&session](const PendingListen &l) { return l.session.get() == &session; });
     DeleteIfUnused(name);
+    if (on_release_) on_release_(session.lsn());
 }
 
 void SessionService::Ended(const Session &session) {
@@ -277,7 +279,7 @@ void SessionService::Ended(const Session &session) {
 }
 
 void SessionService::DeleteIfUnused(const NetbiosName &name) {
-    if (!open_ || HasSessions(name)) return;
+    if (!open_ || !links_.names || HasSessions(name)) return;
     const auto held = links_.names->Find(name);
     if (held && (NameState(held->flags) == DEREGISTERED || NameState(held->flags) == DUPLICATE_DEREG))
         links_.names->OnSessionsClosed(name);

@@ -26,6 +26,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <future>
 #include <string>
 #include <thread>
 
@@ -271,6 +273,117 @@ struct PendingListen {
         Netbios(&cancel);
     }
 };
+
+// A session block of this process on LANA 1, with its own buffer.
+struct SessionBlock {
+    NCB ncb{};
+    char data[64] = {};
+    SessionBlock(UCHAR command, UCHAR lsn, const char *text = "") {
+        ncb.ncb_command = command;
+        ncb.ncb_lana_num = 1;
+        ncb.ncb_lsn = lsn;
+        std::strncpy(data, text, sizeof data - 1);
+        ncb.ncb_buffer = reinterpret_cast<PUCHAR>(data);
+        ncb.ncb_length = command == NCBRECV ? sizeof data : static_cast<WORD>(std::strlen(text));
+    }
+    std::string Text() const { return std::string(data, ncb.ncb_length); }
+};
+
+// Runs fn while the service is stopped (SIGSTOP); true if it was done in 3 s.
+bool DoneWhileServiceStopped(int service_pid, const std::function<void()> &fn) {
+    ::kill(service_pid, SIGSTOP);
+    std::packaged_task<void()> task(fn);
+    auto done = task.get_future();
+    std::thread runner(std::move(task));
+    const bool in_time = done.wait_for(3s) == std::future_status::ready;
+    ::kill(service_pid, SIGCONT);
+    runner.join();
+    return in_time;
+}
+
+// The session's socket comes to each end's program: its messages go on
+// while the service cannot answer, a hang-up from one end reaches the other
+// and frees the numbers in the service, the adapter counts what the programs
+// carried, and a program killed hangs up its session at the peer.
+TEST_F(ServiceInterop, HandedSessionsCarryDataWithoutTheServiceAndEndThroughIt) {
+    NCB reset{};
+    reset.ncb_command = NCBRESET;
+    reset.ncb_lana_num = 1;
+    ASSERT_EQ(Netbios(&reset), NRC_GOODRET);
+    ASSERT_EQ(Command(NCBADDNAME, 1, "HANDEDA"), NRC_GOODRET);
+    ASSERT_EQ(Command(NCBADDNAME, 1, "HANDEDB"), NRC_GOODRET);
+    auto counted = [] {
+        ADAPTER_STATUS status{};
+        NCB astat{};
+        astat.ncb_command = NCBASTAT;
+        astat.ncb_lana_num = 1;
+        std::memset(astat.ncb_callname, ' ', NCBNAMSZ);
+        astat.ncb_callname[0] = '*';
+        astat.ncb_buffer = reinterpret_cast<PUCHAR>(&status);
+        astat.ncb_length = sizeof status;
+        Netbios(&astat);
+        return std::pair{status.xmit_success, status.recv_success};
+    };
+    const auto before = counted();
+
+    PendingListen listen(1, "HANDEDA");
+    listen.ncb.ncb_rto = listen.ncb.ncb_sto = 4;  // 2 s
+    ASSERT_EQ(Netbios(&listen.ncb), NRC_GOODRET);
+    NCB call{};
+    call.ncb_command = NCBCALL;
+    call.ncb_lana_num = 1;
+    call.ncb_rto = call.ncb_sto = 4;
+    std::memcpy(call.ncb_name, "HANDEDB         ", NCBNAMSZ);
+    std::memcpy(call.ncb_callname, "HANDEDA         ", NCBNAMSZ);
+    ASSERT_EQ(Netbios(&call), NRC_GOODRET);
+    std::chrono::microseconds took{};
+    ASSERT_EQ(listen.Ended(std::chrono::steady_clock::now(), &took), NRC_GOODRET);
+    const UCHAR a = listen.ncb.ncb_lsn, b = call.ncb_lsn;
+
+    SessionBlock there(NCBSEND, b, "handed-there"), got_there(NCBRECV, a);
+    SessionBlock back(NCBSEND, a, "handed-back"), got_back(NCBRECV, b);
+    EXPECT_TRUE(DoneWhileServiceStopped(service_pid_, [&] {
+        Netbios(&there.ncb);
+        Netbios(&got_there.ncb);
+        Netbios(&back.ncb);
+        Netbios(&got_back.ncb);
+    })) << "the session's messages wait for the service";
+    EXPECT_EQ(got_there.ncb.ncb_retcode, NRC_GOODRET);
+    EXPECT_EQ(got_there.Text(), "handed-there");
+    EXPECT_EQ(got_back.ncb.ncb_retcode, NRC_GOODRET);
+    EXPECT_EQ(got_back.Text(), "handed-back");
+
+    SessionBlock hangup(NCBHANGUP, a), closed(NCBRECV, b);
+    EXPECT_EQ(Netbios(&hangup.ncb), NRC_GOODRET);
+    EXPECT_EQ(Netbios(&closed.ncb), NRC_SCLOSED);
+    struct {
+        SESSION_HEADER header;
+        SESSION_BUFFER sessions[4];
+    } status{};
+    NCB sstat{};
+    sstat.ncb_command = NCBSSTAT;
+    sstat.ncb_lana_num = 1;
+    std::memset(sstat.ncb_name, ' ', NCBNAMSZ);
+    sstat.ncb_name[0] = '*';
+    sstat.ncb_buffer = reinterpret_cast<PUCHAR>(&status);
+    sstat.ncb_length = sizeof status;
+    EXPECT_EQ(Netbios(&sstat), NRC_GOODRET);
+    EXPECT_EQ(status.header.num_sess, 0) << "numbers still held in the service";
+    const auto after = counted();
+    EXPECT_GE(after.first - before.first, 2u);
+    EXPECT_GE(after.second - before.second, 2u);
+
+    NbBackground killed(lab(), kServiceHost, "listen KILLED --idle 20", ClientEnv());
+    ASSERT_TRUE(killed.WaitFor("listening on KILLED<20>")) << killed.Err();
+    std::memcpy(call.ncb_callname, "KILLED          ", NCBNAMSZ);
+    ASSERT_EQ(Netbios(&call), NRC_GOODRET);
+    ASSERT_TRUE(killed.WaitFor(" from HANDEDB<20>")) << killed.Out() << killed.Err();
+    ::kill(killed.pid(), SIGKILL);
+    SessionBlock ended(NCBRECV, call.ncb_lsn);
+    const UCHAR rc = Netbios(&ended.ncb);
+    EXPECT_TRUE(rc == NRC_SCLOSED || rc == NRC_SABORT) << "NCBRECV: " << int(rc);
+    ASSERT_EQ(Netbios(&reset), NRC_GOODRET);
+}
 
 // "[[lana, interface, address]...]" of LANAs 1 and up as korvel-nb lists them.
 std::string ServiceLanas() {
