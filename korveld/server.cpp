@@ -330,7 +330,8 @@ bool Server::HandOver(Client &client, nbt::service::Completion &done, const NCB 
     // Its messages go straight between the program and the peer from now
     // on; this process only keeps the number until the program says it is over.
     std::vector<std::uint8_t> unread;
-    const int fd = provider_.HandOverSession(ncb.ncb_lana_num, ncb.ncb_lsn, client.id, &unread);
+    const int fd =
+        provider_.HandOverSession(ncb.ncb_lana_num, ncb.ncb_lsn, client.id, &unread, &done.name_number);
     if (fd < 0) return false;
     done.unread = unread;
     std::vector<std::uint8_t> reply;

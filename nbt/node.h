@@ -42,6 +42,7 @@
 namespace nbt {
 
 class DatagramPort;
+class HandedNames;
 class HostNames;
 class DatagramService;
 class NameService;
@@ -207,14 +208,17 @@ public:
     // ---- sessions korveld hands to its clients (node_handover.cpp) --------
     // korveld: the established session `lsn` of `client` goes to it; see
     // SessionService::HandOver. -1 when it stays here.
-    int HandOverSession(UCHAR lsn, ClientId client, std::vector<std::uint8_t> *unread);
+    int HandOverSession(UCHAR lsn, ClientId client, std::vector<std::uint8_t> *unread, UCHAR *name_number);
     // The client has ended a session handed to it (lsn 0: none), and carried
     // these session messages since it last said: they join the counters.
     void HandedSessionOver(ClientId client, UCHAR lsn, const NodeCounters &carried);
     // The client's side: a node that binds nothing and carries only the
     // sessions korveld hands this program on `lana`.
     static std::shared_ptr<Node> OpenForHandedSessions(const Lana &lana, const Settings &settings);
-    bool AdoptSession(NCB *opener, int fd, std::span<const std::uint8_t> unread);
+    // name_number: the session's local name's number in korveld.
+    bool AdoptSession(NCB *opener, int fd, std::span<const std::uint8_t> unread, UCHAR name_number);
+    // Whether an NCBRECVANY for this name number (0xFF: any) is carried here.
+    bool CarriesReceiveAny(UCHAR name_number) const;
     bool CarriesSession(UCHAR lsn) const;
     // Called with each handed session's number once it has ended here.
     void OnSessionReleased(std::function<void(UCHAR lsn)> released);
@@ -295,6 +299,7 @@ private:
     std::shared_ptr<DatagramPort> datagram_socket_;
     std::shared_ptr<DatagramService> datagram_service_;
     ServiceLinks links_;
+    std::shared_ptr<HandedNames> handed_names_;  // a node of handed sessions' stand-in name table
     // The service of each Service value that reaches the node.
     std::array<CommandTarget *, kServiceCount> targets_{};
 };

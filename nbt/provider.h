@@ -81,7 +81,8 @@ public:
     // duplicate of its socket, what was read of it in *unread; -1 when it
     // stays here), and later the client says it is over (lsn 0: only the
     // session messages it carried since it last said, for the counters).
-    int HandOverSession(UCHAR lana, UCHAR lsn, ClientId client, std::vector<std::uint8_t> *unread);
+    int HandOverSession(UCHAR lana, UCHAR lsn, ClientId client, std::vector<std::uint8_t> *unread,
+                        UCHAR *name_number);
     void HandedSessionOver(UCHAR lana, UCHAR lsn, ClientId client, std::uint32_t sent, std::uint32_t received,
                            std::uint16_t send_failures);
     // Every name of a reset LANA with the client that holds it. Any thread.

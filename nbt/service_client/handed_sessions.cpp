@@ -39,6 +39,8 @@ bool ServiceClient::CarriedHere(const NCB *ncb) const {
     const UCHAR code = CommandCode(ncb->ncb_command);
     if (code == NCBCANCEL)
         return ncb->ncb_buffer && node.IsPending(reinterpret_cast<const NCB *>(ncb->ncb_buffer));
+    // Any name's, or a name of a handed session's: their messages come here.
+    if (code == NCBRECVANY) return node.CarriesReceiveAny(ncb->ncb_num);
     return SessionCommand(code) && node.CarriesSession(ncb->ncb_lsn);
 }
 
@@ -83,7 +85,7 @@ bool ServiceClient::CompleteHanded(const service::Completion &done, int *fd) {
         handed.node->OnSessionReleased([this, lana](UCHAR lsn) { SayOver(lana, lsn); });
     }
     const int socket = std::exchange(*fd, -1);
-    if (!handed.node->AdoptSession(ncb, socket, done.unread)) {
+    if (!handed.node->AdoptSession(ncb, socket, done.unread, done.name_number)) {
         // Not carried here, so not anywhere: the service frees the number.
         SayOver(lana, done.lsn);
         Deliver(ncb, block.waiter, NRC_NORES);

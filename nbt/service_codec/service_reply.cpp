@@ -75,6 +75,7 @@ bool EncodeSessionHanded(const Completion &completion, std::vector<std::uint8_t>
     writer.U16(completion.length);
     writer.Bytes(completion.callname);
     writer.Bytes(completion.name);
+    writer.U8(completion.name_number);
     writer.U32(static_cast<std::uint32_t>(completion.unread.size()));
     writer.Bytes(completion.unread);
     return true;
@@ -152,6 +153,7 @@ std::optional<Reply> DecodeReply(std::span<const std::uint8_t> message) {
             done.num = reader.U8();
             done.length = reader.U16();
             if (!GetArray(reader, &done.callname) || !GetArray(reader, &done.name)) return std::nullopt;
+            done.name_number = reader.U8();
             const std::size_t unread = reader.U32();
             if (!reader.ok() || unread > kMaxUnread || unread > reader.remaining()) return std::nullopt;
             done.unread = reader.Bytes(unread);

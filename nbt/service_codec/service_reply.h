@@ -7,7 +7,7 @@
 //   completed  type id:u64 rc lsn num length:u16 callname[16] name[16]
 //              data_length:u16 data
 //   handed     type id:u64 rc lsn num length:u16 callname[16] name[16]
-//              unread_length:u32 unread (at most kMaxUnread; the socket
+//              name_number unread_length:u32 unread (at most kMaxUnread; the socket
 //              comes with it as SCM_RIGHTS)
 //   lana list  type count, then each: number name_length name[<=16]
 //              address:u32 broadcast:u32 mac[6] ports:u16 x3 (name, datagram, session)
@@ -43,6 +43,7 @@ struct Completion {
     // A handed session's bytes the service read past the session response
     // and never delivered, as they came on the stream.
     std::span<const std::uint8_t> unread;
+    UCHAR name_number = 0;  // a handed session's local name's, for its NCBRECVANYs
 };
 
 // The most a handed session's unread bytes can be: the service stops

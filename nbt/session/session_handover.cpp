@@ -11,10 +11,14 @@
 
 namespace nbt {
 
-int SessionService::HandOver(UCHAR lsn, ClientId client, std::vector<std::uint8_t> *unread) {
+int SessionService::HandOver(UCHAR lsn, ClientId client, std::vector<std::uint8_t> *unread,
+                             UCHAR *name_number) {
     const auto it = sessions_.find(lsn);
     if (!open_ || it == sessions_.end() || it->second->client() != client || client == kProcessClient)
         return -1;
+    const auto held = links_.names ? links_.names->Find(it->second->local()) : std::nullopt;
+    if (!held) return -1;
+    *name_number = held->number;
     return it->second->HandOver(unread);
 }
 

@@ -30,7 +30,6 @@ void SessionService::ReceiveAny(NCB *ncb) {
 
 NCB *SessionService::TakeReceiveAny(const NetbiosName &local, ClientId client) {
     std::erase_if(receive_any_, [this](NCB *ncb) { return !node_->IsPending(ncb); });
-    if (receive_any_.empty()) return nullptr;
     const auto held = links_.names->Find(local);
     auto pick = receive_any_.end();
     if (held)

@@ -155,8 +155,7 @@ void SessionService::Receive(NCB *ncb) {
 
 bool SessionService::NameInConflict(const Session &session) const {
     // A close not yet reported is reported first; it also frees the number.
-    // A node of handed sessions alone has no names: korveld holds them.
-    if (session.phase() != SessionPhase::kEstablished || !links_.names) return false;
+    if (session.phase() != SessionPhase::kEstablished) return false;
     const auto held = links_.names->Find(session.local());
     return held && (NameState(held->flags) == DUPLICATE || NameState(held->flags) == DUPLICATE_DEREG);
 }
@@ -279,7 +278,7 @@ void SessionService::Ended(const Session &session) {
 }
 
 void SessionService::DeleteIfUnused(const NetbiosName &name) {
-    if (!open_ || !links_.names || HasSessions(name)) return;
+    if (!open_ || HasSessions(name)) return;
     const auto held = links_.names->Find(name);
     if (held && (NameState(held->flags) == DEREGISTERED || NameState(held->flags) == DUPLICATE_DEREG))
         links_.names->OnSessionsClosed(name);

@@ -49,8 +49,9 @@ public:
     // ---- handing sessions over (session_handover.cpp) -------------------
     // korveld: the session `lsn` of `client`, just established, goes to
     // that client: a duplicate of its socket, and in *unread what was read
-    // of its stream and not delivered. -1 when it stays here.
-    int HandOver(UCHAR lsn, ClientId client, std::vector<std::uint8_t> *unread);
+    // of its stream and not delivered, in *name_number its local name's
+    // number. -1 when it stays here.
+    int HandOver(UCHAR lsn, ClientId client, std::vector<std::uint8_t> *unread, UCHAR *name_number);
     // The client has ended a session handed to it; false if it has none
     // handed under that number.
     bool HandedBack(UCHAR lsn, ClientId client);
@@ -58,9 +59,9 @@ public:
     // established session `opener` (its CALL or LISTEN, as completed)
     // opened, on socket fd (owned from here on). False when it cannot be.
     bool Adopt(NCB *opener, int fd, std::span<const std::uint8_t> unread);
+    bool Carries(UCHAR lsn) const { return sessions_.contains(lsn); }
     // Called with each session's number once it is free here.
     void OnRelease(std::function<void(UCHAR lsn)> released) { on_release_ = std::move(released); }
-    bool Carries(UCHAR lsn) const { return sessions_.contains(lsn); }
 
     // ---- OpenSessions, for the name service -----------------------------
     bool HasSessions(const NetbiosName &name) const override;

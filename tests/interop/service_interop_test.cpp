@@ -301,8 +301,8 @@ bool DoneWhileServiceStopped(int service_pid, const std::function<void()> &fn) {
     return in_time;
 }
 
-// The session's socket comes to each end's program: its messages go on
-// while the service cannot answer, a hang-up from one end reaches the other
+// The session's socket comes to each end's program: its messages (NCBRECVANY
+// too) go on while the service cannot answer, a hang-up from one end reaches the other
 // and frees the numbers in the service, the adapter counts what the programs
 // carried, and a program killed hangs up its session at the peer.
 TEST_F(ServiceInterop, HandedSessionsCarryDataWithoutTheServiceAndEndThroughIt) {
@@ -311,7 +311,11 @@ TEST_F(ServiceInterop, HandedSessionsCarryDataWithoutTheServiceAndEndThroughIt) 
     reset.ncb_lana_num = 1;
     ASSERT_EQ(Netbios(&reset), NRC_GOODRET);
     ASSERT_EQ(Command(NCBADDNAME, 1, "HANDEDA"), NRC_GOODRET);
-    ASSERT_EQ(Command(NCBADDNAME, 1, "HANDEDB"), NRC_GOODRET);
+    NCB add{};
+    add.ncb_command = NCBADDNAME;
+    add.ncb_lana_num = 1;
+    std::memcpy(add.ncb_name, "HANDEDB         ", NCBNAMSZ);
+    ASSERT_EQ(Netbios(&add), NRC_GOODRET);
     auto counted = [] {
         ADAPTER_STATUS status{};
         NCB astat{};
@@ -342,6 +346,8 @@ TEST_F(ServiceInterop, HandedSessionsCarryDataWithoutTheServiceAndEndThroughIt) 
 
     SessionBlock there(NCBSEND, b, "handed-there"), got_there(NCBRECV, a);
     SessionBlock back(NCBSEND, a, "handed-back"), got_back(NCBRECV, b);
+    got_back.ncb.ncb_command = NCBRECVANY;  // for HANDEDB's sessions
+    got_back.ncb.ncb_num = add.ncb_num;
     EXPECT_TRUE(DoneWhileServiceStopped(service_pid_, [&] {
         Netbios(&there.ncb);
         Netbios(&got_there.ncb);
@@ -352,6 +358,7 @@ TEST_F(ServiceInterop, HandedSessionsCarryDataWithoutTheServiceAndEndThroughIt) 
     EXPECT_EQ(got_there.Text(), "handed-there");
     EXPECT_EQ(got_back.ncb.ncb_retcode, NRC_GOODRET);
     EXPECT_EQ(got_back.Text(), "handed-back");
+    EXPECT_EQ(got_back.ncb.ncb_lsn, b);
 
     SessionBlock hangup(NCBHANGUP, a), closed(NCBRECV, b);
     EXPECT_EQ(Netbios(&hangup.ncb), NRC_GOODRET);
