@@ -164,6 +164,9 @@ UCHAR ServiceClient::Netbios(NCB *ncb) {
     if (on_network_thread) {
         StateGuard guard;
         if (CarriedHere(ncb)) {
+            ncb->ncb_retcode = NRC_PENDING;
+            ncb->ncb_cmd_cplt = NRC_PENDING;
+            if (ncb->ncb_event) ncb->ncb_event->Reset();
             // Not in the middle of the post routine that submitted it.
             asio::post(IoThread::Get().executor(), [this, ncb] {
                 if (!CarryHere(ncb, nullptr)) Deliver(ncb, nullptr, NRC_SNUMOUT);

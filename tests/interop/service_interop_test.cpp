@@ -5,7 +5,8 @@
 // from another host and listed, with their owners, in a third's adapter
 // status; a second add of a held name is NRC_DUPNAME; two clients of the
 // host call each other; one cannot hang up another's session; and kill -9
-// of a client releases its names on the wire. Host lookups go through the
+// of a client releases its names on the wire. A session's socket goes to
+// the programs at its ends, whose messages then never wait on the service. Host lookups go through the
 // hosts module (getaddrinfo, the module alone in the hosts line): a Samba
 // host resolves, a name nobody holds fails within the broadcast query time,
 // and a dotted name or a stopped service fails at once. Adapters come and go
