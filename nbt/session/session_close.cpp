@@ -44,26 +44,6 @@ void Session::CloseSocket(bool reset_peer) {
     socket_.close(ignored);
 }
 
-void Session::ResetHanded() {
-    if (!conn_.open()) return;
-    // A disconnect of the socket itself (connect to AF_UNSPEC) resets an
-    // established connection whoever else holds it; the client's next read
-    // finds it reset.
-    sockaddr unspecified{};
-    unspecified.sa_family = AF_UNSPEC;
-    ::connect(conn_.fd(), &unspecified, sizeof unspecified);
-    conn_.Close();
-}
-
-void Session::HandedBack() {
-    if (phase_ != SessionPhase::kHanded) return;
-    auto self = shared_from_this();
-    // The client has done with the connection what it meant to (a FIN, an
-    // RST, a close it reported): our copy goes quietly.
-    conn_.Close();
-    Release();
-}
-
 void Session::PeerClosed() {
     CloseSocket(false);
     Closed(NRC_SCLOSED);

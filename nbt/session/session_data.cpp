@@ -2,7 +2,6 @@
 // Established sessions: one SESSION MESSAGE per NCBSEND, exactly one message
 // per NCBRECV (in pieces, with NRC_INCOMP, when the buffer is smaller), and
 // keep-alives skipped.
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -93,49 +92,6 @@ void Session::Establish() {
     if (phase_ != SessionPhase::kEstablished) return;  // handed to korveld's client by its completion
     ArmKeepAlive();
     PumpInput();
-}
-
-int Session::HandOver(std::vector<std::uint8_t> *unread) {
-    if (phase_ != SessionPhase::kEstablished || !conn_.open() || !receives_.empty() || !sends_.empty() ||
-        WriterBusy() || input_drivers_ > 0 || direct_)
-        return -1;
-    const int copy = ::fcntl(conn_.fd(), F_DUPFD_CLOEXEC, 0);
-    if (copy < 0) return -1;
-    auto self = shared_from_this();
-    // The stream as it came, from the first byte not delivered: the message
-    // being read (or the part of a header), then what was read past it.
-    unread->clear();
-    if (message_ready_ || in_body_) {
-        const auto header = codec::EncodeSessionHeader(codec::SessionType::kMessage,
-                                                       static_cast<std::uint32_t>(body_length_));
-        unread->assign(header->begin(), header->end());
-        const std::size_t got = message_ready_ ? body_length_ : body_got_;
-        if (got > 0) unread->insert(unread->end(), body_.get(), body_.get() + got);
-    } else {
-        unread->assign(in_header_.begin(), in_header_.begin() + static_cast<std::ptrdiff_t>(header_got_));
-    }
-    if (Ahead())
-        unread->insert(unread->end(), ahead_.begin() + static_cast<std::ptrdiff_t>(ahead_at_), ahead_.end());
-    phase_ = SessionPhase::kHanded;
-    message_ready_ = in_body_ = false;
-    header_got_ = body_got_ = body_length_ = 0;
-    DropAhead();
-    keep_alive_timer_.reset();
-    if (timeouts_) timeouts_->cancel();
-    UpdateWatch();  // wants nothing now: disarmed
-    return copy;
-}
-
-bool Session::Adopt(int fd, std::span<const std::uint8_t> unread) {
-    auto self = shared_from_this();
-    opener_ = nullptr;
-    if (!conn_.Attach(fd, std::weak_ptr<PolledSocket>(self))) return false;
-    ahead_.assign(unread.begin(), unread.end());
-    ahead_at_ = 0;
-    phase_ = SessionPhase::kEstablished;
-    ArmKeepAlive();
-    PumpInput();
-    return true;
 }
 
 void Session::Receive(NCB *ncb) {
