@@ -32,6 +32,9 @@ std::vector<std::uint8_t> EncodeAgain(const Request &request) {
         case RequestType::kNameCache:
             EncodeNameCacheRequest(request.name_cache, out);
             break;
+        case RequestType::kSessionOver:
+            EncodeSessionOver(request.over, out);
+            break;
     }
     return out;
 }
@@ -59,6 +62,9 @@ std::vector<std::uint8_t> EncodeAgain(const Reply &reply) {
             break;
         case ReplyType::kNameCacheView:
             EncodeNameCacheView(reply.name_cache, out);
+            break;
+        case ReplyType::kSessionHanded:
+            if (!EncodeSessionHanded(reply.completion, out)) __builtin_trap();
             break;
     }
     return out;

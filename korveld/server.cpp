@@ -29,6 +29,25 @@ std::string Describe(const Server::Client &client) {
            nbt::Printable(client.peer.program) + ", uid " + std::to_string(client.peer.uid) + ")";
 }
 
+// One reply, with the descriptor it passes, if any.
+ssize_t SendReply(int socket, const std::vector<std::uint8_t> &bytes, int fd) {
+    iovec chunk{const_cast<std::uint8_t *>(bytes.data()), bytes.size()};
+    msghdr header{};
+    header.msg_iov = &chunk;
+    header.msg_iovlen = 1;
+    alignas(cmsghdr) std::uint8_t control[CMSG_SPACE(sizeof(int))] = {};
+    if (fd >= 0) {
+        header.msg_control = control;
+        header.msg_controllen = sizeof control;
+        cmsghdr *part = CMSG_FIRSTHDR(&header);
+        part->cmsg_level = SOL_SOCKET;
+        part->cmsg_type = SCM_RIGHTS;
+        part->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(part), &fd, sizeof fd);
+    }
+    return ::sendmsg(socket, &header, MSG_DONTWAIT | MSG_NOSIGNAL);
+}
+
 }  // namespace
 
 Server::Server(nbt::Provider &provider, int listen_fd, ServerLimits limits)
@@ -148,6 +167,12 @@ bool Server::Serve(const std::shared_ptr<Client> &shared, const nbt::service::Re
             }
             Submit(client, request.submit);
             return true;
+        case nbt::service::RequestType::kSessionOver: {
+            const auto &over = request.over;
+            provider_.HandedSessionOver(over.lana, over.lsn, client.id, over.sent, over.received,
+                                        over.send_failures);
+            return true;
+        }
         case nbt::service::RequestType::kLanas: {
             std::vector<nbt::service::LanaEntry> lanas;
             const nbt::Settings &settings = provider_.settings();
@@ -343,19 +368,45 @@ void Server::Finished(Block *block) {
         if (nbt::service::ReturnsData(ncb.ncb_command) && (done.rc == NRC_GOODRET || done.rc == NRC_INCOMP))
             done.data = std::span<const std::uint8_t>(block->buffer)
                             .first(std::min<std::size_t>(ncb.ncb_length, block->buffer.size()));
-        std::vector<std::uint8_t> reply;
-        nbt::service::EncodeCompletion(done, reply);
-        Queue(client, std::move(reply));
+        if (!HandOver(client, done, ncb)) {
+            std::vector<std::uint8_t> reply;
+            nbt::service::EncodeCompletion(done, reply);
+            Queue(client, std::move(reply));
+        }
     }
     blocks_.erase(owned);
 }
 
-void Server::Queue(Client &client, std::vector<std::uint8_t> message) {
-    if (client.gone) return;
-    if (client.queued_bytes + message.size() > limits_.queued_reply_bytes)
-        return Drop(client, "it stopped reading its replies");
+bool Server::HandOver(Client &client, nbt::service::Completion &done, const NCB &ncb) {
+    const UCHAR code = nbt::CommandCode(ncb.ncb_command);
+    if ((code != NCBCALL && code != NCBLISTEN) || done.rc != NRC_GOODRET) return false;
+    // Its messages go straight between the program and the peer from now
+    // on; this process only keeps the number until the program says it is over.
+    std::vector<std::uint8_t> unread;
+    const int fd =
+        provider_.HandOverSession(ncb.ncb_lana_num, ncb.ncb_lsn, client.id, &unread, &done.name_number);
+    if (fd < 0) return false;
+    done.unread = unread;
+    std::vector<std::uint8_t> reply;
+    if (!nbt::service::EncodeSessionHanded(done, reply)) {
+        // Never more than one message is read ahead; should it be, the session ends.
+        ::close(fd);
+        provider_.HandedSessionOver(ncb.ncb_lana_num, ncb.ncb_lsn, client.id, 0, 0, 0);
+        done.rc = NRC_SABORT;
+        return false;
+    }
+    Queue(client, std::move(reply), fd);
+    return true;
+}
+
+void Server::Queue(Client &client, std::vector<std::uint8_t> message, int fd) {
+    if (client.gone || client.queued_bytes + message.size() > limits_.queued_reply_bytes) {
+        if (fd >= 0) ::close(fd);
+        if (!client.gone) Drop(client, "it stopped reading its replies");
+        return;
+    }
     client.queued_bytes += message.size();
-    client.replies.push_back(std::move(message));
+    client.replies.push_back({std::move(message), fd});
     if (!client.writing) Flush(clients_.at(client.id));
 }
 
@@ -363,8 +414,7 @@ void Server::Flush(const std::shared_ptr<Client> &client) {
     client->writing = false;
     while (!client->replies.empty()) {
         const auto &reply = client->replies.front();
-        const ssize_t sent =
-            ::send(client->socket.native_handle(), reply.data(), reply.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        const ssize_t sent = SendReply(client->socket.native_handle(), reply.bytes, reply.fd);
         if (sent < 0 && errno == EINTR) continue;
         if (sent < 0 && errno == EAGAIN) {
             client->writing = true;
@@ -378,7 +428,8 @@ void Server::Flush(const std::shared_ptr<Client> &client) {
             return;
         }
         if (sent < 0) return Drop(*client, "");  // it went away
-        client->queued_bytes -= reply.size();
+        client->queued_bytes -= reply.bytes.size();
+        if (reply.fd >= 0) ::close(reply.fd);
         client->replies.pop_front();
     }
 }
@@ -391,6 +442,8 @@ void Server::Drop(Client &client, const std::string &why) {
     asio::error_code ignored;
     client.socket.cancel(ignored);
     client.socket.close(ignored);
+    for (const auto &reply : client.replies)
+        if (reply.fd >= 0) ::close(reply.fd);
     client.replies.clear();
     const nbt::ClientId id = client.id;
     const auto keep = clients_[id];  // the client outlives its erasure here

@@ -22,6 +22,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <span>
@@ -41,6 +42,7 @@
 namespace nbt {
 
 class DatagramPort;
+class HandedNames;
 class HostNames;
 class DatagramService;
 class NameService;
@@ -212,6 +214,24 @@ public:
     // `full` past what its reset asked. The process has the node's limits.
     UCHAR ClientRoom(ClientId client, ClientLimit what, std::size_t in_use, UCHAR full) const;
 
+    // ---- sessions korveld hands to its clients (node_handover.cpp) --------
+    // korveld: the established session `lsn` of `client` goes to it; see
+    // SessionService::HandOver. -1 when it stays here.
+    int HandOverSession(UCHAR lsn, ClientId client, std::vector<std::uint8_t> *unread, UCHAR *name_number);
+    // The client has ended a session handed to it (lsn 0: none), and carried
+    // these session messages since it last said: they join the counters.
+    void HandedSessionOver(ClientId client, UCHAR lsn, const NodeCounters &carried);
+    // The client's side: a node that binds nothing and carries only the
+    // sessions korveld hands this program on `lana`.
+    static std::shared_ptr<Node> OpenForHandedSessions(const Lana &lana, const Settings &settings);
+    // name_number: the session's local name's number in korveld.
+    bool AdoptSession(NCB *opener, int fd, std::span<const std::uint8_t> unread, UCHAR name_number);
+    // Whether an NCBRECVANY for this name number (0xFF: any) is carried here.
+    bool CarriesReceiveAny(UCHAR name_number) const;
+    bool CarriesSession(UCHAR lsn) const;
+    // Called with each handed session's number once it has ended here.
+    void OnSessionReleased(std::function<void(UCHAR lsn)> released);
+
     // ---- what the sockets hand the services -----------------------------
     // A datagram from `from`, as if the name sockets had received it, and a
     // connection, as if the session listener had accepted it. The stateful
@@ -292,6 +312,7 @@ private:
     std::shared_ptr<DatagramPort> datagram_socket_;
     std::shared_ptr<DatagramService> datagram_service_;
     ServiceLinks links_;
+    std::shared_ptr<HandedNames> handed_names_;  // a node of handed sessions' stand-in name table
     // The service of each Service value that reaches the node.
     std::array<CommandTarget *, kServiceCount> targets_{};
 };

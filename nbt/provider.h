@@ -93,6 +93,15 @@ public:
     // NCBs end (NRC_CMDCAN), its sessions are hung up and its names deleted
     // (released on the wire). Any thread; idempotent.
     void DropClient(ClientId client);
+    // korveld, state lock held (node_handover.cpp): the session `lsn` that
+    // just completed `client`'s CALL or LISTEN on `lana` goes to it (a
+    // duplicate of its socket, what was read of it in *unread; -1 when it
+    // stays here), and later the client says it is over (lsn 0: only the
+    // session messages it carried since it last said, for the counters).
+    int HandOverSession(UCHAR lana, UCHAR lsn, ClientId client, std::vector<std::uint8_t> *unread,
+                        UCHAR *name_number);
+    void HandedSessionOver(UCHAR lana, UCHAR lsn, ClientId client, std::uint32_t sent, std::uint32_t received,
+                           std::uint16_t send_failures);
     // Every name of a reset LANA with the client that holds it. Any thread.
     std::vector<NameOwner> NameOwners(UCHAR lana) const;
 

@@ -17,6 +17,7 @@
 #include "nbt_event.h"
 #include "service_link.h"
 #include "service_request.h"
+#include "settings_file.h"
 #include "state_lock.h"
 
 namespace nbt {
@@ -66,7 +67,8 @@ ServiceClient &ServiceClient::Get() {
     });
 }
 
-ServiceClient::ServiceClient() : choice_(ChosenProvider()), path_(ServiceSocketPath()) {}
+ServiceClient::ServiceClient()
+    : choice_(ChosenProvider()), path_(ServiceSocketPath()), settings_(DefaultProviderSettings()) {}
 
 bool ServiceClient::Serves() {
     if (decided_.load(std::memory_order_acquire)) return serves_;
@@ -167,6 +169,38 @@ UCHAR ServiceClient::Netbios(NCB *ncb) {
         return rc;
     }
     if (CommandCode(ncb->ncb_command) == NCBENUM) return FinishHere(ncb, Enumerate(ncb));
+
+    // A handed session's command runs here, as in-process.
+    if (on_network_thread) {
+        StateGuard guard;
+        if (CarriedHere(ncb)) {
+            ncb->ncb_retcode = NRC_PENDING;
+            ncb->ncb_cmd_cplt = NRC_PENDING;
+            if (ncb->ncb_event) ncb->ncb_event->Reset();
+            // Not in the middle of the post routine that submitted it.
+            asio::post(IoThread::Get().executor(), [this, ncb] {
+                if (!CarryHere(ncb, nullptr)) Deliver(ncb, nullptr, NRC_SNUMOUT);
+            });
+            return NRC_GOODRET;
+        }
+    } else {
+        SyncWaiter waiter;
+        bool here;
+        {
+            StateGuard guard;
+            here = CarryHere(ncb, async ? nullptr : &waiter);
+        }
+        if (here) {
+            if (async) return NRC_GOODRET;
+            waiter.Wait();
+            return ncb->ncb_retcode;
+        }
+    }
+    if (CommandCode(ncb->ncb_command) == NCBRESET) {
+        // Its reset ends its sessions here too, before the service frees their numbers.
+        StateGuard guard;
+        EndHanded(ncb->ncb_lana_num, NRC_CMDCAN);
+    }
 
     const auto link = Connected();
     if (!link) {

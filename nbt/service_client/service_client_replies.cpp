@@ -3,6 +3,7 @@
 // against the blocks they answer, and delivered.
 #include <errno.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -23,6 +24,24 @@ void SignalLater(SyncWaiter *waiter) {
 // Replies handled per wake-up before the other sockets get their turn.
 constexpr int kRepliesPerTurn = 64;
 
+// The descriptor passed with a message, if exactly one came.
+int TakeDescriptor(msghdr &header) {
+    int fd = -1;
+    for (cmsghdr *part = CMSG_FIRSTHDR(&header); part; part = CMSG_NXTHDR(&header, part)) {
+        if (part->cmsg_level != SOL_SOCKET || part->cmsg_type != SCM_RIGHTS) continue;
+        const std::size_t count = (part->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (std::size_t i = 0; i < count; ++i) {
+            int passed;
+            std::memcpy(&passed, CMSG_DATA(part) + i * sizeof(int), sizeof passed);
+            if (fd < 0)
+                fd = passed;
+            else
+                ::close(passed);
+        }
+    }
+    return fd;
+}
+
 }  // namespace
 
 void ServiceClient::ReadReplies(const std::shared_ptr<Link> &link) {
@@ -34,24 +53,37 @@ bool ServiceClient::ReadReply(const std::shared_ptr<Link> &link) {
     for (;;) {
         if (link->lost) return false;
         iovec chunk{link->buffer.data(), link->buffer.size()};
+        alignas(cmsghdr) std::uint8_t control[CMSG_SPACE(sizeof(int))];
         msghdr header{};
         header.msg_iov = &chunk;
         header.msg_iovlen = 1;
-        const ssize_t got = ::recvmsg(link->fd, &header, MSG_DONTWAIT);
+        header.msg_control = control;
+        header.msg_controllen = sizeof control;
+        const ssize_t got = ::recvmsg(link->fd, &header, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0 && errno == EAGAIN) return false;
         if (got < 0) return Lose(link, std::strerror(errno)), false;
-        if (got == 0) return Lose(link, "it closed the connection"), false;
-        const auto reply = (header.msg_flags & MSG_TRUNC)
+        // A handed session's socket; closed below unless its reply takes it.
+        int fd = TakeDescriptor(header);
+        if (got == 0) {
+            if (fd >= 0) ::close(fd);
+            return Lose(link, "it closed the connection"), false;
+        }
+        const auto reply = (header.msg_flags & (MSG_TRUNC | MSG_CTRUNC))
                                ? std::nullopt
                                : service::DecodeReply({link->buffer.data(), static_cast<std::size_t>(got)});
-        if (!reply || !Handle(*reply)) return Lose(link, "it sent a reply that does not fit"), false;
+        const bool handled = reply && Handle(*reply, &fd);
+        if (fd >= 0) ::close(fd);
+        if (!handled) return Lose(link, "it sent a reply that does not fit"), false;
         return true;
     }
 }
 
-bool ServiceClient::Handle(const service::Reply &reply) {
+bool ServiceClient::Handle(const service::Reply &reply, int *fd) {
+    if (*fd >= 0 && reply.type != service::ReplyType::kSessionHanded) return false;
     switch (reply.type) {
+        case service::ReplyType::kSessionHanded:
+            return *fd >= 0 && CompleteHanded(reply.completion, fd);
         case service::ReplyType::kAccepted:
         case service::ReplyType::kRefused: {
             const auto it = outstanding_.find(reply.id);
@@ -139,6 +171,8 @@ void ServiceClient::Lose(const std::shared_ptr<Link> &link, const char *why) {
     auto asked = std::move(asked_);
     asked_.clear();
     for (const Asked &waiting : asked) SignalLater(waiting.waiter);
+    // The numbers of the sessions handed to us are no longer reserved anywhere.
+    EndAllHanded(NRC_SYSTEM);
 }
 
 }  // namespace nbt

@@ -19,6 +19,7 @@ enum class RequestType : std::uint8_t {
     kNameOwners = 3,   // who holds each name of a LANA
     kResolveName = 4,  // a name's address, the way the service resolves names
     kNameCache = 5,    // names resolved on a LANA, and the cache they leave
+    kSessionOver = 6,  // a session handed to the program has ended there
 };
 
 enum class ReplyType : std::uint8_t {
@@ -29,6 +30,9 @@ enum class ReplyType : std::uint8_t {
     kOwnerList = 5,
     kResolved = 6,
     kNameCacheView = 7,
+    // A CALL or LISTEN has finished and its connected socket comes with it
+    // (SCM_RIGHTS): from now on the program carries the session itself.
+    kSessionHanded = 8,
 };
 
 // The most addresses a resolved reply carries (a multihomed host's).

@@ -64,6 +64,23 @@ void EncodeCompletion(const Completion &completion, std::vector<std::uint8_t> &o
     writer.Bytes(completion.data);
 }
 
+bool EncodeSessionHanded(const Completion &completion, std::vector<std::uint8_t> &out) {
+    if (completion.unread.size() > kMaxUnread) return false;
+    codec::ByteWriter writer(out);
+    writer.U8(static_cast<std::uint8_t>(ReplyType::kSessionHanded));
+    PutU64(writer, completion.id);
+    writer.U8(completion.rc);
+    writer.U8(completion.lsn);
+    writer.U8(completion.num);
+    writer.U16(completion.length);
+    writer.Bytes(completion.callname);
+    writer.Bytes(completion.name);
+    writer.U8(completion.name_number);
+    writer.U32(static_cast<std::uint32_t>(completion.unread.size()));
+    writer.Bytes(completion.unread);
+    return true;
+}
+
 void EncodeLanaList(const std::vector<LanaEntry> &lanas, std::vector<std::uint8_t> &out) {
     codec::ByteWriter writer(out);
     writer.U8(static_cast<std::uint8_t>(ReplyType::kLanaList));
@@ -175,6 +192,20 @@ std::optional<Reply> DecodeReply(std::span<const std::uint8_t> message) {
             done.length = reader.U16();
             if (!GetArray(reader, &done.callname) || !GetArray(reader, &done.name)) return std::nullopt;
             done.data = reader.Bytes(reader.U16());
+            break;
+        }
+        case ReplyType::kSessionHanded: {
+            Completion &done = reply.completion;
+            done.id = GetU64(reader);
+            done.rc = reader.U8();
+            done.lsn = reader.U8();
+            done.num = reader.U8();
+            done.length = reader.U16();
+            if (!GetArray(reader, &done.callname) || !GetArray(reader, &done.name)) return std::nullopt;
+            done.name_number = reader.U8();
+            const std::size_t unread = reader.U32();
+            if (!reader.ok() || unread > kMaxUnread || unread > reader.remaining()) return std::nullopt;
+            done.unread = reader.Bytes(unread);
             break;
         }
         case ReplyType::kLanaList: {

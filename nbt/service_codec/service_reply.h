@@ -6,6 +6,9 @@
 //   refused    type id:u64 rc
 //   completed  type id:u64 rc lsn num length:u16 callname[16] name[16]
 //              data_length:u16 data
+//   handed     type id:u64 rc lsn num length:u16 callname[16] name[16]
+//              name_number unread_length:u32 unread (at most kMaxUnread; the socket
+//              comes with it as SCM_RIGHTS)
 //   lana list  type count, then each: number name_length name[<=16]
 //              address:u32 broadcast:u32 mac[6] ports:u16 x3 (name, datagram, session)
 //   owner list type count:u16, then each: name[16] pid:u32 uid:u32
@@ -41,7 +44,15 @@ struct Completion {
     std::array<UCHAR, NCBNAMSZ> callname{};
     std::array<UCHAR, NCBNAMSZ> name{};
     std::span<const std::uint8_t> data;
+    // A handed session's bytes the service read past the session response
+    // and never delivered, as they came on the stream.
+    std::span<const std::uint8_t> unread;
+    UCHAR name_number = 0;  // a handed session's local name's, for its NCBRECVANYs
 };
+
+// The most a handed session's unread bytes can be: the service stops
+// reading at the first whole message, the largest a header may announce.
+inline constexpr std::size_t kMaxUnread = 4 + 0x1FFFF;
 
 struct LanaEntry {
     UCHAR number = 0;
@@ -107,6 +118,9 @@ struct Reply {
 void EncodeAccepted(std::uint64_t id, std::vector<std::uint8_t> &out);
 void EncodeRefused(std::uint64_t id, UCHAR rc, std::vector<std::uint8_t> &out);
 void EncodeCompletion(const Completion &completion, std::vector<std::uint8_t> &out);
+// A CALL's or LISTEN's completion whose session goes to the program; false
+// (nothing written) when its unread bytes are more than kMaxUnread.
+bool EncodeSessionHanded(const Completion &completion, std::vector<std::uint8_t> &out);
 // Texts longer than kMaxText are cut; at most 255 LANAs and 65535 owners.
 void EncodeLanaList(const std::vector<LanaEntry> &lanas, std::vector<std::uint8_t> &out);
 void EncodeOwnerList(const std::vector<OwnerEntry> &owners, std::vector<std::uint8_t> &out);

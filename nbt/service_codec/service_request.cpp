@@ -75,6 +75,16 @@ void EncodeNameCacheRequest(const NameCacheRequest &request, std::vector<std::ui
     for (std::size_t i = 0; i < count; ++i) writer.Bytes(request.names[i]);
 }
 
+void EncodeSessionOver(const SessionOver &over, std::vector<std::uint8_t> &out) {
+    codec::ByteWriter writer(out);
+    writer.U8(static_cast<std::uint8_t>(RequestType::kSessionOver));
+    writer.U8(over.lana);
+    writer.U8(over.lsn);
+    writer.U32(over.sent);
+    writer.U32(over.received);
+    writer.U16(over.send_failures);
+}
+
 std::optional<Request> DecodeRequest(std::span<const std::uint8_t> message) {
     codec::ByteReader reader(message);
     Request request;
@@ -133,10 +143,18 @@ std::optional<Request> DecodeRequest(std::span<const std::uint8_t> message) {
             }
             break;
         }
+        case RequestType::kSessionOver:
+            request.type = RequestType::kSessionOver;
+            request.over.lana = reader.U8();
+            request.over.lsn = reader.U8();
+            request.over.sent = reader.U32();
+            request.over.received = reader.U32();
+            request.over.send_failures = reader.U16();
+            break;
         default:
             return std::nullopt;
     }
-    if (!reader.AtEnd()) return std::nullopt;
+    if (!reader.ok() || !reader.AtEnd()) return std::nullopt;
     return request;
 }
 

@@ -11,6 +11,7 @@
 //   name owners type lana
 //   resolve     type id:u64 name[16]
 //   name cache  type id:u64 lana wait_ms:u32 count:u8 name[16] x count
+//   session over type lana lsn sent:u32 received:u32 send_failures:u16
 #pragma once
 
 #include <array>
@@ -63,6 +64,16 @@ struct NameCacheRequest {
     std::vector<std::array<UCHAR, NCBNAMSZ>> names;  // at most kMaxCacheRequestNames
 };
 inline constexpr std::size_t kMaxCacheRequestNames = 0xFF;
+// A session the service handed over has ended in the program (lsn 0: none
+// did; only the counts), with the session messages the program carried
+// since it last said, for the adapter's counters.
+struct SessionOver {
+    UCHAR lana = 0;
+    UCHAR lsn = 0;
+    std::uint32_t sent = 0;
+    std::uint32_t received = 0;
+    std::uint16_t send_failures = 0;
+};
 
 struct Request {
     RequestType type = RequestType::kSubmit;
@@ -70,6 +81,7 @@ struct Request {
     UCHAR lana = 0;        // kNameOwners
     ResolveRequest resolve;
     NameCacheRequest name_cache;
+    SessionOver over;
 };
 
 void EncodeSubmit(const SubmitRequest &submit, std::vector<std::uint8_t> &out);
@@ -78,6 +90,7 @@ void EncodeNameOwnersRequest(UCHAR lana, std::vector<std::uint8_t> &out);
 void EncodeResolveRequest(const ResolveRequest &resolve, std::vector<std::uint8_t> &out);
 // At most kMaxCacheRequestNames of the names go.
 void EncodeNameCacheRequest(const NameCacheRequest &request, std::vector<std::uint8_t> &out);
+void EncodeSessionOver(const SessionOver &over, std::vector<std::uint8_t> &out);
 
 // nullopt for anything but exactly one well-formed request.
 std::optional<Request> DecodeRequest(std::span<const std::uint8_t> message);

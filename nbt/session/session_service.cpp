@@ -270,6 +270,7 @@ void SessionService::Release(Session &session) {
     numbers_.Release(session.lsn());
     std::erase_if(listens_, [&session](const PendingListen &l) { return l.session.get() == &session; });
     DeleteIfUnused(name);
+    if (on_release_) on_release_(session.lsn());
 }
 
 void SessionService::Ended(const Session &session) {

@@ -6,15 +6,16 @@
 // status; a second add of a held name is NRC_DUPNAME; korvel-nb names
 // shows the service's cache; two clients of the host call each other; one
 // cannot hang up another's session; and kill -9 of a client releases its
-// names on the wire. Host lookups go through the hosts module (getaddrinfo,
-// the module alone in the hosts line): a Samba host resolves, a name nobody
-// holds fails within the broadcast query time, and a dotted name or a
-// stopped service fails at once. Adapters come and go under it: a new
-// interface gets a new LANA while the others keep theirs, one that goes
-// down, loses its carrier or its address ends what was pending on it, and
-// the numbers survive a restart of the service. When the address of an
-// interface moves, its names are registered again from the new one and
-// keep their numbers.
+// names on the wire. A session's socket goes to the programs at its ends,
+// whose messages then never wait on the service. Host lookups go through
+// the hosts module (getaddrinfo, the module alone in the hosts line): a
+// Samba host resolves, a name nobody holds fails within the broadcast query
+// time, and a dotted name or a stopped service fails at once. Adapters come
+// and go under it: a new interface gets a new LANA while the others keep
+// theirs, one that goes down, loses its carrier or its address ends what
+// was pending on it, and the numbers survive a restart of the service. When
+// the address of an interface moves, its names are registered again from
+// the new one and keep their numbers.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netdb.h>
@@ -30,6 +31,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <future>
 #include <string>
 #include <thread>
 
@@ -313,6 +316,124 @@ struct PendingListen {
         Netbios(&cancel);
     }
 };
+
+// A session block of this process on LANA 1, with its own buffer.
+struct SessionBlock {
+    NCB ncb{};
+    char data[64] = {};
+    SessionBlock(UCHAR command, UCHAR lsn, const char *text = "") {
+        ncb.ncb_command = command;
+        ncb.ncb_lana_num = 1;
+        ncb.ncb_lsn = lsn;
+        std::strncpy(data, text, sizeof data - 1);
+        ncb.ncb_buffer = reinterpret_cast<PUCHAR>(data);
+        ncb.ncb_length = command == NCBRECV ? sizeof data : static_cast<WORD>(std::strlen(text));
+    }
+    std::string Text() const { return std::string(data, ncb.ncb_length); }
+};
+
+// Runs fn while the service is stopped (SIGSTOP); true if it was done in 3 s.
+bool DoneWhileServiceStopped(int service_pid, const std::function<void()> &fn) {
+    ::kill(service_pid, SIGSTOP);
+    std::packaged_task<void()> task(fn);
+    auto done = task.get_future();
+    std::thread runner(std::move(task));
+    const bool in_time = done.wait_for(3s) == std::future_status::ready;
+    ::kill(service_pid, SIGCONT);
+    runner.join();
+    return in_time;
+}
+
+// The session's socket comes to each end's program: its messages (NCBRECVANY
+// too) go on while the service cannot answer, a hang-up from one end reaches the other
+// and frees the numbers in the service, the adapter counts what the programs
+// carried, and a program killed hangs up its session at the peer.
+TEST_F(ServiceInterop, HandedSessionsCarryDataWithoutTheServiceAndEndThroughIt) {
+    NCB reset{};
+    reset.ncb_command = NCBRESET;
+    reset.ncb_lana_num = 1;
+    ASSERT_EQ(Netbios(&reset), NRC_GOODRET);
+    ASSERT_EQ(Command(NCBADDNAME, 1, "HANDEDA"), NRC_GOODRET);
+    NCB add{};
+    add.ncb_command = NCBADDNAME;
+    add.ncb_lana_num = 1;
+    std::memcpy(add.ncb_name, "HANDEDB         ", NCBNAMSZ);
+    ASSERT_EQ(Netbios(&add), NRC_GOODRET);
+    auto counted = [] {
+        ADAPTER_STATUS status{};
+        NCB astat{};
+        astat.ncb_command = NCBASTAT;
+        astat.ncb_lana_num = 1;
+        std::memset(astat.ncb_callname, ' ', NCBNAMSZ);
+        astat.ncb_callname[0] = '*';
+        astat.ncb_buffer = reinterpret_cast<PUCHAR>(&status);
+        astat.ncb_length = sizeof status;
+        Netbios(&astat);
+        return std::pair{status.xmit_success, status.recv_success};
+    };
+    const auto before = counted();
+
+    PendingListen listen(1, "HANDEDA");
+    listen.ncb.ncb_rto = listen.ncb.ncb_sto = 4;  // 2 s
+    ASSERT_EQ(Netbios(&listen.ncb), NRC_GOODRET);
+    NCB call{};
+    call.ncb_command = NCBCALL;
+    call.ncb_lana_num = 1;
+    call.ncb_rto = call.ncb_sto = 4;
+    std::memcpy(call.ncb_name, "HANDEDB         ", NCBNAMSZ);
+    std::memcpy(call.ncb_callname, "HANDEDA         ", NCBNAMSZ);
+    ASSERT_EQ(Netbios(&call), NRC_GOODRET);
+    std::chrono::microseconds took{};
+    ASSERT_EQ(listen.Ended(std::chrono::steady_clock::now(), &took), NRC_GOODRET);
+    const UCHAR a = listen.ncb.ncb_lsn, b = call.ncb_lsn;
+
+    SessionBlock there(NCBSEND, b, "handed-there"), got_there(NCBRECV, a);
+    SessionBlock back(NCBSEND, a, "handed-back"), got_back(NCBRECV, b);
+    got_back.ncb.ncb_command = NCBRECVANY;  // for HANDEDB's sessions
+    got_back.ncb.ncb_num = add.ncb_num;
+    EXPECT_TRUE(DoneWhileServiceStopped(service_pid_, [&] {
+        Netbios(&there.ncb);
+        Netbios(&got_there.ncb);
+        Netbios(&back.ncb);
+        Netbios(&got_back.ncb);
+    })) << "the session's messages wait for the service";
+    EXPECT_EQ(got_there.ncb.ncb_retcode, NRC_GOODRET);
+    EXPECT_EQ(got_there.Text(), "handed-there");
+    EXPECT_EQ(got_back.ncb.ncb_retcode, NRC_GOODRET);
+    EXPECT_EQ(got_back.Text(), "handed-back");
+    EXPECT_EQ(got_back.ncb.ncb_lsn, b);
+
+    SessionBlock hangup(NCBHANGUP, a), closed(NCBRECV, b);
+    EXPECT_EQ(Netbios(&hangup.ncb), NRC_GOODRET);
+    EXPECT_EQ(Netbios(&closed.ncb), NRC_SCLOSED);
+    struct {
+        SESSION_HEADER header;
+        SESSION_BUFFER sessions[4];
+    } status{};
+    NCB sstat{};
+    sstat.ncb_command = NCBSSTAT;
+    sstat.ncb_lana_num = 1;
+    std::memset(sstat.ncb_name, ' ', NCBNAMSZ);
+    sstat.ncb_name[0] = '*';
+    sstat.ncb_buffer = reinterpret_cast<PUCHAR>(&status);
+    sstat.ncb_length = sizeof status;
+    EXPECT_EQ(Netbios(&sstat), NRC_GOODRET);
+    EXPECT_EQ(status.header.num_sess, 0) << "numbers still held in the service";
+    const auto after = counted();
+    EXPECT_GE(after.first - before.first, 2u);
+    EXPECT_GE(after.second - before.second, 2u);
+
+    NbBackground killed(lab(), kServiceHost, "listen KILLED --idle 20", ClientEnv());
+    ASSERT_TRUE(killed.WaitFor("listening on KILLED<20>")) << killed.Err();
+    std::memcpy(call.ncb_callname, "KILLED          ", NCBNAMSZ);
+    ASSERT_EQ(Netbios(&call), NRC_GOODRET);
+    ASSERT_TRUE(killed.WaitFor(" from HANDEDB<20>")) << killed.Out() << killed.Err();
+    ::kill(killed.pid(), SIGKILL);
+    SessionBlock ended(NCBRECV, call.ncb_lsn);
+    const UCHAR rc = Netbios(&ended.ncb);
+    EXPECT_TRUE(rc == NRC_SCLOSED || rc == NRC_SABORT) << "NCBRECV: " << int(rc);
+    ASSERT_EQ(Netbios(&reset), NRC_GOODRET);
+}
 
 // "[[lana, interface, address]...]" of LANAs 1 and up as korvel-nb lists them.
 std::string ServiceLanas() {
