@@ -17,8 +17,9 @@ constexpr const char kUsage[] =
     "      --version  output version information and exit\n"
     "\n"
     "LANA 0 is the loopback adapter and needs no privilege. LANAs 1 and up are the\n"
-    "IPv4 interfaces; they use ports 137/udp and 139/tcp, for which korvel needs\n"
-    "root or the capability CAP_NET_BIND_SERVICE (the Debian package grants it).\n"
+    "IPv4 interfaces; they use ports 137/udp and 139/tcp. The service korveld serves\n"
+    "them to every program when it runs; without it, korvel needs root or the\n"
+    "capability CAP_NET_BIND_SERVICE for them.\n"
     "When a reset cannot bind, the reason goes to standard error and the journal.\n"
     "\n"
     "See korvel(1).\n";

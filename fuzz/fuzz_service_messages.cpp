@@ -29,6 +29,12 @@ std::vector<std::uint8_t> EncodeAgain(const Request &request) {
         case RequestType::kResolveName:
             EncodeResolveRequest(request.resolve, out);
             break;
+        case RequestType::kNameCache:
+            EncodeNameCacheRequest(request.name_cache, out);
+            break;
+        case RequestType::kSessionOver:
+            EncodeSessionOver(request.over, out);
+            break;
     }
     return out;
 }
@@ -53,6 +59,12 @@ std::vector<std::uint8_t> EncodeAgain(const Reply &reply) {
             break;
         case ReplyType::kResolved:
             EncodeResolution(reply.resolution, out);
+            break;
+        case ReplyType::kNameCacheView:
+            EncodeNameCacheView(reply.name_cache, out);
+            break;
+        case ReplyType::kSessionHanded:
+            if (!EncodeSessionHanded(reply.completion, out)) __builtin_trap();
             break;
     }
     return out;

@@ -15,7 +15,7 @@
 
 namespace korveld {
 
-std::shared_ptr<LinkWatch> LinkWatch::Open(std::function<void()> changed, std::string *why) {
+std::shared_ptr<LinkWatch> LinkWatch::Open(Changed changed, std::string *why) {
     const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_ROUTE);
     if (fd < 0) {
         *why = std::string("no netlink socket: ") + std::strerror(errno);
@@ -32,8 +32,10 @@ std::shared_ptr<LinkWatch> LinkWatch::Open(std::function<void()> changed, std::s
     return std::make_shared<LinkWatch>(fd, std::move(changed));
 }
 
-LinkWatch::LinkWatch(int fd, std::function<void()> changed)
-    : socket_(nbt::IoThread::Get().context(), fd), changed_(std::move(changed)) {}
+LinkWatch::LinkWatch(int fd, Changed changed)
+    : socket_(nbt::IoThread::Get().context(), fd),
+      again_(nbt::IoThread::Get().context()),
+      changed_(std::move(changed)) {}
 
 void LinkWatch::Start() {
     Wait();
@@ -42,6 +44,17 @@ void LinkWatch::Start() {
 void LinkWatch::Stop() {
     asio::error_code ignored;
     socket_.close(ignored);
+    again_.cancel();
+}
+
+void LinkWatch::Tell() {
+    const std::chrono::milliseconds after = changed_();
+    if (after.count() <= 0) return;
+    again_.expires_after(after);
+    again_.async_wait(asio::bind_executor(nbt::IoThread::Get().executor(),
+                                          [self = shared_from_this()](asio::error_code error) {
+                                              if (!error && self->socket_.is_open()) self->Tell();
+                                          }));
 }
 
 void LinkWatch::Wait() {
@@ -50,7 +63,7 @@ void LinkWatch::Wait() {
                                            [self = shared_from_this()](asio::error_code error) {
                                                if (error || !self->socket_.is_open()) return;
                                                const bool alive = self->Drain();
-                                               self->changed_();
+                                               self->Tell();
                                                if (alive) self->Wait();
                                            }));
 }

@@ -104,6 +104,11 @@ void Report(const nbt::LanaChanges &changes) {
                      "korveld: LANA %u lost its interface or address: its NCBs ended (NRC_BRIDGE), its "
                      "sessions hung up and its names dropped; its clients must reset it\n",
                      number);
+    for (const UCHAR number : changes.readdressed)
+        std::fprintf(stderr,
+                     "korveld: LANA %u moved to its interface's new address: its names are registered "
+                     "again from there, its sessions ended\n",
+                     number);
 }
 
 }  // namespace
@@ -154,7 +159,13 @@ int main(int argc, char **argv) {
     io.RunAndWait([&] {
         server->Start();
         std::string why;
-        links = korveld::LinkWatch::Open([&provider] { Report(provider->FollowInterfaces()); }, &why);
+        links = korveld::LinkWatch::Open(
+            [&provider] {
+                const nbt::LanaChanges changes = provider->FollowInterfaces();
+                Report(changes);
+                return changes.look_again;
+            },
+            &why);
         if (links)
             links->Start();
         else

@@ -11,6 +11,7 @@
 
 #include "command_table.h"
 #include "io_thread.h"
+#include "name_cache_view.h"
 #include "printable.h"
 #include "server_client.h"
 #include "service_reply.h"
@@ -20,9 +21,31 @@ namespace {
 
 using nbt::service::kMaxMessage;
 
+// The longest a client's names view waits for its lookups.
+constexpr std::uint32_t kLongestNameViewMs = 60000;
+
 std::string Describe(const Server::Client &client) {
     return "client " + std::to_string(client.id) + " (pid " + std::to_string(client.peer.pid) + " " +
            nbt::Printable(client.peer.program) + ", uid " + std::to_string(client.peer.uid) + ")";
+}
+
+// One reply, with the descriptor it passes, if any.
+ssize_t SendReply(int socket, const std::vector<std::uint8_t> &bytes, int fd) {
+    iovec chunk{const_cast<std::uint8_t *>(bytes.data()), bytes.size()};
+    msghdr header{};
+    header.msg_iov = &chunk;
+    header.msg_iovlen = 1;
+    alignas(cmsghdr) std::uint8_t control[CMSG_SPACE(sizeof(int))] = {};
+    if (fd >= 0) {
+        header.msg_control = control;
+        header.msg_controllen = sizeof control;
+        cmsghdr *part = CMSG_FIRSTHDR(&header);
+        part->cmsg_level = SOL_SOCKET;
+        part->cmsg_type = SCM_RIGHTS;
+        part->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(part), &fd, sizeof fd);
+    }
+    return ::sendmsg(socket, &header, MSG_DONTWAIT | MSG_NOSIGNAL);
 }
 
 }  // namespace
@@ -31,7 +54,7 @@ Server::Server(nbt::Provider &provider, int listen_fd, ServerLimits limits)
     : provider_(provider),
       limits_(limits),
       listener_(nbt::IoThread::Get().context(), listen_fd),
-      buffer_(kMaxMessage),
+      buffer_(2 * kMaxMessage),
       // Its own client: the LANAs it resets for lookups are no program's.
       resolver_(std::make_shared<NameResolver>(provider, kResolverClient)) {}
 
@@ -95,20 +118,31 @@ void Server::Watch(const std::shared_ptr<Client> &client) {
 }
 
 void Server::Read(const std::shared_ptr<Client> &client) {
-    for (int turn = 0; turn < limits_.requests_per_turn; ++turn) {
-        iovec chunk{buffer_.data(), buffer_.size()};
-        msghdr header{};
-        header.msg_iov = &chunk;
-        header.msg_iovlen = 1;
-        const ssize_t got = ::recvmsg(client->socket.native_handle(), &header, MSG_DONTWAIT);
+    // Two at a time: fewer back says the socket is empty, so a lone request
+    // costs one read and no second one that finds nothing.
+    constexpr unsigned kAtOnce = 2;
+    for (int turn = 0; turn < limits_.requests_per_turn; turn += kAtOnce) {
+        iovec chunks[kAtOnce];
+        mmsghdr headers[kAtOnce]{};
+        for (unsigned i = 0; i < kAtOnce; ++i) {
+            chunks[i] = {buffer_.data() + i * kMaxMessage, kMaxMessage};
+            headers[i].msg_hdr.msg_iov = &chunks[i];
+            headers[i].msg_hdr.msg_iovlen = 1;
+        }
+        const int got = ::recvmmsg(client->socket.native_handle(), headers, kAtOnce, MSG_DONTWAIT, nullptr);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0 && errno == EAGAIN) return Watch(client);
         if (got < 0) return Drop(*client, std::strerror(errno));
-        if (got == 0) return Drop(*client, "");  // it went away
-        if (header.msg_flags & MSG_TRUNC) return Drop(*client, "a request longer than any there is");
-        const auto request = nbt::service::DecodeRequest({buffer_.data(), static_cast<std::size_t>(got)});
-        if (!request) return Drop(*client, "a request that does not decode");
-        if (!Serve(client, *request) || client->gone) return;
+        for (int i = 0; i < got; ++i) {
+            const std::size_t length = headers[i].msg_len;
+            if (length == 0) return Drop(*client, "");  // it went away
+            if (headers[i].msg_hdr.msg_flags & MSG_TRUNC)
+                return Drop(*client, "a request longer than any there is");
+            const auto request = nbt::service::DecodeRequest({buffer_.data() + i * kMaxMessage, length});
+            if (!request) return Drop(*client, "a request that does not decode");
+            if (!Serve(client, *request) || client->gone) return;
+        }
+        if (got < static_cast<int>(kAtOnce)) return Watch(client);
     }
     // The others' turn; this one's next requests come after theirs.
     asio::post(nbt::IoThread::Get().executor(), [this, client] {
@@ -123,6 +157,9 @@ bool Server::Serve(const std::shared_ptr<Client> &shared, const nbt::service::Re
         case nbt::service::RequestType::kResolveName:
             Resolve(shared, request.resolve);
             return !client.gone;
+        case nbt::service::RequestType::kNameCache:
+            ViewNames(shared, request.name_cache);
+            return !client.gone;
         case nbt::service::RequestType::kSubmit:
             if (client.blocks.contains(request.submit.id)) {
                 Drop(client, "two blocks under one id");
@@ -130,6 +167,12 @@ bool Server::Serve(const std::shared_ptr<Client> &shared, const nbt::service::Re
             }
             Submit(client, request.submit);
             return true;
+        case nbt::service::RequestType::kSessionOver: {
+            const auto &over = request.over;
+            provider_.HandedSessionOver(over.lana, over.lsn, client.id, over.sent, over.received,
+                                        over.send_failures);
+            return true;
+        }
         case nbt::service::RequestType::kLanas: {
             std::vector<nbt::service::LanaEntry> lanas;
             const nbt::Settings &settings = provider_.settings();
@@ -179,6 +222,31 @@ void Server::Resolve(const std::shared_ptr<Client> &client, const nbt::service::
         nbt::service::EncodeResolution(resolution, reply);
         Queue(*client, std::move(reply));
     });
+}
+
+void Server::ViewNames(const std::shared_ptr<Client> &client, const nbt::service::NameCacheRequest &asked) {
+    // LANA 0 is each program's own; past its lookups' bound a client is
+    // told nothing is open, as for a LANA nobody reset.
+    if (asked.lana == 0 || client->resolving >= limits_.blocks_per_client) {
+        nbt::service::NameCacheReport report;
+        report.id = asked.id;
+        std::vector<std::uint8_t> reply;
+        nbt::service::EncodeNameCacheView(report, reply);
+        return Queue(*client, std::move(reply));
+    }
+    ++client->resolving;
+    const auto wait = std::chrono::milliseconds(std::min<std::uint32_t>(asked.wait_ms, kLongestNameViewMs));
+    nbt::ResolveAndViewNames(provider_, asked.lana, asked.names, wait,
+                             [this, weak = std::weak_ptr(client), id = asked.id](nbt::NameCacheView view) {
+                                 const auto client = weak.lock();
+                                 if (!client || client->gone) return;
+                                 --client->resolving;
+                                 nbt::service::NameCacheReport report = nbt::ReportOf(view);
+                                 report.id = id;
+                                 std::vector<std::uint8_t> reply;
+                                 nbt::service::EncodeNameCacheView(report, reply);
+                                 Queue(*client, std::move(reply));
+                             });
 }
 
 void Server::Refuse(Client &client, const nbt::service::SubmitRequest &submit, UCHAR rc) {
@@ -248,7 +316,12 @@ void Server::Submit(Client &client, const nbt::service::SubmitRequest &submit) {
     client.blocks[submit.id] = block;
     client.block_bytes += block->bytes();
     blocks_[&block->ncb] = std::move(owned);
-    const UCHAR rc = provider_.Netbios(&block->ncb, client.id);
+    // Carried at once; should it finish at once, its completion waits for
+    // the answer that it was accepted.
+    submitting_ = block;
+    finished_at_once_ = false;
+    const UCHAR rc = provider_.NetbiosAtOnce(&block->ncb, client.id);
+    submitting_ = nullptr;
     if (rc != NRC_GOODRET) {
         // Refused at once: no post routine comes for it.
         client.blocks.erase(submit.id);
@@ -261,6 +334,7 @@ void Server::Submit(Client &client, const nbt::service::SubmitRequest &submit) {
         nbt::service::EncodeAccepted(submit.id, reply);
         Queue(client, std::move(reply));
     }
+    if (finished_at_once_) Finished(block);
 }
 
 void Server::OnDone(NCB *ncb) {
@@ -271,6 +345,10 @@ void Server::OnDone(NCB *ncb) {
 void Server::Finished(Block *block) {
     const auto owned = blocks_.find(&block->ncb);
     if (owned == blocks_.end()) return;
+    if (block == submitting_) {
+        finished_at_once_ = true;
+        return;
+    }
     const auto it = clients_.find(block->client);
     if (it != clients_.end()) {
         Client &client = *it->second;
@@ -290,19 +368,45 @@ void Server::Finished(Block *block) {
         if (nbt::service::ReturnsData(ncb.ncb_command) && (done.rc == NRC_GOODRET || done.rc == NRC_INCOMP))
             done.data = std::span<const std::uint8_t>(block->buffer)
                             .first(std::min<std::size_t>(ncb.ncb_length, block->buffer.size()));
-        std::vector<std::uint8_t> reply;
-        nbt::service::EncodeCompletion(done, reply);
-        Queue(client, std::move(reply));
+        if (!HandOver(client, done, ncb)) {
+            std::vector<std::uint8_t> reply;
+            nbt::service::EncodeCompletion(done, reply);
+            Queue(client, std::move(reply));
+        }
     }
     blocks_.erase(owned);
 }
 
-void Server::Queue(Client &client, std::vector<std::uint8_t> message) {
-    if (client.gone) return;
-    if (client.queued_bytes + message.size() > limits_.queued_reply_bytes)
-        return Drop(client, "it stopped reading its replies");
+bool Server::HandOver(Client &client, nbt::service::Completion &done, const NCB &ncb) {
+    const UCHAR code = nbt::CommandCode(ncb.ncb_command);
+    if ((code != NCBCALL && code != NCBLISTEN) || done.rc != NRC_GOODRET) return false;
+    // Its messages go straight between the program and the peer from now
+    // on; this process only keeps the number until the program says it is over.
+    std::vector<std::uint8_t> unread;
+    const int fd =
+        provider_.HandOverSession(ncb.ncb_lana_num, ncb.ncb_lsn, client.id, &unread, &done.name_number);
+    if (fd < 0) return false;
+    done.unread = unread;
+    std::vector<std::uint8_t> reply;
+    if (!nbt::service::EncodeSessionHanded(done, reply)) {
+        // Never more than one message is read ahead; should it be, the session ends.
+        ::close(fd);
+        provider_.HandedSessionOver(ncb.ncb_lana_num, ncb.ncb_lsn, client.id, 0, 0, 0);
+        done.rc = NRC_SABORT;
+        return false;
+    }
+    Queue(client, std::move(reply), fd);
+    return true;
+}
+
+void Server::Queue(Client &client, std::vector<std::uint8_t> message, int fd) {
+    if (client.gone || client.queued_bytes + message.size() > limits_.queued_reply_bytes) {
+        if (fd >= 0) ::close(fd);
+        if (!client.gone) Drop(client, "it stopped reading its replies");
+        return;
+    }
     client.queued_bytes += message.size();
-    client.replies.push_back(std::move(message));
+    client.replies.push_back({std::move(message), fd});
     if (!client.writing) Flush(clients_.at(client.id));
 }
 
@@ -310,8 +414,7 @@ void Server::Flush(const std::shared_ptr<Client> &client) {
     client->writing = false;
     while (!client->replies.empty()) {
         const auto &reply = client->replies.front();
-        const ssize_t sent =
-            ::send(client->socket.native_handle(), reply.data(), reply.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        const ssize_t sent = SendReply(client->socket.native_handle(), reply.bytes, reply.fd);
         if (sent < 0 && errno == EINTR) continue;
         if (sent < 0 && errno == EAGAIN) {
             client->writing = true;
@@ -325,7 +428,8 @@ void Server::Flush(const std::shared_ptr<Client> &client) {
             return;
         }
         if (sent < 0) return Drop(*client, "");  // it went away
-        client->queued_bytes -= reply.size();
+        client->queued_bytes -= reply.bytes.size();
+        if (reply.fd >= 0) ::close(reply.fd);
         client->replies.pop_front();
     }
 }
@@ -338,6 +442,8 @@ void Server::Drop(Client &client, const std::string &why) {
     asio::error_code ignored;
     client.socket.cancel(ignored);
     client.socket.close(ignored);
+    for (const auto &reply : client.replies)
+        if (reply.fd >= 0) ::close(reply.fd);
     client.replies.clear();
     const nbt::ClientId id = client.id;
     const auto keep = clients_[id];  // the client outlives its erasure here

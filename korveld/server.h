@@ -31,6 +31,7 @@
 #include "name_resolver.h"
 #include "peer_identity.h"
 #include "provider.h"
+#include "service_reply.h"
 #include "service_request.h"
 
 namespace korveld {
@@ -66,8 +67,12 @@ private:
     bool Serve(const std::shared_ptr<Client> &client, const nbt::service::Request &request);
     void Submit(Client &client, const nbt::service::SubmitRequest &submit);
     void Resolve(const std::shared_ptr<Client> &client, const nbt::service::ResolveRequest &resolve);
+    void ViewNames(const std::shared_ptr<Client> &client, const nbt::service::NameCacheRequest &asked);
     void Refuse(Client &client, const nbt::service::SubmitRequest &submit, UCHAR rc);
-    void Queue(Client &client, std::vector<std::uint8_t> message);
+    // fd: a descriptor to pass with the message (SCM_RIGHTS), owned from here on.
+    void Queue(Client &client, std::vector<std::uint8_t> message, int fd = -1);
+    // A CALL's or LISTEN's completion that hands its session over, if it can.
+    bool HandOver(Client &client, nbt::service::Completion &done, const NCB &ncb);
     void Flush(const std::shared_ptr<Client> &client);
     void Drop(Client &client, const std::string &why);
     void Finished(Block *block);
@@ -82,7 +87,10 @@ private:
     // Every block the provider carries, also those of clients since gone:
     // each is freed when its post routine comes.
     std::unordered_map<NCB *, std::unique_ptr<Block>> blocks_;
-    std::vector<std::uint8_t> buffer_;  // one request at a time
+    std::vector<std::uint8_t> buffer_;  // two requests at a time
+    // The block being handed to the provider, and whether it finished then.
+    Block *submitting_ = nullptr;
+    bool finished_at_once_ = false;
     std::shared_ptr<NameResolver> resolver_;
 };
 

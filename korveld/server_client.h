@@ -20,8 +20,13 @@ struct Server::Client {
     asio::posix::stream_descriptor socket;
     PeerIdentity peer;
     bool gone = false;
-    // Replies not yet taken by the socket, oldest first.
-    std::deque<std::vector<std::uint8_t>> replies;
+    // Replies not yet taken by the socket, oldest first; a handed session's
+    // socket goes with its completion (closed here once sent).
+    struct Reply {
+        std::vector<std::uint8_t> bytes;
+        int fd = -1;
+    };
+    std::deque<Reply> replies;
     std::size_t queued_bytes = 0;
     bool writing = false;  // waiting for room
     // Its NCBs in the provider, by the id it gave them.

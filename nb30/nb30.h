@@ -10,8 +10,9 @@
 // Adapters: LANA 0 is the loopback adapter (each process its own node at a
 // free 127.0.0.N, ports 10137/udp and 10139/tcp, no privilege needed). LANAs
 // 1 and up are the host's IPv4 broadcast interfaces on ports 137/udp and
-// 139/tcp: resetting one needs root or the capability CAP_NET_BIND_SERVICE
-// on the program (setcap cap_net_bind_service+ep PROGRAM). When a reset
+// 139/tcp: the service korveld serves them when its socket answers; without
+// it, resetting one needs root or the capability CAP_NET_BIND_SERVICE on the
+// program (setcap cap_net_bind_service+ep PROGRAM). When a reset
 // cannot bind, it returns NRC_OPENERR and writes the reason (address, port,
 // permission or already in use, and by which program) to standard error and
 // to syslog.

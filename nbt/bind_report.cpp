@@ -117,7 +117,9 @@ std::string DescribeBindFailure(const BindFailure &failure) {
         if (failure.step == kTieStep)
             line << "this kernel needs CAP_NET_RAW for it";
         else
-            line << "ports below 1024 need root or CAP_NET_BIND_SERVICE (setcap cap_net_bind_service+ep "
+            line << "ports below 1024 need root or CAP_NET_BIND_SERVICE; start the service korveld "
+                    "(systemctl start korveld.socket), which serves LANAs 1 and up to every program, or "
+                    "grant this program the capability (setcap cap_net_bind_service+ep "
                  << ProgramPath() << ")";
     } else if (error == EADDRINUSE) {
         const std::string holder = PortHolder(failure.tcp, failure.address, failure.port);

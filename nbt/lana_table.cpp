@@ -5,6 +5,9 @@
 #include <linux/if_packet.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -14,7 +17,9 @@ namespace nbt {
 namespace {
 
 bool Eligible(const InterfaceAddress &entry) {
-    const unsigned needed = IFF_UP | IFF_BROADCAST;
+    // Up but without carrier (IFF_RUNNING off) is as good as down: nothing
+    // sent there arrives.
+    const unsigned needed = IFF_UP | IFF_RUNNING | IFF_BROADCAST;
     return (entry.flags & needed) == needed && !(entry.flags & IFF_LOOPBACK) &&
            !entry.broadcast.is_unspecified() && !entry.address.is_unspecified();
 }
@@ -44,7 +49,13 @@ std::vector<InterfaceAddress> EligibleInterfaces(const std::vector<InterfaceAddr
     for (const InterfaceAddress &entry : interfaces)
         if (Eligible(entry)) by_index.emplace(entry.index, &entry);
     std::vector<InterfaceAddress> eligible;
-    for (const auto &[index, entry] : by_index) eligible.push_back(*entry);
+    for (const auto &[index, entry] : by_index) {
+        eligible.push_back(*entry);
+        // An alias's label (eth0:1) names an address, not the interface:
+        // the LANA, its socket ties and its saved number go by the interface.
+        std::string &name = eligible.back().name;
+        name = name.substr(0, name.find(':'));
+    }
     return eligible;
 }
 
@@ -68,6 +79,18 @@ std::vector<Lana> NumberLanas(const std::vector<InterfaceAddress> &interfaces, b
         lanas.push_back(LanaOf(static_cast<UCHAR>(lanas.size()), entry));
     }
     return lanas;
+}
+
+bool InterfaceUp(const std::string &name, unsigned index) {
+    if (name.empty() || name.size() >= IFNAMSIZ || if_nametoindex(name.c_str()) != index) return false;
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    ifreq request{};
+    std::memcpy(request.ifr_name, name.c_str(), name.size());
+    const bool read = ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    ::close(fd);
+    const unsigned needed = IFF_UP | IFF_RUNNING;
+    return read && (static_cast<unsigned>(request.ifr_flags) & needed) == needed;
 }
 
 std::vector<InterfaceAddress> ReadHostInterfaces() {

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The LANA numbering. LANA 0 is the loopback adapter; LANAs 1 and up are the
-// host's IPv4 interfaces that are up and have a broadcast address, in
+// host's IPv4 interfaces that are up with carrier and have a broadcast address, in
 // interface-index order, so the numbering does not depend on the order in
 // which the interfaces came up.
 #pragma once
@@ -47,8 +47,9 @@ std::vector<Lana> NumberLanas(const std::vector<InterfaceAddress> &interfaces, b
 
 // LANA 0, the loopback adapter.
 Lana LoopbackLana();
-// The interfaces a LANA may be made of (up, with a broadcast address, not
-// loopback): the first IPv4 address listed for each, by ascending index.
+// The interfaces a LANA may be made of (up with carrier, with a broadcast
+// address, not loopback): the first IPv4 address listed for each, by
+// ascending index, named by the interface (an alias's label cut off).
 std::vector<InterfaceAddress> EligibleInterfaces(const std::vector<InterfaceAddress> &interfaces);
 // LANA `number` made of an eligible interface.
 Lana LanaOf(UCHAR number, const InterfaceAddress &entry);
@@ -62,6 +63,9 @@ public:
     // The whole table, LANA 0 first, from what the host lists now.
     virtual std::vector<Lana> Number(const std::vector<InterfaceAddress> &interfaces) = 0;
 };
+
+// Whether interface `index` is there under `name`, up and with carrier.
+bool InterfaceUp(const std::string &name, unsigned index);
 
 // The host's IPv4 interface addresses (getifaddrs), with each one's MAC.
 std::vector<InterfaceAddress> ReadHostInterfaces();

@@ -204,23 +204,53 @@ void Node::StartServices() {
     targets_[Slot(Service::kName)] = name_service_.get();
     targets_[Slot(Service::kSession)] = session_service_.get();
     targets_[Slot(Service::kDatagram)] = datagram_service_.get();
+    asio::error_code ignored;
+    name_socket_.Attach(unicast_.release(ignored), weak_from_this(), /*level=*/true);
+    StartReceiving();
+}
+
+void Node::StartReceiving() {
     datagram_socket_->Start([service = datagram_service_.get()](
                                 std::span<const std::uint8_t> bytes, const asio::ip::udp::endpoint &from,
                                 bool unicast) { service->OnPacket(bytes, from, unicast); });
-    asio::error_code ignored;
-    name_socket_.Attach(unicast_.release(ignored), weak_from_this(), /*level=*/true);
     ReadNameSocket();
     ReceiveBroadcasts();
     Accept();
 }
 
+bool Node::Readdress(const Lana &lana) {
+    if (!open_ || lana_.loopback || lana.loopback || lana.number != lana_.number) return false;
+    // The old sockets go first: the new broadcast ones may take their
+    // address and port. A fresh datagram port, so that none of the old
+    // one's handlers reads into the new one.
+    ++sockets_generation_;
+    datagram_socket_->Close();
+    datagram_socket_ = std::make_shared<DatagramPort>(io_);
+    asio::error_code ignored;
+    broadcast_.close(ignored);
+    listener_.close(ignored);
+    unicast_backlog_.clear();  // sent from the old address, about it
+    lana_ = lana;
+    if (Bind(0) != NRC_GOODRET) return false;
+    if (!name_socket_.Replace(unicast_.release(ignored), weak_from_this())) return false;
+    unicast_drained_ = false;
+    StartReceiving();
+    session_service_->LeaveAddress();
+    name_service_->Readdressed();
+    return true;
+}
+
 void Node::ReceiveBroadcasts() {
     broadcast_.async_receive_from(
         asio::buffer(broadcast_buffer_), broadcast_from_,
-        [self = shared_from_this()](const asio::error_code &ec, std::size_t size) {
-            if (!self->open_) return;
+        [self = shared_from_this(), generation = sockets_generation_](const asio::error_code &ec,
+                                                                      std::size_t size) {
+            if (!self->open_ || generation != self->sockets_generation_) return;
             if (ec) {
-                if (Transient(ec)) self->RetryLater([self] { self->ReceiveBroadcasts(); });
+                if (Transient(ec))
+                    self->RetryLater([self, generation] {
+                        if (generation == self->sockets_generation_) self->ReceiveBroadcasts();
+                    });
                 return;
             }
             // Our own broadcasts come back to us on the broadcast socket.
@@ -241,20 +271,23 @@ void Node::HandleNameDatagram(std::span<const std::uint8_t> datagram, const asio
 }
 
 void Node::Accept() {
-    listener_.async_accept(
-        [self = shared_from_this()](const asio::error_code &ec, asio::ip::tcp::socket socket) {
-            if (!self->open_) return;
-            if (ec) {
-                // Out of descriptors and the like: try again shortly, not at once.
-                if (Transient(ec)) self->RetryLater([self] { self->Accept(); });
-                return;
-            }
-            try {
-                self->session_service_->OnAccept(std::move(socket));
-            } catch (...) {
-            }
-            if (self->open_) self->Accept();
-        });
+    listener_.async_accept([self = shared_from_this(), generation = sockets_generation_](
+                               const asio::error_code &ec, asio::ip::tcp::socket socket) {
+        if (!self->open_ || generation != self->sockets_generation_) return;
+        if (ec) {
+            // Out of descriptors and the like: try again shortly, not at once.
+            if (Transient(ec))
+                self->RetryLater([self, generation] {
+                    if (generation == self->sockets_generation_) self->Accept();
+                });
+            return;
+        }
+        try {
+            self->session_service_->OnAccept(std::move(socket));
+        } catch (...) {
+        }
+        if (self->open_) self->Accept();
+    });
 }
 
 void Node::OnDatagram(std::span<const std::uint8_t> datagram, const asio::ip::udp::endpoint &from) {

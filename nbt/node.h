@@ -22,6 +22,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <span>
@@ -41,6 +42,7 @@
 namespace nbt {
 
 class DatagramPort;
+class HandedNames;
 class HostNames;
 class DatagramService;
 class NameService;
@@ -103,6 +105,7 @@ public:
     bool is_loopback() const { return lana_.loopback; }
     UCHAR lana_number() const { return lana_.number; }
     unsigned interface_index() const { return lana_.interface_index; }
+    const std::string &interface_name() const { return lana_.interface_name; }
     // What this host holds on its other adapters.
     HostNames &host_names() const { return *host_; }
     asio::ip::address_v4 address() const { return address_; }
@@ -184,6 +187,14 @@ public:
     // Shutdown, but the pending NCBs end with `rc` and no name is released,
     // there being no wire left to carry the releases.
     void Lose(UCHAR rc);
+    // The interface moved to another address (lana: this LANA as the host
+    // now lists it). The sockets are bound there anew; the names held are
+    // registered again from it and keep their numbers, adds under way
+    // start over; the sessions, connections of the old address, end as
+    // broken ones do (NRC_SABORT), and so do calls already connecting.
+    // Pending LISTENs, datagram receives and lookups carry on. False when
+    // the new address cannot be bound: Lose() the node then.
+    bool Readdress(const Lana &lana);
 
     // ---- clients other than the process (node_clients.cpp) ----------------
     // Each has reset the LANA itself before it may use it, and holds its own
@@ -202,6 +213,24 @@ public:
     // NRC_GOODRET if so, NRC_NORES past the settings' cap for a client,
     // `full` past what its reset asked. The process has the node's limits.
     UCHAR ClientRoom(ClientId client, ClientLimit what, std::size_t in_use, UCHAR full) const;
+
+    // ---- sessions korveld hands to its clients (node_handover.cpp) --------
+    // korveld: the established session `lsn` of `client` goes to it; see
+    // SessionService::HandOver. -1 when it stays here.
+    int HandOverSession(UCHAR lsn, ClientId client, std::vector<std::uint8_t> *unread, UCHAR *name_number);
+    // The client has ended a session handed to it (lsn 0: none), and carried
+    // these session messages since it last said: they join the counters.
+    void HandedSessionOver(ClientId client, UCHAR lsn, const NodeCounters &carried);
+    // The client's side: a node that binds nothing and carries only the
+    // sessions korveld hands this program on `lana`.
+    static std::shared_ptr<Node> OpenForHandedSessions(const Lana &lana, const Settings &settings);
+    // name_number: the session's local name's number in korveld.
+    bool AdoptSession(NCB *opener, int fd, std::span<const std::uint8_t> unread, UCHAR name_number);
+    // Whether an NCBRECVANY for this name number (0xFF: any) is carried here.
+    bool CarriesReceiveAny(UCHAR name_number) const;
+    bool CarriesSession(UCHAR lsn) const;
+    // Called with each handed session's number once it has ended here.
+    void OnSessionReleased(std::function<void(UCHAR lsn)> released);
 
     // ---- what the sockets hand the services -----------------------------
     // A datagram from `from`, as if the name sockets had received it, and a
@@ -230,6 +259,8 @@ private:
     // them and says in *why which step failed.
     bool BindAt(const asio::ip::address_v4 &address, BindFailure *why);
     void StartServices();
+    // The receive loops of the bound sockets.
+    void StartReceiving();
     void ReceiveBroadcasts();
     // A datagram from either name socket, counted and handed to the name service.
     void HandleNameDatagram(std::span<const std::uint8_t> datagram, const asio::ip::udp::endpoint &from);
@@ -268,6 +299,8 @@ private:
     std::vector<std::pair<std::vector<std::uint8_t>, asio::ip::udp::endpoint>> held_sends_;
     asio::ip::udp::socket broadcast_;
     asio::ip::tcp::acceptor listener_;
+    // Bumped when the sockets are bound anew: the old ones' handlers stop.
+    std::uint64_t sockets_generation_ = 0;
     std::vector<std::uint8_t> unicast_buffer_, broadcast_buffer_;
     asio::ip::udp::endpoint broadcast_from_;
 
@@ -279,6 +312,7 @@ private:
     std::shared_ptr<DatagramPort> datagram_socket_;
     std::shared_ptr<DatagramService> datagram_service_;
     ServiceLinks links_;
+    std::shared_ptr<HandedNames> handed_names_;  // a node of handed sessions' stand-in name table
     // The service of each Service value that reaches the node.
     std::array<CommandTarget *, kServiceCount> targets_{};
 };

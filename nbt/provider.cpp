@@ -127,6 +127,14 @@ UCHAR Provider::Netbios(NCB *ncb) {
 }
 
 UCHAR Provider::Netbios(NCB *ncb, ClientId client) {
+    return Start(ncb, client, /*at_once=*/false);
+}
+
+UCHAR Provider::NetbiosAtOnce(NCB *ncb, ClientId client) {
+    return Start(ncb, client, /*at_once=*/true);
+}
+
+UCHAR Provider::Start(NCB *ncb, ClientId client, bool at_once) {
     if (!ncb) return NRC_INVADDRESS;
     // A block still in progress is not touched at all, not even its return
     // code: that would corrupt the command it carries.
@@ -147,7 +155,7 @@ UCHAR Provider::Netbios(NCB *ncb, ClientId client) {
     ncb->ncb_retcode = NRC_PENDING;
     ncb->ncb_cmd_cplt = NRC_PENDING;
     if (async && ncb->ncb_event) ncb->ncb_event->Reset();
-    if (io.IsCurrent()) {
+    if (io.IsCurrent() && !at_once) {
         // From a completion routine, amid a completion: queued behind it, so
         // the service that called the routine is not re-entered.
         asio::post(io.executor(), [this, alive = std::weak_ptr<Alive>(alive_), ncb, client] {
@@ -253,6 +261,7 @@ LanaChanges Provider::FollowInterfaces() {
         return nullptr;
     };
     LanaChanges changes;
+    const auto now_time = std::chrono::steady_clock::now();
     for (const Lana &lana : after)
         if (!find(before, lana.number)) changes.added.push_back(lana);
     for (const Lana &lana : before)
@@ -263,9 +272,27 @@ LanaChanges Provider::FollowInterfaces() {
         const Lana *now = find(after, it->first);
         if (node.is_loopback() ||
             (now && now->address == node.address() && now->interface_index == node.interface_index())) {
+            addressless_.erase(it->first);
             ++it;
             continue;
         }
+        if (now && now->interface_index == node.interface_index() && it->second->Readdress(*now)) {
+            addressless_.erase(it->first);
+            changes.readdressed.push_back(it->first);
+            ++it;
+            continue;
+        }
+        if (!now && InterfaceUp(node.interface_name(), node.interface_index())) {
+            const auto since = addressless_.try_emplace(it->first, now_time).first->second;
+            if (now_time - since < kAddressGrace) {
+                const auto left =
+                    std::chrono::ceil<std::chrono::milliseconds>(since + kAddressGrace - now_time);
+                if (changes.look_again.count() == 0 || left < changes.look_again) changes.look_again = left;
+                ++it;
+                continue;
+            }
+        }
+        addressless_.erase(it->first);
         it->second->Lose(NRC_BRIDGE);
         changes.lost.push_back(it->first);
         {
@@ -315,6 +342,7 @@ UCHAR Provider::Reset(NCB *ncb, ClientId client) {
         if (old->second->is_loopback()) last_loopback_host_ = old->second->host_number();
         old->second->Shutdown();
         nodes_.erase(old);
+        addressless_.erase(number);
         std::lock_guard lock(mutex_);
         reset_.reset(number);
     }
@@ -341,6 +369,7 @@ UCHAR Provider::ResetClient(NCB *ncb, ClientId client, const Lana &lana) {
         if (!opened) return rc;
         if (opened->is_loopback()) last_loopback_host_ = opened->host_number();
         node = nodes_.emplace(lana.number, opened).first;
+        addressless_.erase(lana.number);
         std::lock_guard lock(mutex_);
         reset_.set(lana.number);
     }

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <asio/ip/address_v4.hpp>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -40,12 +41,23 @@ struct NameOwner {
 struct LanaChanges {
     std::vector<Lana> added;    // numbers enumerated now and not before
     std::vector<Lana> removed;  // numbers enumerated before and not now
-    // Reset LANAs whose interface went away or changed address: ended.
+    // Reset LANAs whose interface went away: ended.
     std::vector<UCHAR> lost;
+    // Reset LANAs whose interface moved to another address: moved with it.
+    std::vector<UCHAR> readdressed;
+    // Not 0: a reset LANA's interface is up but has lost its address, as
+    // it does while its address is being changed; call again after this
+    // long, when it is lost unless an address came back.
+    std::chrono::milliseconds look_again{0};
 };
 
 class Provider {
 public:
+    // How long a reset LANA's interface may stay up without an address
+    // before the LANA is lost: an address changed by deleting the old one
+    // first and then adding the new one is back well within it.
+    static constexpr std::chrono::milliseconds kAddressGrace{1000};
+
     // numbering: how LANAs 1 and up are numbered; null numbers them by
     // interface index at every reading (NumberLanas).
     explicit Provider(Settings settings = {}, std::shared_ptr<LanaNumbering> numbering = nullptr);
@@ -72,10 +84,24 @@ public:
     // reset had. Until it has reset a LANA, commands there get
     // NRC_ENVNOTDEF. The process's own reset resets the LANA for everyone.
     UCHAR Netbios(NCB *ncb, ClientId client);
+    // The same from the network thread, in a handler that runs no node's
+    // code (a server reading its clients' requests): the asynchronous
+    // command is carried at once instead of queued behind that handler, so
+    // its post routine may run before this returns.
+    UCHAR NetbiosAtOnce(NCB *ncb, ClientId client);
     // `client` is gone: as if it had reset every LANA it used. Its pending
     // NCBs end (NRC_CMDCAN), its sessions are hung up and its names deleted
     // (released on the wire). Any thread; idempotent.
     void DropClient(ClientId client);
+    // korveld, state lock held (node_handover.cpp): the session `lsn` that
+    // just completed `client`'s CALL or LISTEN on `lana` goes to it (a
+    // duplicate of its socket, what was read of it in *unread; -1 when it
+    // stays here), and later the client says it is over (lsn 0: only the
+    // session messages it carried since it last said, for the counters).
+    int HandOverSession(UCHAR lana, UCHAR lsn, ClientId client, std::vector<std::uint8_t> *unread,
+                        UCHAR *name_number);
+    void HandedSessionOver(UCHAR lana, UCHAR lsn, ClientId client, std::uint32_t sent, std::uint32_t received,
+                           std::uint16_t send_failures);
     // Every name of a reset LANA with the client that holds it. Any thread.
     std::vector<NameOwner> NameOwners(UCHAR lana) const;
 
@@ -97,11 +123,13 @@ public:
     void WithNode(UCHAR lana, const std::function<void(Node *)> &fn) const;
     // The LANA table, read again from the host as NCBENUM reads it.
     std::vector<Lana> Lanas();
-    // The host's interfaces changed: the table is read again, and each
-    // reset LANA whose interface is no longer there with the address it was
-    // reset on is ended as Node::Lose ends it, its pending NCBs with
-    // NRC_BRIDGE (the code a new command on it gets while it is missing).
-    // Its clients must reset it again. State lock held (the network thread).
+    // The host's interfaces changed: the table is read again. A reset LANA
+    // whose interface is there with another address moves to it
+    // (Node::Readdress); one whose interface is up without an address is
+    // given kAddressGrace to get one; one whose interface is gone, or that
+    // cannot move, is ended as Node::Lose ends it, its pending NCBs with NRC_BRIDGE (the
+    // code a new command on it gets while it is missing), and its clients
+    // must reset it again. State lock held (the network thread).
     LanaChanges FollowInterfaces();
 
 private:
@@ -109,6 +137,7 @@ private:
     // The commands the provider carries itself; they return the NCB's code.
     using Handler = UCHAR (Provider::*)(NCB *, ClientId);
 
+    UCHAR Start(NCB *ncb, ClientId client, bool at_once);
     void Dispatch(NCB *ncb, SyncWaiter *waiter, ClientId client);  // state lock held
     UCHAR Reset(NCB *ncb, ClientId client);                        // state lock held
     // A client's own reset of an enumerated LANA.
@@ -134,6 +163,8 @@ private:
     // The names those nodes hold, for a name held on several of them.
     std::shared_ptr<HostNames> host_names_;
     std::uint8_t last_loopback_host_ = 0;
+    // Reset LANAs whose interface is up without an address, and since when.
+    std::map<UCHAR, std::chrono::steady_clock::time_point> addressless_;
 };
 
 }  // namespace nbt

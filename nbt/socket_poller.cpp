@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "socket_poller.h"
 
+#include <fcntl.h>
 #include <sys/epoll.h>
 #include <unistd.h>
 
@@ -140,6 +141,22 @@ void PolledFd::Watch(std::uint32_t want, bool later) {
 
 void PolledFd::RecheckLater() {
     if (fd_ >= 0) SocketPoller::Get().RecheckLater(key_);
+}
+
+bool PolledFd::Replace(int fd, std::weak_ptr<PolledSocket> owner) {
+    if (fd_ < 0 || fd < 0) return Attach(fd, std::move(owner), level_);
+    SocketPoller::Get().Remove(key_, fd_);
+    const int number = fd_;
+    fd_ = -1;
+    watched_ = 0;
+    once_ = true;
+    const bool moved = ::dup3(fd, number, O_CLOEXEC) == number;
+    ::close(fd);
+    if (!moved) {
+        ::close(number);
+        return false;
+    }
+    return Attach(number, std::move(owner), level_);
 }
 
 void PolledFd::Close() {

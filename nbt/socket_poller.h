@@ -98,6 +98,10 @@ public:
     void RecheckLater();
     // Out of the poller, then closed.
     void Close();
+    // Puts fd in the place of the one held, under the same number (dup3), so
+    // a caller polling that number (HandToCaller) never polls a closed or
+    // reused one; fd itself is closed. Registered anew, disarmed.
+    bool Replace(int fd, std::weak_ptr<PolledSocket> owner);
 
 private:
     int fd_ = -1;

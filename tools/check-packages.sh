@@ -36,10 +36,12 @@ appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml
 echo "--- postinst"
 dpkg-deb -e "$debs"/korvel_*.deb "$scratch/control"
 grep -q 'setcap cap_net_bind_service+ep' "$scratch/control/postinst"
-for program in /usr/bin/korvel /usr/bin/korvel-nb; do
-    [ -x "$root$program" ] && grep -q "$program" "$scratch/control/postinst"
-done
-echo "the console package's postinst grants cap_net_bind_service to korvel and korvel-nb"
+[ -x "$root/usr/bin/korvel-nb" ] && grep -q 'program=/usr/bin/korvel-nb$' "$scratch/control/postinst"
+if grep -v 'setcap -r' "$scratch/control/postinst" | grep -q '/usr/bin/korvel\([^-]\|$\)'; then
+    echo "the console package's postinst grants the console a capability" >&2
+    exit 1
+fi
+echo "the console package's postinst grants cap_net_bind_service to korvel-nb alone"
 
 echo "--- the service's units"
 units=/lib/systemd/system

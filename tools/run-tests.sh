@@ -4,7 +4,7 @@
 # same tests under AddressSanitizer and UndefinedBehaviorSanitizer, the
 # provider's tests under ThreadSanitizer (label "provider"), a bounded
 # run of each fuzzer over the wire parsers, and the optimised build of every
-# target (built only: it holds the benchmarks, and -O3 finds its own warnings),
+# target but the tests (built only: it holds the benchmarks, and -O3 finds its own warnings),
 # and the Debian packages built and checked (tools/check-packages.sh).
 #   tools/run-tests.sh [default|sanitize|tsan|release|package|fuzz]...   (all when none given)
 set -euo pipefail

@@ -45,6 +45,12 @@ void NameServerClient::Shutdown() {
     shut_down_ = true;
 }
 
+void NameServerClient::Readdressed() {
+    for (auto &[number, binding] : bindings_)
+        if (binding.timer) binding.timer->cancel();
+    bindings_.clear();
+}
+
 // ---- registering ------------------------------------------------------------
 
 void NameServerClient::Register(const NetbiosName &name, bool group, UCHAR number, ClaimHandler done) {

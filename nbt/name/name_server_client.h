@@ -79,6 +79,9 @@ public:
 
     // Stops the refresh timers; nothing here runs afterwards.
     void Shutdown();
+    // The node moved to another address: what the servers granted the old
+    // one is forgotten (no refresh of it runs), its names to be Kept anew.
+    void Readdressed();
 
 private:
     // Names held with (or offered again to) a name server, by name number.

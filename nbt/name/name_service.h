@@ -63,6 +63,11 @@ public:
     // after this returns. release false: the adapter is gone, and the names
     // with it, unreleased.
     void Shutdown(bool release = true);
+    // The node's sockets are bound at a new address (Node::Readdress): each
+    // name held is registered again from it as the node type registers a
+    // name (its number kept, usable meanwhile; a refusal puts a unique name
+    // in conflict), and each add under way starts over from there.
+    void Readdressed();
 
     // ---- HeldNames, for the session service ----------------------------
     std::optional<HeldName> Find(const NetbiosName &name) const override;
@@ -109,6 +114,12 @@ private:
 
     // name_service_order.cpp: where each node type claims and looks up names.
     void StartAdd(NCB *ncb, const NetbiosName &name, bool group, UCHAR number);
+    // The node type's claim on a name: each step taken while still() holds.
+    void ClaimInOrder(const NetbiosName &name, bool group, UCHAR number, std::function<bool()> still,
+                      ClaimHandler finish);
+    // A name held, claimed again from a new address; `round`: the
+    // Readdressed() call it belongs to.
+    void Reclaim(const NetbiosName &name, bool group, UCHAR number, std::uint64_t round);
     void FinishAdd(NCB *ncb, const NetbiosName &name, UCHAR number, Claim claim, int server,
                    std::uint32_t ttl);
     bool StillAdding(const NetbiosName &name, UCHAR number) const;
@@ -166,7 +177,8 @@ private:
     std::map<std::uint16_t, ConflictWatch> conflict_watches_;
     std::shared_ptr<NameServerClient> server_;
     bool shut_down_ = false;
-    std::uint16_t malformed_ = 0;  // datagrams that did not decode, reported as frmr_recv
+    std::uint64_t readdressed_ = 0;  // Readdressed() calls
+    std::uint16_t malformed_ = 0;    // datagrams that did not decode, reported as frmr_recv
 };
 
 }  // namespace nbt

@@ -36,9 +36,16 @@ std::span<const Source> ResolutionOrder(NodeType type) {
 
 void NameService::StartAdd(NCB *ncb, const NetbiosName &name, bool group, UCHAR number) {
     auto self = shared_from_this();
-    ClaimHandler finish = [self, ncb, name, number](Claim claim, int server, std::uint32_t ttl) {
-        self->FinishAdd(ncb, name, number, claim, server, ttl);
-    };
+    ClaimInOrder(
+        name, group, number, [self, name, number] { return self->StillAdding(name, number); },
+        [self, ncb, name, number](Claim claim, int server, std::uint32_t ttl) {
+            self->FinishAdd(ncb, name, number, claim, server, ttl);
+        });
+}
+
+void NameService::ClaimInOrder(const NetbiosName &name, bool group, UCHAR number, std::function<bool()> still,
+                               ClaimHandler finish) {
+    auto self = shared_from_this();
     switch (node_->settings().NodeTypeInUse()) {
         case NodeType::kB:
             return ClaimByBroadcast(name, group, number, finish);
@@ -48,8 +55,9 @@ void NameService::StartAdd(NCB *ncb, const NetbiosName &name, bool group, UCHAR 
             // The segment first; a name nobody there holds goes to the
             // server, and is ours by broadcast alone when the server is silent.
             return ClaimByBroadcast(
-                name, group, number, [self, name, group, number, finish](Claim claim, int, std::uint32_t) {
-                    if (!self->StillAdding(name, number)) return;
+                name, group, number,
+                [self, name, group, number, still, finish](Claim claim, int, std::uint32_t) {
+                    if (!still()) return;
                     if (claim == Claim::kInUse) return finish(claim, -1, 0);
                     self->server_->Register(
                         name, group, number, [finish](Claim from_server, int server, std::uint32_t ttl) {
@@ -60,13 +68,12 @@ void NameService::StartAdd(NCB *ncb, const NetbiosName &name, bool group, UCHAR 
             // The server first; the segment only when no server answers.
             return server_->Register(
                 name, group, number,
-                [self, name, group, number, finish](Claim claim, int server, std::uint32_t ttl) {
+                [self, name, group, number, still, finish](Claim claim, int server, std::uint32_t ttl) {
                     if (claim != Claim::kSilent) {
-                        if (claim == Claim::kOurs && self->StillAdding(name, number))
-                            self->Announce(name, group);
+                        if (claim == Claim::kOurs && still()) self->Announce(name, group);
                         return finish(claim, server, ttl);
                     }
-                    if (self->StillAdding(name, number)) self->ClaimByBroadcast(name, group, number, finish);
+                    if (still()) self->ClaimByBroadcast(name, group, number, finish);
                 });
     }
 }
@@ -93,6 +100,43 @@ void NameService::FinishAdd(NCB *ncb, const NetbiosName &name, UCHAR number, Cla
 
 bool NameService::StillAdding(const NetbiosName &name, UCHAR number) const {
     return !shut_down_ && table_.Adding(name, number);
+}
+
+// ---- a new address ---------------------------------------------------------
+
+void NameService::Readdressed() {
+    if (shut_down_) return;
+    const std::uint64_t round = ++readdressed_;
+    // The servers' bindings were made from the old address.
+    server_->Readdressed();
+    const std::vector<NameEntry> entries = table_.entries();  // the claims may change the table
+    for (const NameEntry &entry : entries) {
+        if (entry.state == REGISTERING) {
+            // Its requests name the old address: asked again from the new one.
+            exchanges_.Cancel(entry.registration);
+            StartAdd(entry.adding, entry.name, entry.group, entry.number);
+            continue;
+        }
+        TellHost(entry);
+        if (entry.state == REGISTERED) Reclaim(entry.name, entry.group, entry.number, round);
+    }
+}
+
+void NameService::Reclaim(const NetbiosName &name, bool group, UCHAR number, std::uint64_t round) {
+    auto self = shared_from_this();
+    auto still = [self, name, number, round] {
+        if (self->shut_down_ || round != self->readdressed_) return false;
+        const NameEntry *entry = self->table_.Find(name);
+        return entry && entry->number == number && entry->state == REGISTERED;
+    };
+    ClaimInOrder(name, group, number, still,
+                 [self, name, group, number, still](Claim claim, int server, std::uint32_t ttl) {
+                     if (!still()) return;
+                     if (claim == Claim::kInUse && !group)
+                         return self->EnterConflict(*self->table_.Find(name));
+                     if (claim == Claim::kInUse) server = -1;  // a group: offered to the servers again later
+                     self->server_->Keep(number, name, server, ttl);
+                 });
 }
 
 // ---- resolution --------------------------------------------------------------

@@ -2,6 +2,7 @@
 #include "service_client.h"
 
 #include <errno.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include "nbt_event.h"
 #include "service_link.h"
 #include "service_request.h"
+#include "settings_file.h"
 #include "state_lock.h"
 
 namespace nbt {
@@ -65,7 +67,8 @@ ServiceClient &ServiceClient::Get() {
     });
 }
 
-ServiceClient::ServiceClient() : choice_(ChosenProvider()), path_(ServiceSocketPath()) {}
+ServiceClient::ServiceClient()
+    : choice_(ChosenProvider()), path_(ServiceSocketPath()), settings_(DefaultProviderSettings()) {}
 
 bool ServiceClient::Serves() {
     if (decided_.load(std::memory_order_acquire)) return serves_;
@@ -78,6 +81,7 @@ bool ServiceClient::Serves() {
 }
 
 void ServiceClient::CloseInChild() {
+    // Not out of the poller: the child's epoll set is the parent's too.
     if (link_) ::close(link_->fd);
 }
 
@@ -103,14 +107,22 @@ std::shared_ptr<ServiceClient::Link> ServiceClient::Connected() {
         ::close(fd);  // another thread connected meanwhile
         return link_;
     }
+    auto link = std::make_shared<Link>(*this, fd);
+    if (!link->Register()) return nullptr;  // closes fd
     said_gone_ = false;
-    link_ = std::make_shared<Link>(IoThread::Get().context(), fd);
-    Watch(link_);
+    link_ = std::move(link);
+    link_->Watch();
     return link_;
 }
 
 bool ServiceClient::Send(const std::shared_ptr<Link> &link, const std::vector<std::uint8_t> &message) {
     return SendMessage(link->fd, message);
+}
+
+void ServiceClient::ReadOwnReply(const std::shared_ptr<Link> &link, SyncWaiter *waiter) {
+    if (waiter && waiter->WorkOn(std::static_pointer_cast<CallerWork>(link), link->fd, POLLIN))
+        ++link->readers;
+    link->Watch();
 }
 
 UCHAR ServiceClient::FinishHere(NCB *ncb, UCHAR rc) {
@@ -158,6 +170,38 @@ UCHAR ServiceClient::Netbios(NCB *ncb) {
     }
     if (CommandCode(ncb->ncb_command) == NCBENUM) return FinishHere(ncb, Enumerate(ncb));
 
+    // A handed session's command runs here, as in-process.
+    if (on_network_thread) {
+        StateGuard guard;
+        if (CarriedHere(ncb)) {
+            ncb->ncb_retcode = NRC_PENDING;
+            ncb->ncb_cmd_cplt = NRC_PENDING;
+            if (ncb->ncb_event) ncb->ncb_event->Reset();
+            // Not in the middle of the post routine that submitted it.
+            asio::post(IoThread::Get().executor(), [this, ncb] {
+                if (!CarryHere(ncb, nullptr)) Deliver(ncb, nullptr, NRC_SNUMOUT);
+            });
+            return NRC_GOODRET;
+        }
+    } else {
+        SyncWaiter waiter;
+        bool here;
+        {
+            StateGuard guard;
+            here = CarryHere(ncb, async ? nullptr : &waiter);
+        }
+        if (here) {
+            if (async) return NRC_GOODRET;
+            waiter.Wait();
+            return ncb->ncb_retcode;
+        }
+    }
+    if (CommandCode(ncb->ncb_command) == NCBRESET) {
+        // Its reset ends its sessions here too, before the service frees their numbers.
+        StateGuard guard;
+        EndHanded(ncb->ncb_lana_num, NRC_CMDCAN);
+    }
+
     const auto link = Connected();
     if (!link) {
         Deliver(ncb, nullptr, NRC_BRIDGE, Delivery::kRefused);
@@ -189,6 +233,8 @@ UCHAR ServiceClient::Netbios(NCB *ncb) {
         if (async && ncb->ncb_event) ncb->ncb_event->Reset();
         outstanding_[submit.id] = {ncb, async ? nullptr : &waiter, ncb->ncb_length,
                                    wants_answer ? &answer_waiter : nullptr, &answer};
+        // The caller waiting reads its reply itself.
+        ReadOwnReply(link, async ? (wants_answer ? &answer_waiter : nullptr) : &waiter);
         // Encoded here: from now on the block may complete and be reused.
         service::EncodeSubmit(submit, message);
     }
@@ -205,7 +251,7 @@ UCHAR ServiceClient::Netbios(NCB *ncb) {
     return answer;
 }
 
-std::optional<service::Reply> ServiceClient::Ask(const std::vector<std::uint8_t> &request) {
+std::optional<service::Reply> ServiceClient::Ask(const std::vector<std::uint8_t> &request, std::uint64_t id) {
     if (IoThread::Get().IsCurrent()) return std::nullopt;
     std::optional<service::Reply> reply;
     SyncWaiter waiter;
@@ -216,7 +262,8 @@ std::optional<service::Reply> ServiceClient::Ask(const std::vector<std::uint8_t>
         {
             StateGuard guard;
             if (link->lost) return std::nullopt;
-            asked_.push_back({&waiter, &reply});
+            asked_.push_back({&waiter, &reply, id});
+            ReadOwnReply(link, &waiter);
         }
         if (!Send(link, request)) {
             StateGuard guard;
@@ -245,6 +292,33 @@ std::optional<std::vector<service::OwnerEntry>> ServiceClient::NameOwners(UCHAR 
     auto reply = Ask(request);
     if (!reply) return std::nullopt;
     return std::move(reply->owners);
+}
+
+NameCacheView ServiceClient::ViewNames(UCHAR lana, const NamesToView &names, std::chrono::milliseconds wait) {
+    NameCacheView view;
+    // One request per batch of names the request carries, at least one.
+    std::size_t from = 0;
+    do {
+        service::NameCacheRequest request;
+        request.lana = lana;
+        request.wait_ms = static_cast<std::uint32_t>(std::clamp<std::int64_t>(wait.count(), 0, 0xFFFFFFFF));
+        const std::size_t to = std::min(names.size(), from + service::kMaxCacheRequestNames);
+        request.names.assign(names.begin() + static_cast<std::ptrdiff_t>(from),
+                             names.begin() + static_cast<std::ptrdiff_t>(to));
+        {
+            StateGuard guard;
+            request.id = next_id_++;
+        }
+        std::vector<std::uint8_t> message;
+        service::EncodeNameCacheRequest(request, message);
+        const auto reply = Ask(message, request.id);
+        if (!reply) return NameCacheView{};
+        NameCacheView part = ViewOf(reply->name_cache);
+        part.asked.insert(part.asked.begin(), view.asked.begin(), view.asked.end());
+        view = std::move(part);
+        from = to;
+    } while (from < names.size());
+    return view;
 }
 
 }  // namespace nbt

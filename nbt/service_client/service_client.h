@@ -6,6 +6,12 @@
 // lock, when its reply comes. So events, post routines, synchronous waits
 // and NRC_IFBUSY behave as they do in-process.
 //
+// A session a CALL or LISTEN opens comes to the program with its socket
+// (SCM_RIGHTS, with the completion): its sends, receives, hang-up, cancels,
+// keep-alives and time-outs then run here, in a node that carries handed
+// sessions alone (handed_sessions.cpp), and the service hears only that it
+// is over, with the messages it carried for the adapter's counters.
+//
 // One connection per process, made on first use. A child after fork() never
 // uses its parent's: it connects afresh, and what was pending in it ends
 // with NRC_CMDCAN (completion.h). When the service goes away, the blocks it
@@ -14,10 +20,11 @@
 // lists LANA 0 alone.
 #pragma once
 
-#include <asio.hpp>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -26,12 +33,16 @@
 #include <vector>
 
 #include "completion.h"
+#include "name_cache_view.h"
 #include "nb30.h"
 #include "process_slot.h"
 #include "provider_choice.h"
 #include "service_reply.h"
+#include "settings.h"
 
 namespace nbt {
+
+class Node;
 
 class ServiceClient {
 public:
@@ -47,6 +58,10 @@ public:
     std::optional<std::vector<service::LanaEntry>> Lanas();
     // Who holds each name of a LANA the service serves.
     std::optional<std::vector<service::OwnerEntry>> NameOwners(UCHAR lana);
+
+    // korvel-nb names on a LANA the service serves: names resolved by its
+    // node there, and its cache. Not reset when the service does not answer.
+    NameCacheView ViewNames(UCHAR lana, const NamesToView &names, std::chrono::milliseconds wait);
 
     // In a child after fork(): drops its copy of the parent's connection.
     void CloseInChild();
@@ -66,26 +81,50 @@ private:
         SyncWaiter *answer_waiter = nullptr;
         UCHAR *answer = nullptr;
     };
-    // A diagnostic request waiting for its reply, in the order sent.
+    // A diagnostic request waiting for its reply: those with no id are
+    // answered in the order sent, the others by their id.
     struct Asked {
         SyncWaiter *waiter = nullptr;
         std::optional<service::Reply> *reply = nullptr;
+        std::uint64_t id = 0;
     };
     struct Link;
 
     // State lock held: the live connection, made if there is none.
     std::shared_ptr<Link> Connected();
     bool Send(const std::shared_ptr<Link> &link, const std::vector<std::uint8_t> &message);
-    std::optional<service::Reply> Ask(const std::vector<std::uint8_t> &request);
+    std::optional<service::Reply> Ask(const std::vector<std::uint8_t> &request, std::uint64_t id = 0);
+    // State lock held, before the request goes: a waiting caller (waiter,
+    // if any) reads the replies itself, else the network thread watches.
+    void ReadOwnReply(const std::shared_ptr<Link> &link, SyncWaiter *waiter);
     UCHAR Enumerate(NCB *ncb);
     UCHAR FinishHere(NCB *ncb, UCHAR rc);
 
-    // Network thread, state lock held (service_client_replies.cpp).
-    void Watch(const std::shared_ptr<Link> &link);
+    // State lock held, on the network thread or a caller's waiting for its
+    // reply (service_client_replies.cpp). ReadReply: false when there was
+    // none, or the link was lost.
     void ReadReplies(const std::shared_ptr<Link> &link);
-    bool Handle(const service::Reply &reply);
+    bool ReadReply(const std::shared_ptr<Link> &link);
+    // *fd: a descriptor that came with the reply (-1: none), set to -1 once taken.
+    bool Handle(const service::Reply &reply, int *fd);
     bool Complete(const service::Completion &done);
     void Lose(const std::shared_ptr<Link> &link, const char *why);
+
+    // Handed sessions, state lock held (handed_sessions.cpp).
+    // Carries the block here if it is a command of a handed session or a
+    // cancel of a block pending here; false when it is the service's.
+    bool CarryHere(NCB *ncb, SyncWaiter *waiter);
+    // The same test alone.
+    bool CarriedHere(const NCB *ncb) const;
+    // A CALL or LISTEN completed with its session's socket.
+    bool CompleteHanded(const service::Completion &done, int *fd);
+    // Tells the service a handed session is over (lsn 0: none is; only the
+    // messages carried since the last time).
+    void SayOver(UCHAR lana, UCHAR lsn);
+    // Ends the handed sessions of a LANA the program resets (NRC_CMDCAN) or
+    // of a service that is gone (NRC_SYSTEM), as a reset ends sessions.
+    void EndHanded(UCHAR lana, UCHAR rc);
+    void EndAllHanded(UCHAR rc);
 
     const ProviderChoice choice_;
     const std::string path_;
@@ -99,6 +138,15 @@ private:
     std::deque<Asked> asked_;
     std::uint64_t next_id_ = 1;
     std::vector<service::LanaEntry> last_lanas_;
+    const Settings settings_;  // the handed sessions' (keep-alives, close time-out)
+    // Nodes of handed sessions by LANA, and what their counters were when
+    // the service last heard them.
+    struct Handed {
+        std::shared_ptr<Node> node;
+        std::uint32_t said_sent = 0, said_received = 0;
+        std::uint16_t said_failures = 0;
+    };
+    std::map<UCHAR, Handed> handed_;
     std::mutex ask_mutex_;  // sends a diagnostic and queues its waiter as one step
     bool said_gone_ = false;
 };

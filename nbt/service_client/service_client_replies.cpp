@@ -3,7 +3,9 @@
 // against the blocks they answer, and delivered.
 #include <errno.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -22,39 +24,66 @@ void SignalLater(SyncWaiter *waiter) {
 // Replies handled per wake-up before the other sockets get their turn.
 constexpr int kRepliesPerTurn = 64;
 
-}  // namespace
-
-void ServiceClient::Watch(const std::shared_ptr<Link> &link) {
-    link->socket.async_wait(
-        asio::posix::descriptor_base::wait_read,
-        asio::bind_executor(IoThread::Get().executor(), [this, link](asio::error_code error) {
-            if (link->lost) return;
-            if (error) return Lose(link, error.message().c_str());
-            ReadReplies(link);
-        }));
+// The descriptor passed with a message, if exactly one came.
+int TakeDescriptor(msghdr &header) {
+    int fd = -1;
+    for (cmsghdr *part = CMSG_FIRSTHDR(&header); part; part = CMSG_NXTHDR(&header, part)) {
+        if (part->cmsg_level != SOL_SOCKET || part->cmsg_type != SCM_RIGHTS) continue;
+        const std::size_t count = (part->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (std::size_t i = 0; i < count; ++i) {
+            int passed;
+            std::memcpy(&passed, CMSG_DATA(part) + i * sizeof(int), sizeof passed);
+            if (fd < 0)
+                fd = passed;
+            else
+                ::close(passed);
+        }
+    }
+    return fd;
 }
 
+}  // namespace
+
 void ServiceClient::ReadReplies(const std::shared_ptr<Link> &link) {
-    for (int turn = 0; turn < kRepliesPerTurn; ++turn) {
+    for (int turn = 0; turn < kRepliesPerTurn && ReadReply(link); ++turn) {
+    }
+}
+
+bool ServiceClient::ReadReply(const std::shared_ptr<Link> &link) {
+    for (;;) {
+        if (link->lost) return false;
         iovec chunk{link->buffer.data(), link->buffer.size()};
+        alignas(cmsghdr) std::uint8_t control[CMSG_SPACE(sizeof(int))];
         msghdr header{};
         header.msg_iov = &chunk;
         header.msg_iovlen = 1;
-        const ssize_t got = ::recvmsg(link->fd, &header, MSG_DONTWAIT);
+        header.msg_control = control;
+        header.msg_controllen = sizeof control;
+        const ssize_t got = ::recvmsg(link->fd, &header, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
         if (got < 0 && errno == EINTR) continue;
-        if (got < 0 && errno == EAGAIN) break;
-        if (got < 0) return Lose(link, std::strerror(errno));
-        if (got == 0) return Lose(link, "it closed the connection");
-        const auto reply = (header.msg_flags & MSG_TRUNC)
+        if (got < 0 && errno == EAGAIN) return false;
+        if (got < 0) return Lose(link, std::strerror(errno)), false;
+        // A handed session's socket; closed below unless its reply takes it.
+        int fd = TakeDescriptor(header);
+        if (got == 0) {
+            if (fd >= 0) ::close(fd);
+            return Lose(link, "it closed the connection"), false;
+        }
+        const auto reply = (header.msg_flags & (MSG_TRUNC | MSG_CTRUNC))
                                ? std::nullopt
                                : service::DecodeReply({link->buffer.data(), static_cast<std::size_t>(got)});
-        if (!reply || !Handle(*reply)) return Lose(link, "it sent a reply that does not fit");
+        const bool handled = reply && Handle(*reply, &fd);
+        if (fd >= 0) ::close(fd);
+        if (!handled) return Lose(link, "it sent a reply that does not fit"), false;
+        return true;
     }
-    Watch(link);
 }
 
-bool ServiceClient::Handle(const service::Reply &reply) {
+bool ServiceClient::Handle(const service::Reply &reply, int *fd) {
+    if (*fd >= 0 && reply.type != service::ReplyType::kSessionHanded) return false;
     switch (reply.type) {
+        case service::ReplyType::kSessionHanded:
+            return *fd >= 0 && CompleteHanded(reply.completion, fd);
         case service::ReplyType::kAccepted:
         case service::ReplyType::kRefused: {
             const auto it = outstanding_.find(reply.id);
@@ -72,10 +101,16 @@ bool ServiceClient::Handle(const service::Reply &reply) {
         case service::ReplyType::kCompleted:
             return Complete(reply.completion);
         case service::ReplyType::kLanaList:
-        case service::ReplyType::kOwnerList: {
-            if (asked_.empty()) return false;
-            const Asked asked = asked_.front();
-            asked_.pop_front();
+        case service::ReplyType::kOwnerList:
+        case service::ReplyType::kNameCacheView: {
+            const std::uint64_t id =
+                reply.type == service::ReplyType::kNameCacheView ? reply.name_cache.id : 0;
+            // Without an id: the oldest request without one.
+            const auto it = std::find_if(asked_.begin(), asked_.end(),
+                                         [id](const Asked &asked) { return asked.id == id; });
+            if (it == asked_.end()) return false;
+            const Asked asked = *it;
+            asked_.erase(it);
             if (reply.type == service::ReplyType::kLanaList) last_lanas_ = reply.lanas;
             *asked.reply = reply;
             SignalLater(asked.waiter);
@@ -116,8 +151,7 @@ void ServiceClient::Lose(const std::shared_ptr<Link> &link, const char *why) {
     if (link->lost) return;
     link->lost = true;
     ::shutdown(link->fd, SHUT_RDWR);
-    asio::error_code ignored;
-    link->socket.cancel(ignored);
+    link->Unregister();
     if (link_ == link) link_.reset();
     if (!outstanding_.empty())
         std::fprintf(
@@ -137,6 +171,8 @@ void ServiceClient::Lose(const std::shared_ptr<Link> &link, const char *why) {
     auto asked = std::move(asked_);
     asked_.clear();
     for (const Asked &waiting : asked) SignalLater(waiting.waiter);
+    // The numbers of the sessions handed to us are no longer reserved anywhere.
+    EndAllHanded(NRC_SYSTEM);
 }
 
 }  // namespace nbt

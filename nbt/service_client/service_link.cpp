@@ -3,6 +3,7 @@
 
 #include <errno.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -10,6 +11,52 @@
 #include <cstring>
 
 namespace nbt {
+
+ServiceClient::Link::~Link() {
+    ::close(fd);
+}
+
+bool ServiceClient::Link::Register() {
+    key = SocketPoller::Get().Add(fd, weak_from_this());
+    return key != 0;
+}
+
+void ServiceClient::Link::Watch(bool later) {
+    const bool want = !lost && readers == 0;
+    if (key == 0 || want == watched) return;
+    if (later && want) return SocketPoller::Get().RecheckLater(key);
+    // Disarmed one-shot: an error the kernel reports unasked then wakes the
+    // network thread once, not until it is read.
+    if (SocketPoller::Get().Arm(key, fd, want ? std::uint32_t{EPOLLIN} : 0u, /*once=*/!want)) watched = want;
+}
+
+void ServiceClient::Link::Unregister() {
+    if (key != 0) SocketPoller::Get().Remove(key, fd);
+    key = 0;
+    watched = false;
+}
+
+void ServiceClient::Link::OnReady(std::uint32_t) {
+    if (!lost) client.ReadReplies(shared_from_this());
+}
+
+void ServiceClient::Link::Recheck() {
+    Watch();
+}
+
+short ServiceClient::Link::Step(short, bool) {
+    // One reply: if it was not this caller's, poll() says at once whether
+    // another is there, which costs no more than a read that finds none.
+    client.ReadReply(shared_from_this());
+    return lost ? 0 : POLLIN;
+}
+
+void ServiceClient::Link::Leave(short) {
+    --readers;
+    // With nothing else to come, the next caller is likely back before the
+    // network thread would need the socket.
+    Watch(/*later=*/client.outstanding_.empty() && client.asked_.empty());
+}
 
 int ConnectToService(const std::string &path, std::string *why) {
     sockaddr_un address{};

@@ -1,30 +1,54 @@
 // SPDX-License-Identifier: MIT
-// The program's connection to korveld: a SOCK_SEQPACKET socket the network
-// thread reads replies from, and any thread sends requests on (one send()
-// per message, which the kernel never interleaves).
+// The program's connection to korveld: a SOCK_SEQPACKET socket any thread
+// sends requests on (one send() per message, which the kernel never
+// interleaves), and whose replies are read by whoever waits for them: the
+// network thread through the socket poller, or a synchronous caller itself
+// (CallerWork), so that its reply wakes it alone and not the network thread
+// first. While a caller reads it, the network thread does not watch it.
 #pragma once
 
-#include <asio.hpp>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "completion.h"
 #include "service_client.h"
 #include "service_protocol.h"
+#include "socket_poller.h"
 
 namespace nbt {
 
-struct ServiceClient::Link {
-    Link(asio::io_context &io, int descriptor)
-        : socket(io, descriptor), fd(descriptor), buffer(service::kMaxMessage) {}
+struct ServiceClient::Link : PolledSocket, CallerWork, std::enable_shared_from_this<Link> {
+    Link(ServiceClient &owner, int descriptor)
+        : client(owner), fd(descriptor), buffer(service::kMaxMessage) {}
+    // Closed only once no thread can send on it any more.
+    ~Link();
 
-    asio::posix::stream_descriptor socket;  // waited on; read and written with the calls themselves
+    // State lock held: in the socket poller, disarmed. False if it cannot be.
+    bool Register();
+    // State lock held: has the network thread watch the socket unless a
+    // caller reads it or it is lost. later: leaves the arming to Recheck().
+    void Watch(bool later = false);
+    // State lock held: out of the socket poller for good.
+    void Unregister();
+
+    void OnReady(std::uint32_t events) override;
+    void Recheck() override;
+    short Step(short events, bool at_once) override;
+    void Leave(short events) override;
+
+    ServiceClient &client;
     const int fd;
-    // State lock held: set once the connection is given up. Its descriptor
-    // stays open (shut down) while any thread may still send on it, so the
-    // number is never reused under a sender.
+    // State lock held from here on.
+    // Set once the connection is given up. Its descriptor stays open (shut
+    // down) while any thread may still send on it, so the number is never
+    // reused under a sender.
     bool lost = false;
-    std::vector<std::uint8_t> buffer;  // network thread: one reply at a time
+    int readers = 0;  // synchronous callers reading it themselves
+    std::uint64_t key = 0;
+    bool watched = false;
+    std::vector<std::uint8_t> buffer;  // one reply at a time
 };
 
 // A connected socket, or -1 with the reason in *why.

@@ -18,6 +18,8 @@ enum class RequestType : std::uint8_t {
     kLanas = 2,        // the LANAs the service serves
     kNameOwners = 3,   // who holds each name of a LANA
     kResolveName = 4,  // a name's address, the way the service resolves names
+    kNameCache = 5,    // names resolved on a LANA, and the cache they leave
+    kSessionOver = 6,  // a session handed to the program has ended there
 };
 
 enum class ReplyType : std::uint8_t {
@@ -27,6 +29,10 @@ enum class ReplyType : std::uint8_t {
     kLanaList = 4,
     kOwnerList = 5,
     kResolved = 6,
+    kNameCacheView = 7,
+    // A CALL or LISTEN has finished and its connected socket comes with it
+    // (SCM_RIGHTS): from now on the program carries the session itself.
+    kSessionHanded = 8,
 };
 
 // The most addresses a resolved reply carries (a multihomed host's).

@@ -64,6 +64,23 @@ void EncodeCompletion(const Completion &completion, std::vector<std::uint8_t> &o
     writer.Bytes(completion.data);
 }
 
+bool EncodeSessionHanded(const Completion &completion, std::vector<std::uint8_t> &out) {
+    if (completion.unread.size() > kMaxUnread) return false;
+    codec::ByteWriter writer(out);
+    writer.U8(static_cast<std::uint8_t>(ReplyType::kSessionHanded));
+    PutU64(writer, completion.id);
+    writer.U8(completion.rc);
+    writer.U8(completion.lsn);
+    writer.U8(completion.num);
+    writer.U16(completion.length);
+    writer.Bytes(completion.callname);
+    writer.Bytes(completion.name);
+    writer.U8(completion.name_number);
+    writer.U32(static_cast<std::uint32_t>(completion.unread.size()));
+    writer.Bytes(completion.unread);
+    return true;
+}
+
 void EncodeLanaList(const std::vector<LanaEntry> &lanas, std::vector<std::uint8_t> &out) {
     codec::ByteWriter writer(out);
     writer.U8(static_cast<std::uint8_t>(ReplyType::kLanaList));
@@ -105,6 +122,55 @@ void EncodeResolution(const Resolution &resolution, std::vector<std::uint8_t> &o
     for (std::size_t i = 0; i < count; ++i) writer.U32(resolution.addresses[i]);
 }
 
+namespace {
+
+constexpr std::size_t kCachedEntrySize = NCBNAMSZ + 1 + 4 + 4;
+
+void PutCached(codec::ByteWriter &writer, const CachedNameEntry &entry) {
+    writer.Bytes(entry.name);
+    writer.U8((entry.found ? kCachedFound : 0) | (entry.group ? kCachedGroup : 0) |
+              (entry.from_server ? kCachedFromServer : 0));
+    writer.U32(entry.address);
+    writer.U32(entry.left_ms);
+}
+
+// The count was checked against what the message holds.
+bool GetCached(codec::ByteReader &reader, std::size_t count, std::vector<CachedNameEntry> *entries) {
+    if (count * kCachedEntrySize > reader.remaining()) return false;
+    entries->resize(count);
+    for (CachedNameEntry &entry : *entries) {
+        if (!GetArray(reader, &entry.name)) return false;
+        const std::uint8_t flags = reader.U8();
+        if (flags & ~(kCachedFound | kCachedGroup | kCachedFromServer)) return false;
+        entry.found = flags & kCachedFound;
+        entry.group = flags & kCachedGroup;
+        entry.from_server = flags & kCachedFromServer;
+        entry.address = reader.U32();
+        entry.left_ms = reader.U32();
+    }
+    return reader.ok();
+}
+
+bool KnownNodeType(char type) {
+    return type == 'B' || type == 'P' || type == 'M' || type == 'H';
+}
+
+}  // namespace
+
+void EncodeNameCacheView(const NameCacheReport &view, std::vector<std::uint8_t> &out) {
+    codec::ByteWriter writer(out);
+    writer.U8(static_cast<std::uint8_t>(ReplyType::kNameCacheView));
+    PutU64(writer, view.id);
+    writer.U8(view.reset ? kViewReset : 0);
+    writer.U8(static_cast<std::uint8_t>(KnownNodeType(view.node_type) ? view.node_type : 'B'));
+    const std::size_t asked = std::min<std::size_t>(view.asked.size(), 0xFF);
+    writer.U8(static_cast<std::uint8_t>(asked));
+    for (std::size_t i = 0; i < asked; ++i) PutCached(writer, view.asked[i]);
+    const std::size_t cached = std::min(view.entries.size(), kMaxViewEntries);
+    writer.U16(static_cast<std::uint16_t>(cached));
+    for (std::size_t i = 0; i < cached; ++i) PutCached(writer, view.entries[i]);
+}
+
 std::optional<Reply> DecodeReply(std::span<const std::uint8_t> message) {
     codec::ByteReader reader(message);
     Reply reply;
@@ -126,6 +192,20 @@ std::optional<Reply> DecodeReply(std::span<const std::uint8_t> message) {
             done.length = reader.U16();
             if (!GetArray(reader, &done.callname) || !GetArray(reader, &done.name)) return std::nullopt;
             done.data = reader.Bytes(reader.U16());
+            break;
+        }
+        case ReplyType::kSessionHanded: {
+            Completion &done = reply.completion;
+            done.id = GetU64(reader);
+            done.rc = reader.U8();
+            done.lsn = reader.U8();
+            done.num = reader.U8();
+            done.length = reader.U16();
+            if (!GetArray(reader, &done.callname) || !GetArray(reader, &done.name)) return std::nullopt;
+            done.name_number = reader.U8();
+            const std::size_t unread = reader.U32();
+            if (!reader.ok() || unread > kMaxUnread || unread > reader.remaining()) return std::nullopt;
+            done.unread = reader.Bytes(unread);
             break;
         }
         case ReplyType::kLanaList: {
@@ -166,6 +246,18 @@ std::optional<Reply> DecodeReply(std::span<const std::uint8_t> message) {
                 return std::nullopt;
             resolution.group = flags & kResolvedGroup;
             for (std::size_t i = 0; i < count; ++i) resolution.addresses.push_back(reader.U32());
+            break;
+        }
+        case ReplyType::kNameCacheView: {
+            NameCacheReport &view = reply.name_cache;
+            view.id = GetU64(reader);
+            const std::uint8_t flags = reader.U8();
+            view.node_type = static_cast<char>(reader.U8());
+            if (!reader.ok() || (flags & ~kViewReset) || !KnownNodeType(view.node_type)) return std::nullopt;
+            view.reset = flags & kViewReset;
+            if (!GetCached(reader, reader.U8(), &view.asked)) return std::nullopt;
+            const std::size_t cached = reader.U16();
+            if (cached > kMaxViewEntries || !GetCached(reader, cached, &view.entries)) return std::nullopt;
             break;
         }
         default:

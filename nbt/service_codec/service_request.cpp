@@ -64,6 +64,27 @@ void EncodeResolveRequest(const ResolveRequest &resolve, std::vector<std::uint8_
     writer.Bytes(resolve.name);
 }
 
+void EncodeNameCacheRequest(const NameCacheRequest &request, std::vector<std::uint8_t> &out) {
+    codec::ByteWriter writer(out);
+    writer.U8(static_cast<std::uint8_t>(RequestType::kNameCache));
+    PutU64(writer, request.id);
+    writer.U8(request.lana);
+    writer.U32(request.wait_ms);
+    const std::size_t count = std::min(request.names.size(), kMaxCacheRequestNames);
+    writer.U8(static_cast<std::uint8_t>(count));
+    for (std::size_t i = 0; i < count; ++i) writer.Bytes(request.names[i]);
+}
+
+void EncodeSessionOver(const SessionOver &over, std::vector<std::uint8_t> &out) {
+    codec::ByteWriter writer(out);
+    writer.U8(static_cast<std::uint8_t>(RequestType::kSessionOver));
+    writer.U8(over.lana);
+    writer.U8(over.lsn);
+    writer.U32(over.sent);
+    writer.U32(over.received);
+    writer.U16(over.send_failures);
+}
+
 std::optional<Request> DecodeRequest(std::span<const std::uint8_t> message) {
     codec::ByteReader reader(message);
     Request request;
@@ -107,10 +128,33 @@ std::optional<Request> DecodeRequest(std::span<const std::uint8_t> message) {
             std::copy(name.begin(), name.end(), request.resolve.name.begin());
             break;
         }
+        case RequestType::kNameCache: {
+            request.type = RequestType::kNameCache;
+            NameCacheRequest &asked = request.name_cache;
+            asked.id = GetU64(reader);
+            asked.lana = reader.U8();
+            asked.wait_ms = reader.U32();
+            const std::size_t count = reader.U8();
+            if (!reader.ok() || count * NCBNAMSZ != reader.remaining()) return std::nullopt;
+            asked.names.resize(count);
+            for (auto &name : asked.names) {
+                const auto bytes = reader.Bytes(NCBNAMSZ);
+                std::copy(bytes.begin(), bytes.end(), name.begin());
+            }
+            break;
+        }
+        case RequestType::kSessionOver:
+            request.type = RequestType::kSessionOver;
+            request.over.lana = reader.U8();
+            request.over.lsn = reader.U8();
+            request.over.sent = reader.U32();
+            request.over.received = reader.U32();
+            request.over.send_failures = reader.U16();
+            break;
         default:
             return std::nullopt;
     }
-    if (!reader.AtEnd()) return std::nullopt;
+    if (!reader.ok() || !reader.AtEnd()) return std::nullopt;
     return request;
 }
 

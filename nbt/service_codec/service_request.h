@@ -10,6 +10,8 @@
 //   lanas       type
 //   name owners type lana
 //   resolve     type id:u64 name[16]
+//   name cache  type id:u64 lana wait_ms:u32 count:u8 name[16] x count
+//   session over type lana lsn sent:u32 received:u32 send_failures:u16
 #pragma once
 
 #include <array>
@@ -53,17 +55,42 @@ struct ResolveRequest {
     std::array<UCHAR, NCBNAMSZ> name{};
 };
 
+// Names to resolve on one LANA as korvel-nb names does in-process, waiting
+// at most wait_ms for them, then that LANA's cache (NameCacheReport).
+struct NameCacheRequest {
+    std::uint64_t id = 0;
+    UCHAR lana = 0;
+    std::uint32_t wait_ms = 0;
+    std::vector<std::array<UCHAR, NCBNAMSZ>> names;  // at most kMaxCacheRequestNames
+};
+inline constexpr std::size_t kMaxCacheRequestNames = 0xFF;
+// A session the service handed over has ended in the program (lsn 0: none
+// did; only the counts), with the session messages the program carried
+// since it last said, for the adapter's counters.
+struct SessionOver {
+    UCHAR lana = 0;
+    UCHAR lsn = 0;
+    std::uint32_t sent = 0;
+    std::uint32_t received = 0;
+    std::uint16_t send_failures = 0;
+};
+
 struct Request {
     RequestType type = RequestType::kSubmit;
     SubmitRequest submit;  // kSubmit; its spans point into the decoded message
     UCHAR lana = 0;        // kNameOwners
     ResolveRequest resolve;
+    NameCacheRequest name_cache;
+    SessionOver over;
 };
 
 void EncodeSubmit(const SubmitRequest &submit, std::vector<std::uint8_t> &out);
 void EncodeLanasRequest(std::vector<std::uint8_t> &out);
 void EncodeNameOwnersRequest(UCHAR lana, std::vector<std::uint8_t> &out);
 void EncodeResolveRequest(const ResolveRequest &resolve, std::vector<std::uint8_t> &out);
+// At most kMaxCacheRequestNames of the names go.
+void EncodeNameCacheRequest(const NameCacheRequest &request, std::vector<std::uint8_t> &out);
+void EncodeSessionOver(const SessionOver &over, std::vector<std::uint8_t> &out);
 
 // nullopt for anything but exactly one well-formed request.
 std::optional<Request> DecodeRequest(std::span<const std::uint8_t> message);

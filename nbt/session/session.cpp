@@ -32,6 +32,7 @@ UCHAR Session::StatusState() const {
         case SessionPhase::kCalling:
             return CALL_PENDING;
         case SessionPhase::kEstablished:
+        case SessionPhase::kHanded:
             return SESSION_ESTABLISHED;
         case SessionPhase::kHangingUp:
             return HANGUP_PENDING;
@@ -44,7 +45,7 @@ UCHAR Session::StatusState() const {
 
 bool Session::HoldsName() const {
     return phase_ == SessionPhase::kCalling || phase_ == SessionPhase::kEstablished ||
-           phase_ == SessionPhase::kHangingUp;
+           phase_ == SessionPhase::kHangingUp || phase_ == SessionPhase::kHanded;
 }
 
 void Session::Finish(NCB *ncb, UCHAR rc) {
@@ -154,6 +155,7 @@ void Session::Detach() {
     // A hung-up session has already said goodbye with its FIN: a plain close
     // keeps it that way unless the peer sent more that nobody will read.
     const bool hung_up = phase_ == SessionPhase::kDraining;
+    const bool handed = phase_ == SessionPhase::kHanded;
     phase_ = SessionPhase::kGone;
     service_ = nullptr;
     opener_ = nullptr;
@@ -169,6 +171,8 @@ void Session::Detach() {
     setup_timer_.cancel();
     if (hung_up) {
         conn_.Close();
+    } else if (handed) {
+        ResetHanded();
     } else {
         CloseSocket(true);
     }

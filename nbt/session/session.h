@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "client_id.h"
@@ -36,6 +37,7 @@ enum class SessionPhase {
     kAborted,      // connection failed (RST, bad packet, send timeout); same
     kDraining,     // hung up: our FIN sent, the peer's awaited; out of the table
     kGone,         // released or detached; nothing left to do
+    kHanded,       // korveld: its client carries it; the number and a copy of the socket stay here
 };
 
 class Session final : public std::enable_shared_from_this<Session>, public CallerWork, public PolledSocket {
@@ -84,6 +86,22 @@ public:
     // stream, so the session is aborted too.
     void Cancel(NCB *ncb);
 
+    // korveld: an established session whose socket goes to the client that
+    // opened it. Returns a duplicate of the socket, and in *unread what was
+    // read of the stream and not delivered; -1 (and the session goes on
+    // here) when it is not established, or has NCBs of its own. From then on
+    // nothing here reads or writes the socket: the session only holds its
+    // number and name until the client ends it (HandedBack) or is reset or
+    // dropped (Detach, which then ends the connection itself).
+    int HandOver(std::vector<std::uint8_t> *unread);
+    // The client has ended the handed session: its copy of the socket
+    // closes, and the number is free.
+    void HandedBack();
+    // The client's side: an established session's socket, and what the
+    // service had read of its stream, taken over by a session opened on the
+    // client's CALL or LISTEN. False when the socket cannot be watched.
+    bool Adopt(int fd, std::span<const std::uint8_t> unread);
+
     // Reset: RST to the peer (a plain close once hung up), timers stopped,
     // no NCB touched (the node has already ended them). The session never
     // calls its service again.
@@ -92,6 +110,11 @@ public:
     // session (the process may use any client's sessions) ends with
     // NRC_SABORT instead of being left to a reset that is not coming.
     void Drop();
+    // The node moved to another address: a connection of the old one is
+    // dead. An open session is aborted (its NCBs end with NRC_SABORT), a
+    // call already connecting ends with NRC_SABORT; a LISTEN, or a call
+    // still looking its name up, carries on.
+    void LeaveAddress();
 
     // A synchronous RECV's caller reads the socket itself (POLLIN); one whose
     // SEND the socket did not take at once writes the rest itself (POLLOUT).
@@ -196,6 +219,9 @@ private:
     void FinishHangup();
     void EndDrain();
     void CloseSocket(bool reset_peer);
+    // Ends a handed session's connection while its client may still hold
+    // the socket (closing our copy alone would not): an RST to the peer.
+    void ResetHanded();
 
     std::shared_ptr<Node> node_;
     SessionService *service_;

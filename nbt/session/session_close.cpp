@@ -49,6 +49,19 @@ void Session::PeerClosed() {
     Closed(NRC_SCLOSED);
 }
 
+void Session::LeaveAddress() {
+    switch (phase_) {
+        case SessionPhase::kCalling:
+            if (socket_.is_open()) FailCall(NRC_SABORT);
+            return;
+        case SessionPhase::kEstablished:
+        case SessionPhase::kHangingUp:
+            return Abort(/*reset_peer=*/true);
+        default:
+            return;
+    }
+}
+
 void Session::Abort(bool reset_peer) {
     CloseSocket(reset_peer);
     Closed(NRC_SABORT);

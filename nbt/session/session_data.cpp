@@ -89,6 +89,7 @@ void Session::Establish() {
             Finish(ncb, NRC_GOODRET);
         }
     }
+    if (phase_ != SessionPhase::kEstablished) return;  // handed to korveld's client by its completion
     ArmKeepAlive();
     PumpInput();
 }

@@ -18,6 +18,13 @@ std::optional<UCHAR> SessionNumbers::Allocate() {
     return std::nullopt;
 }
 
+bool SessionNumbers::Take(UCHAR lsn) {
+    if (lsn == 0 || lsn == 255 || used_.test(lsn)) return false;
+    used_.set(lsn);
+    ++count_;
+    return true;
+}
+
 void SessionNumbers::Release(UCHAR lsn) {
     if (lsn == 0 || lsn == 255 || !used_.test(lsn)) return;
     used_.reset(lsn);

@@ -20,6 +20,9 @@ public:
     // Null when the limit is reached.
     std::optional<UCHAR> Allocate();
     void Release(UCHAR lsn);
+    // Takes a number another table handed out (a session korveld hands
+    // over); false when it is in use here or not a session number.
+    bool Take(UCHAR lsn);
     bool InUse(UCHAR lsn) const { return used_.test(lsn); }
     std::size_t count() const { return count_; }
 

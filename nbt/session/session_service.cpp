@@ -270,6 +270,7 @@ void SessionService::Release(Session &session) {
     numbers_.Release(session.lsn());
     std::erase_if(listens_, [&session](const PendingListen &l) { return l.session.get() == &session; });
     DeleteIfUnused(name);
+    if (on_release_) on_release_(session.lsn());
 }
 
 void SessionService::Ended(const Session &session) {
@@ -330,6 +331,18 @@ void SessionService::DropClient(ClientId client) {
     }
     std::erase_if(listens_, [client](const PendingListen &l) { return l.session->client() == client; });
     for (const auto &session : dropped) session->Drop();
+}
+
+void SessionService::LeaveAddress() {
+    if (!open_) return;
+    std::vector<std::shared_ptr<Session>> sessions;
+    for (const auto &[lsn, session] : sessions_) sessions.push_back(session);
+    for (const auto &session : sessions) session->LeaveAddress();
+    const auto answers = answers_;  // each one's end takes it off the list
+    for (const auto &answer : answers) answer->Evict();
+    for (auto &weak : draining_)
+        if (auto session = weak.lock()) session->Detach();
+    draining_.clear();
 }
 
 void SessionService::Shutdown() {

@@ -6,8 +6,10 @@
 #pragma once
 
 #include <asio.hpp>
+#include <functional>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -43,6 +45,26 @@ public:
     // Shutdown() hangs them up and their numbers are free. Its own NCBs
     // have already ended; the process's still on them end (Session::Drop).
     void DropClient(ClientId client);
+    // The node moved to another address (Session::LeaveAddress); answers
+    // to incoming connections under way are dropped.
+    void LeaveAddress();
+
+    // ---- handing sessions over (session_handover.cpp) -------------------
+    // korveld: the session `lsn` of `client`, just established, goes to
+    // that client: a duplicate of its socket, and in *unread what was read
+    // of its stream and not delivered, in *name_number its local name's
+    // number. -1 when it stays here.
+    int HandOver(UCHAR lsn, ClientId client, std::vector<std::uint8_t> *unread, UCHAR *name_number);
+    // The client has ended a session handed to it; false if it has none
+    // handed under that number.
+    bool HandedBack(UCHAR lsn, ClientId client);
+    // The client's side, in a node that carries only handed sessions: the
+    // established session `opener` (its CALL or LISTEN, as completed)
+    // opened, on socket fd (owned from here on). False when it cannot be.
+    bool Adopt(NCB *opener, int fd, std::span<const std::uint8_t> unread);
+    bool Carries(UCHAR lsn) const { return sessions_.contains(lsn); }
+    // Called with each session's number once it is free here.
+    void OnRelease(std::function<void(UCHAR lsn)> released) { on_release_ = std::move(released); }
 
     // ---- OpenSessions, for the name service -----------------------------
     bool HasSessions(const NetbiosName &name) const override;
@@ -117,6 +139,7 @@ private:
     std::vector<std::shared_ptr<SessionAnswer>> answers_;
     std::vector<std::weak_ptr<Session>> draining_;
     std::vector<NCB *> receive_any_;  // NCBRECVANY, oldest first
+    std::function<void(UCHAR lsn)> on_release_;
 };
 
 }  // namespace nbt

@@ -3,15 +3,19 @@
 // several programs of that host as its clients: korvel-nb runs, and this
 // test process itself through Netbios(). Names of two clients are found
 // from another host and listed, with their owners, in a third's adapter
-// status; a second add of a held name is NRC_DUPNAME; two clients of the
-// host call each other; one cannot hang up another's session; and kill -9
-// of a client releases its names on the wire. Host lookups go through the
-// hosts module (getaddrinfo, the module alone in the hosts line): a Samba
-// host resolves, a name nobody holds fails within the broadcast query time,
-// and a dotted name or a stopped service fails at once. Adapters come and go
-// under it: a new interface gets a new LANA while the others keep theirs,
-// one that goes down or loses its address ends what was pending on it, and
-// the numbers survive a restart of the service.
+// status; a second add of a held name is NRC_DUPNAME; korvel-nb names
+// shows the service's cache; two clients of the host call each other; one
+// cannot hang up another's session; and kill -9 of a client releases its
+// names on the wire. A session's socket goes to the programs at its ends,
+// whose messages then never wait on the service. Host lookups go through
+// the hosts module (getaddrinfo, the module alone in the hosts line): a
+// Samba host resolves, a name nobody holds fails within the broadcast query
+// time, and a dotted name or a stopped service fails at once. Adapters come
+// and go under it: a new interface gets a new LANA while the others keep
+// theirs, one that goes down, loses its carrier or its address ends what
+// was pending on it, and the numbers survive a restart of the service. When
+// the address of an interface moves, its names are registered again from
+// the new one and keep their numbers.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netdb.h>
@@ -22,10 +26,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <future>
 #include <string>
 #include <thread>
 
@@ -77,9 +84,10 @@ protected:
         LabSuite::TearDownTestSuite();
     }
 
-    static void StartService() {
+    // env: settings for this run of it ("KORVEL_NODE_TYPE=m "), before the command.
+    static void StartService(const std::string &env = "") {
         const std::string pid =
-            lab().Exec(kServiceHost, std::string(KORVELD) + " --foreground --socket " + SocketPath() +
+            lab().Exec(kServiceHost, env + std::string(KORVELD) + " --foreground --socket " + SocketPath() +
                                          " --state-dir " + lab().state() + "/korveld-state >>" +
                                          lab().state() + "/korveld.log 2>&1 & echo $!");
         service_pid_ = std::atoi(pid.c_str());
@@ -126,6 +134,24 @@ TEST_F(ServiceInterop, NamesOfTwoClientsAreSeenFromAnotherHostAndInAThirdsStatus
     const NbRun again = Nb("hold ALPHA");
     EXPECT_EQ(again.status, 1);
     EXPECT_TRUE(Contains(again.err, "NRC_DUPNAME")) << again.err;
+
+    // Asynchronously from this process: a local status ends as soon as
+    // korveld takes it, yet the answer that it was taken still comes first.
+    NCB reset{};
+    reset.ncb_command = NCBRESET;
+    reset.ncb_lana_num = 1;
+    ASSERT_EQ(Netbios(&reset), NRC_GOODRET);
+    UCHAR buffer[1024];
+    NCB local{};
+    local.ncb_command = NCBASTAT | ASYNCH;
+    local.ncb_lana_num = 1;
+    std::memset(local.ncb_callname, ' ', NCBNAMSZ);
+    local.ncb_callname[0] = '*';
+    local.ncb_buffer = buffer;
+    local.ncb_length = sizeof buffer;
+    ASSERT_EQ(Netbios(&local), NRC_GOODRET);
+    for (int i = 0; i < 3000 && local.ncb_cmd_cplt == NRC_PENDING; ++i) std::this_thread::sleep_for(1ms);
+    EXPECT_EQ(local.ncb_cmd_cplt, NRC_GOODRET);
 }
 
 TEST_F(ServiceInterop, KillNineOfAClientReleasesItsNamesOnTheWire) {
@@ -202,6 +228,23 @@ Lookup LookUpHost(const char *name) {
     return lookup;
 }
 
+TEST_F(ServiceInterop, NamesOnAServiceLanaResolveThereAndListItsCache) {
+    // An M-node keeps what a broadcast found: the service's node, not this
+    // program's, which has no LANA 1 of its own.
+    StopService();
+    StartService("KORVEL_NODE_TYPE=m ");
+    const NbRun names = Nb("--json names SAMBA3");
+    StopService();
+    StartService();
+    EXPECT_EQ(names.status, 0) << names.err;
+    EXPECT_EQ(
+        names.Jq("[.node_type, [.resolved[] | .address], [.cache[] | select(.name | startswith(\"SAMBA3\")) "
+                 "| [.address, .from]]]"),
+        "[\"M\",[\"" + netlab::Lab::Address(kToolHost) + "\"],[[\"" + netlab::Lab::Address(kToolHost) +
+            "\",\"broadcast\"]]]")
+        << names.out << names.err;
+}
+
 TEST_F(ServiceInterop, HostLookupsAskTheServiceAndNeverWaitPastItsQueryTime) {
     const Lookup samba = LookUpHost("samba3");
     EXPECT_EQ(samba.address, netlab::Lab::Address(kToolHost));
@@ -257,17 +300,19 @@ struct PendingListen {
         std::memset(ncb.ncb_callname, ' ', NCBNAMSZ);
         ncb.ncb_callname[0] = '*';
     }
+    // Its completion code as the network thread last published it.
+    UCHAR State() { return std::atomic_ref<UCHAR>(ncb.ncb_cmd_cplt).load(std::memory_order_acquire); }
     // Its return code once it ends (within 3 s of `start`), with how long
     // after `start` that was.
     UCHAR Ended(std::chrono::steady_clock::time_point start, std::chrono::microseconds *took) {
-        while (ncb.ncb_cmd_cplt == NRC_PENDING && std::chrono::steady_clock::now() - start < 3s)
+        while (State() == NRC_PENDING && std::chrono::steady_clock::now() - start < 3s)
             std::this_thread::sleep_for(200us);
         *took =
             std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
-        return ncb.ncb_cmd_cplt;
+        return State();
     }
     ~PendingListen() {
-        if (ncb.ncb_cmd_cplt != NRC_PENDING) return;
+        if (State() != NRC_PENDING) return;
         NCB cancel{};
         cancel.ncb_command = NCBCANCEL;
         cancel.ncb_lana_num = ncb.ncb_lana_num;
@@ -276,9 +321,137 @@ struct PendingListen {
     }
 };
 
+// A session block of this process on LANA 1, with its own buffer.
+struct SessionBlock {
+    NCB ncb{};
+    char data[64] = {};
+    SessionBlock(UCHAR command, UCHAR lsn, const char *text = "") {
+        ncb.ncb_command = command;
+        ncb.ncb_lana_num = 1;
+        ncb.ncb_lsn = lsn;
+        std::strncpy(data, text, sizeof data - 1);
+        ncb.ncb_buffer = reinterpret_cast<PUCHAR>(data);
+        ncb.ncb_length = command == NCBRECV ? sizeof data : static_cast<WORD>(std::strlen(text));
+    }
+    std::string Text() const { return std::string(data, ncb.ncb_length); }
+};
+
+// Runs fn while the service is stopped (SIGSTOP); true if it was done in 3 s.
+bool DoneWhileServiceStopped(int service_pid, const std::function<void()> &fn) {
+    ::kill(service_pid, SIGSTOP);
+    std::packaged_task<void()> task(fn);
+    auto done = task.get_future();
+    std::thread runner(std::move(task));
+    const bool in_time = done.wait_for(3s) == std::future_status::ready;
+    ::kill(service_pid, SIGCONT);
+    runner.join();
+    return in_time;
+}
+
+// The session's socket comes to each end's program: its messages (NCBRECVANY
+// too) go on while the service cannot answer, a hang-up from one end reaches the other
+// and frees the numbers in the service, the adapter counts what the programs
+// carried, and a program killed hangs up its session at the peer.
+TEST_F(ServiceInterop, HandedSessionsCarryDataWithoutTheServiceAndEndThroughIt) {
+    NCB reset{};
+    reset.ncb_command = NCBRESET;
+    reset.ncb_lana_num = 1;
+    ASSERT_EQ(Netbios(&reset), NRC_GOODRET);
+    ASSERT_EQ(Command(NCBADDNAME, 1, "HANDEDA"), NRC_GOODRET);
+    NCB add{};
+    add.ncb_command = NCBADDNAME;
+    add.ncb_lana_num = 1;
+    std::memcpy(add.ncb_name, "HANDEDB         ", NCBNAMSZ);
+    ASSERT_EQ(Netbios(&add), NRC_GOODRET);
+    auto counted = [] {
+        ADAPTER_STATUS status{};
+        NCB astat{};
+        astat.ncb_command = NCBASTAT;
+        astat.ncb_lana_num = 1;
+        std::memset(astat.ncb_callname, ' ', NCBNAMSZ);
+        astat.ncb_callname[0] = '*';
+        astat.ncb_buffer = reinterpret_cast<PUCHAR>(&status);
+        astat.ncb_length = sizeof status;
+        Netbios(&astat);
+        return std::pair{status.xmit_success, status.recv_success};
+    };
+    const auto before = counted();
+
+    PendingListen listen(1, "HANDEDA");
+    listen.ncb.ncb_rto = listen.ncb.ncb_sto = 4;  // 2 s
+    ASSERT_EQ(Netbios(&listen.ncb), NRC_GOODRET);
+    NCB call{};
+    call.ncb_command = NCBCALL;
+    call.ncb_lana_num = 1;
+    call.ncb_rto = call.ncb_sto = 4;
+    std::memcpy(call.ncb_name, "HANDEDB         ", NCBNAMSZ);
+    std::memcpy(call.ncb_callname, "HANDEDA         ", NCBNAMSZ);
+    ASSERT_EQ(Netbios(&call), NRC_GOODRET);
+    std::chrono::microseconds took{};
+    ASSERT_EQ(listen.Ended(std::chrono::steady_clock::now(), &took), NRC_GOODRET);
+    const UCHAR a = listen.ncb.ncb_lsn, b = call.ncb_lsn;
+
+    SessionBlock there(NCBSEND, b, "handed-there"), got_there(NCBRECV, a);
+    SessionBlock back(NCBSEND, a, "handed-back"), got_back(NCBRECV, b);
+    got_back.ncb.ncb_command = NCBRECVANY;  // for HANDEDB's sessions
+    got_back.ncb.ncb_num = add.ncb_num;
+    EXPECT_TRUE(DoneWhileServiceStopped(service_pid_, [&] {
+        Netbios(&there.ncb);
+        Netbios(&got_there.ncb);
+        Netbios(&back.ncb);
+        Netbios(&got_back.ncb);
+    })) << "the session's messages wait for the service";
+    EXPECT_EQ(got_there.ncb.ncb_retcode, NRC_GOODRET);
+    EXPECT_EQ(got_there.Text(), "handed-there");
+    EXPECT_EQ(got_back.ncb.ncb_retcode, NRC_GOODRET);
+    EXPECT_EQ(got_back.Text(), "handed-back");
+    EXPECT_EQ(got_back.ncb.ncb_lsn, b);
+
+    SessionBlock hangup(NCBHANGUP, a), closed(NCBRECV, b);
+    EXPECT_EQ(Netbios(&hangup.ncb), NRC_GOODRET);
+    EXPECT_EQ(Netbios(&closed.ncb), NRC_SCLOSED);
+    struct {
+        SESSION_HEADER header;
+        SESSION_BUFFER sessions[4];
+    } status{};
+    NCB sstat{};
+    sstat.ncb_command = NCBSSTAT;
+    sstat.ncb_lana_num = 1;
+    std::memset(sstat.ncb_name, ' ', NCBNAMSZ);
+    sstat.ncb_name[0] = '*';
+    sstat.ncb_buffer = reinterpret_cast<PUCHAR>(&status);
+    sstat.ncb_length = sizeof status;
+    EXPECT_EQ(Netbios(&sstat), NRC_GOODRET);
+    EXPECT_EQ(status.header.num_sess, 0) << "numbers still held in the service";
+    const auto after = counted();
+    EXPECT_GE(after.first - before.first, 2u);
+    EXPECT_GE(after.second - before.second, 2u);
+
+    NbBackground killed(lab(), kServiceHost, "listen KILLED --idle 20", ClientEnv());
+    ASSERT_TRUE(killed.WaitFor("listening on KILLED<20>")) << killed.Err();
+    std::memcpy(call.ncb_callname, "KILLED          ", NCBNAMSZ);
+    ASSERT_EQ(Netbios(&call), NRC_GOODRET);
+    ASSERT_TRUE(killed.WaitFor(" from HANDEDB<20>")) << killed.Out() << killed.Err();
+    ::kill(killed.pid(), SIGKILL);
+    SessionBlock ended(NCBRECV, call.ncb_lsn);
+    const UCHAR rc = Netbios(&ended.ncb);
+    EXPECT_TRUE(rc == NRC_SCLOSED || rc == NRC_SABORT) << "NCBRECV: " << int(rc);
+    ASSERT_EQ(Netbios(&reset), NRC_GOODRET);
+}
+
 // "[[lana, interface, address]...]" of LANAs 1 and up as korvel-nb lists them.
 std::string ServiceLanas() {
     return Nb("--json lanas").Jq("[.lanas[] | select(.lana > 0) | [.lana, .interface, .address]]");
+}
+
+// ServiceLanas() once it is `expected`, or as it is after 3 s: the kernel
+// may report a carrier change up to a second late.
+std::string ServiceLanasBecome(const std::string &expected) {
+    std::string lanas;
+    for (const auto until = std::chrono::steady_clock::now() + 3s;
+         (lanas = ServiceLanas()) != expected && std::chrono::steady_clock::now() < until;)
+        std::this_thread::sleep_for(50ms);
+    return lanas;
 }
 
 TEST_F(ServiceInterop, AdaptersComeAndGoWithoutRenumberingAndTheirNumbersOutliveARestart) {
@@ -292,7 +465,13 @@ TEST_F(ServiceInterop, AdaptersComeAndGoWithoutRenumberingAndTheirNumbersOutlive
     lab().Exec(kServiceHost,
                "ip link add kvnew0 type veth peer name kvnew1 && ip link set kvnew1 up && "
                "ip addr add 10.77.1.1/24 broadcast + dev kvnew0 && ip link set kvnew0 up");
-    EXPECT_EQ(ServiceLanas(), "[" + eth0 + ",[2,\"kvnew0\",\"10.77.1.1\"]]");
+    const std::string two = "[" + eth0 + ",[2,\"kvnew0\",\"10.77.1.1\"]]";
+    EXPECT_EQ(ServiceLanasBecome(two), two);
+    // Up without carrier (its peer down) is as good as down.
+    lab().Exec(kServiceHost, "ip link set kvnew1 down");
+    EXPECT_EQ(ServiceLanasBecome("[" + eth0 + "]"), "[" + eth0 + "]");
+    lab().Exec(kServiceHost, "ip link set kvnew1 up");
+    EXPECT_EQ(ServiceLanasBecome(two), two);
 
     // LANA 2 goes down under a pending LISTEN: it ends, LANA 2 leaves the
     // table, and LANA 1 and its name are untouched.
@@ -317,6 +496,7 @@ TEST_F(ServiceInterop, AdaptersComeAndGoWithoutRenumberingAndTheirNumbersOutlive
                "ip addr flush dev kvnew0 && ip addr add 10.77.2.1/24 broadcast + dev kvnew0 && "
                "ip link set kvnew0 up");
     EXPECT_EQ(Command(NCBADDNAME, 2, "AGAIN"), NRC_ENVNOTDEF);
+    ServiceLanasBecome("[" + eth0 + ",[2,\"kvnew0\",\"10.77.2.1\"]]");
     ASSERT_EQ(Command(NCBRESET, 2), NRC_GOODRET);
     EXPECT_EQ(Command(NCBADDNAME, 2, "AGAIN"), NRC_GOODRET);
     {
@@ -334,7 +514,7 @@ TEST_F(ServiceInterop, AdaptersComeAndGoWithoutRenumberingAndTheirNumbersOutlive
                "ip link add kvnewer0 type veth peer name kvnewer1 && ip link set kvnewer1 up && "
                "ip addr add 10.77.3.1/24 broadcast + dev kvnewer0 && ip link set kvnewer0 up");
     const std::string newer = "[3,\"kvnewer0\",\"10.77.3.1\"]";
-    EXPECT_EQ(ServiceLanas(), "[" + eth0 + "," + newer + "]");
+    EXPECT_EQ(ServiceLanasBecome("[" + eth0 + "," + newer + "]"), "[" + eth0 + "," + newer + "]");
     StopService();
     StartService();
     EXPECT_EQ(ServiceLanas(), "[" + eth0 + "," + newer + "]")
@@ -342,6 +522,54 @@ TEST_F(ServiceInterop, AdaptersComeAndGoWithoutRenumberingAndTheirNumbersOutlive
     lab().Exec(kServiceHost, "ip addr add 10.77.2.1/24 broadcast + dev kvnew0");
     EXPECT_EQ(ServiceLanas(), "[" + eth0 + ",[2,\"kvnew0\",\"10.77.2.1\"]," + newer + "]");
     lab().Exec(kServiceHost, "ip link del kvnew0; ip link del kvnewer0");
+}
+
+// LANA 1's interface moves to another address under a held name and a
+// pending LISTEN, the old address deleted first and then the new one added,
+// and back the other way round: the service registers the name from the
+// new address, the LISTEN waits on, and the name's number still sends a
+// datagram.
+TEST_F(ServiceInterop, ANameOnAnAdapterWhoseAddressMovesIsFoundAtTheNewAddressUnderItsOldNumber) {
+    const std::string old_address = netlab::Lab::Address(kServiceHost);
+    const std::string new_address = "198.18.137.112";
+    const std::string ip_del = "ip addr del ", ip_add = "ip addr add ", dev = "/24 broadcast + dev eth0";
+    auto seen_at = [](const std::string &address) {
+        std::string seen;
+        for (const auto until = std::chrono::steady_clock::now() + 5s;
+             std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(100ms))
+            if (Contains(seen = Seen("MOVES"), address + " MOVES<20>")) break;
+        return seen;
+    };
+    ASSERT_EQ(Command(NCBRESET, 1), NRC_GOODRET);
+    NCB add{};
+    add.ncb_command = NCBADDNAME;
+    add.ncb_lana_num = 1;
+    std::memset(add.ncb_name, ' ', NCBNAMSZ);
+    std::memcpy(add.ncb_name, "MOVES", 5);
+    ASSERT_EQ(Netbios(&add), NRC_GOODRET);
+    PendingListen listen(1, "MOVES");
+    ASSERT_EQ(Netbios(&listen.ncb), NRC_GOODRET);
+
+    lab().Exec(kServiceHost, ip_del + old_address + dev + " && " + ip_add + new_address + dev);
+    const std::string seen = seen_at(new_address);
+    EXPECT_TRUE(Contains(seen, new_address + " MOVES<20>")) << seen;
+    EXPECT_EQ(listen.State(), NRC_PENDING);
+    NCB datagram{};
+    char text[] = "moved";
+    datagram.ncb_command = NCBDGSEND;
+    datagram.ncb_lana_num = 1;
+    datagram.ncb_num = add.ncb_num;
+    datagram.ncb_buffer = reinterpret_cast<PUCHAR>(text);
+    datagram.ncb_length = sizeof text;
+    std::memset(datagram.ncb_callname, ' ', NCBNAMSZ);
+    std::memcpy(datagram.ncb_callname, "SAMBA3", 6);
+    EXPECT_EQ(Netbios(&datagram), NRC_GOODRET);
+
+    // The new address a secondary of the old until that goes.
+    lab().Exec(kServiceHost, "sysctl -qw net.ipv4.conf.eth0.promote_secondaries=1 && " + ip_add +
+                                 old_address + dev + " && " + ip_del + new_address + dev);
+    EXPECT_TRUE(Contains(seen_at(old_address), old_address + " MOVES<20>"));
+    EXPECT_EQ(listen.State(), NRC_PENDING);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // An ordinary user resets a real adapter once the program has the capability
-// to bind the NetBIOS ports, as the Debian package grants it: the build is
+// to bind the NetBIOS ports, as the Debian package grants korvel-nb: the build is
 // installed into a temporary root (the packages' layout), a C program is
 // built there against the installed library, and both it and the installed
 // console get cap_net_bind_service. Run as nobody inside a lab host, the
@@ -81,15 +81,15 @@ TEST_F(UnprivilegedReset, TheCapabilityLetsAnOrdinaryUserResetLana1) {
         &status);
     ASSERT_EQ(status, 0) << out;
 
-    // The installed console still starts with the capability (secure
-    // execution: the loader ignores LD_* there).
-    const fs::path console = root / "usr/local/bin/korvel";
-    if (fs::exists(console)) {
-        out = Shell("setcap cap_net_bind_service+ep " + Quote(console.string()) + " && " + kAsUser +
-                        Quote(console.string()) + " --version",
+    // The installed korvel-nb still starts with the capability the package
+    // gives it (secure execution: the loader ignores LD_* there).
+    const fs::path tool = root / "usr/local/bin/korvel-nb";
+    if (fs::exists(tool)) {
+        out = Shell("setcap cap_net_bind_service+ep " + Quote(tool.string()) + " && " + kAsUser +
+                        Quote(tool.string()) + " --version",
                     &status);
         EXPECT_EQ(status, 0) << out;
-        EXPECT_TRUE(Contains(out, "korvel 1.0.0.1")) << out;
+        EXPECT_TRUE(Contains(out, "1.0.0.1")) << out;
     }
 
     // Without the capability: refused, and the reason names the port and the privilege.
@@ -98,6 +98,7 @@ TEST_F(UnprivilegedReset, TheCapabilityLetsAnOrdinaryUserResetLana1) {
     EXPECT_TRUE(Contains(out, "reset 0x3F")) << out;
     EXPECT_TRUE(Contains(out, "port 137/udp: permission denied")) << out;
     EXPECT_TRUE(Contains(out, "CAP_NET_BIND_SERVICE")) << out;
+    EXPECT_TRUE(Contains(out, "start the service korveld")) << out;
 
     // With it: the reset binds 137 and 139 on the lab host's interface.
     out = lab().Exec(kHost, kAsUser + Quote(capable) + " 1 reset", &status);

@@ -5,7 +5,13 @@
 // and reads adapter status across the router through the server, is
 // refused a name a live client holds, refreshes and releases; tshark
 // judges every packet it sends.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netdb.h>
+#include <nss.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <fstream>
@@ -187,6 +193,38 @@ TEST_F(WinsInterop, AHostWithTwoAdaptersHoldsANameAtBothAddresses) {
     const std::string asked = Nmblookup(kSambaHost, "-U " + first + " 'KORVELM#20'");
     EXPECT_TRUE(Contains(asked, first + " KORVELM<20>") && Contains(asked, second + " KORVELM<20>")) << asked;
     EXPECT_TRUE(holder.Interrupt());
+}
+
+// korveld as an H-node in the far subnet, and this process's getaddrinfo
+// through the hosts module asking it: the Samba host behind the router,
+// which no broadcast reaches, is found through the server.
+TEST_F(WinsInterop, AHostLookupThroughTheServiceFindsTheSambaHostBehindTheRouter) {
+    const std::string socket = far_->state() + "/korveld.sock";
+    const std::string pid = far_->Exec(
+        kClientHost, "KORVEL_NODE_TYPE=h KORVEL_WINS=" + Wins() + " " KORVELD " --foreground --socket " +
+                         socket + " --state-dir " + far_->state() + "/korveld-state >>" + far_->state() +
+                         "/korveld.log 2>&1 & echo $!");
+    struct stat status;
+    for (int i = 0; i < 100 && ::stat(socket.c_str(), &status) != 0; ++i) std::this_thread::sleep_for(20ms);
+    ::setenv("KORVEL_PROVIDER_SOCKET", socket.c_str(), 1);
+    ::__nss_configure_lookup("hosts", "korvel");  // the module from the build tree (the test's rpath)
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo *found = nullptr;
+    const auto start = std::chrono::steady_clock::now();
+    const int rc = ::getaddrinfo("samba1", nullptr, &hints, &found);
+    const auto took = std::chrono::steady_clock::now() - start;
+    char text[INET_ADDRSTRLEN] = {};
+    if (rc == 0) {
+        ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in *>(found->ai_addr)->sin_addr, text, sizeof text);
+        ::freeaddrinfo(found);
+    }
+    const int korveld = std::atoi(pid.c_str());
+    if (korveld > 0) ::kill(korveld, SIGTERM);
+    for (int i = 0; i < 100 && korveld > 0 && ::kill(korveld, 0) == 0; ++i) std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(rc, 0) << netlab::ReadFile(far_->state() + "/korveld.log");
+    EXPECT_EQ(std::string(text), lab().HostAddress(kSambaHost));
+    EXPECT_LT(took, 750ms);  // the server answers; no broadcast round is waited for
 }
 
 }  // namespace

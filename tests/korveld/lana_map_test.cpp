@@ -24,7 +24,7 @@ nbt::InterfaceAddress Up(const std::string &name, unsigned index) {
     nbt::InterfaceAddress entry;
     entry.name = name;
     entry.index = index;
-    entry.flags = 0x3;  // IFF_UP | IFF_BROADCAST
+    entry.flags = 0x43;  // IFF_UP | IFF_BROADCAST | IFF_RUNNING
     entry.address = asio::ip::address_v4(0x0A000000u + index);
     entry.broadcast = asio::ip::address_v4(0x0A0000FFu);
     return entry;
@@ -129,6 +129,10 @@ TEST_F(StableLanasOnDisk, TheNumbersSurviveARestartAndABadFileIsSetAside) {
     // After a restart eth1 alone, with a lower index, is still 2.
     StableLanas again(dir_, {});
     EXPECT_EQ(Numbers(again.Number({Up("eth1", 1)})), "eth1=2 ");
+    // An interface whose first address is an alias's (eth2:1) is numbered
+    // and saved under its own name.
+    EXPECT_EQ(Numbers(again.Number({Up("eth2:1", 4)})), "eth2=3 ");
+    EXPECT_EQ(Numbers(StableLanas(dir_, {}).Number({Up("usb0", 1), Up("eth2:1", 4)})), "eth2=3 usb0=4 ");
 
     // A map that is a directory, or over the size cap, starts afresh.
     std::filesystem::remove(dir_ + "/lanas");

@@ -13,7 +13,7 @@ namespace nbt {
 namespace {
 
 InterfaceAddress Entry(const char *name, unsigned index, const char *address, const char *broadcast,
-                       unsigned flags = IFF_UP | IFF_BROADCAST) {
+                       unsigned flags = IFF_UP | IFF_BROADCAST | IFF_RUNNING) {
     InterfaceAddress entry;
     entry.name = name;
     entry.index = index;
@@ -34,6 +34,7 @@ TEST(LanaTable, NumbersEligibleInterfacesByIndex) {
         Entry("ptp4", 4, "10.4.0.1", nullptr, IFF_UP | IFF_POINTOPOINT),  // no broadcast
         Entry("eth2", 2, "10.2.1.1", "10.2.1.255"),                       // second address
         Entry("eth5", 5, "10.5.0.1", "10.5.0.255"),
+        Entry("nocarrier6", 6, "10.6.0.1", "10.6.0.255", IFF_UP | IFF_BROADCAST),
     };
     const auto lanas = NumberLanas(interfaces, true);
     ASSERT_EQ(lanas.size(), 4u);
@@ -52,7 +53,7 @@ TEST(LanaTable, NumbersEligibleInterfacesByIndex) {
 
     // Same interfaces listed the other way round: same numbering.
     std::vector<InterfaceAddress> reversed(interfaces.rbegin(), interfaces.rend());
-    reversed.erase(reversed.begin() + 1);  // keep 10.2.0.1 as eth2's first address
+    reversed.erase(reversed.begin() + 2);  // keep 10.2.0.1 as eth2's first address
     const auto again = NumberLanas(reversed, true);
     ASSERT_EQ(again.size(), 4u);
     for (std::size_t i = 0; i < again.size(); ++i)

@@ -88,6 +88,30 @@ public:
         service::EncodeCompletion(done, reply);
         Send(reply);
     }
+    // A CALL's completion with its session's socket, as korveld hands it.
+    void Handed(std::uint64_t id, UCHAR lsn, UCHAR name_number, const std::vector<std::uint8_t> &unread,
+                int socket) {
+        service::Completion done;
+        done.id = id;
+        done.lsn = lsn;
+        done.name_number = name_number;
+        done.unread = unread;
+        std::vector<std::uint8_t> reply;
+        ASSERT_TRUE(service::EncodeSessionHanded(done, reply));
+        iovec chunk{reply.data(), reply.size()};
+        alignas(cmsghdr) std::uint8_t control[CMSG_SPACE(sizeof(int))] = {};
+        msghdr header{};
+        header.msg_iov = &chunk;
+        header.msg_iovlen = 1;
+        header.msg_control = control;
+        header.msg_controllen = sizeof control;
+        cmsghdr *part = CMSG_FIRSTHDR(&header);
+        part->cmsg_level = SOL_SOCKET;
+        part->cmsg_type = SCM_RIGHTS;
+        part->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(part), &socket, sizeof socket);
+        ASSERT_EQ(::sendmsg(client_, &header, MSG_NOSIGNAL), static_cast<ssize_t>(reply.size()));
+    }
 
 private:
     int listener_ = -1;
@@ -188,6 +212,59 @@ TEST_F(ServiceClientTest, AnOverlongReplyOrAServiceGoneEndsWhatIsPending) {
     service.Hang();
     ASSERT_TRUE(second.event.WaitFor(5s));
     EXPECT_EQ(second.ncb.ncb_retcode, NRC_SYSTEM);
+}
+
+// The session's messages then run here: from the bytes the service had
+// read (a whole message and part of the next header), on the socket itself,
+// and when it is hung up the service hears so, with what it carried.
+TEST_F(ServiceClientTest, AHandedSessionRunsHereFromWhatTheServiceReadAndSaysWhenItIsOver) {
+    StandInService service;
+    NCB call = MakeNcb(NCBCALL, 1);
+    auto called = std::async(std::launch::async, [&] { return Netbios(&call); });
+    service.Accept();
+    const auto request = service.Next();
+    ASSERT_TRUE(request);
+    int ends[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+    service.Handed(request->submit.id, 7, 2, {0, 0, 0, 5, 'e', 'a', 'r', 'l', 'y', 0, 0}, ends[0]);
+    ::close(ends[0]);
+    ASSERT_EQ(called.get(), NRC_GOODRET);
+    EXPECT_EQ(call.ncb_lsn, 7);
+    const std::uint8_t rest[] = {0, 4, 'l', 'a', 't', 'e'};
+    ASSERT_EQ(::write(ends[1], rest, sizeof rest), static_cast<ssize_t>(sizeof rest));
+
+    std::uint8_t buffer[16] = {};
+    NCB receive = MakeNcb(NCBRECV, 1);
+    receive.ncb_lsn = 7;
+    receive.ncb_buffer = buffer;
+    receive.ncb_length = sizeof buffer;
+    EXPECT_EQ(Netbios(&receive), NRC_GOODRET);
+    EXPECT_EQ(std::string(buffer, buffer + receive.ncb_length), "early");
+    NCB any = MakeNcb(NCBRECVANY, 1);
+    any.ncb_num = 2;
+    any.ncb_buffer = buffer;
+    any.ncb_length = sizeof buffer;
+    EXPECT_EQ(Netbios(&any), NRC_GOODRET);
+    EXPECT_EQ(std::string(buffer, buffer + any.ncb_length), "late");
+    NCB send = MakeNcb(NCBSEND, 1);
+    send.ncb_lsn = 7;
+    send.ncb_buffer = reinterpret_cast<PUCHAR>(const_cast<char *>("hi"));
+    send.ncb_length = 2;
+    EXPECT_EQ(Netbios(&send), NRC_GOODRET);
+    std::uint8_t sent[6] = {};
+    EXPECT_EQ(::read(ends[1], sent, sizeof sent), 6);
+    EXPECT_EQ(std::vector<std::uint8_t>(sent, sent + 6), (std::vector<std::uint8_t>{0, 0, 0, 2, 'h', 'i'}));
+
+    NCB hangup = MakeNcb(NCBHANGUP, 1);
+    hangup.ncb_lsn = 7;
+    EXPECT_EQ(Netbios(&hangup), NRC_GOODRET);
+    const auto over = service.Next();
+    ASSERT_TRUE(over);
+    EXPECT_EQ(over->type, service::RequestType::kSessionOver);
+    EXPECT_EQ(over->over.lsn, 7);
+    EXPECT_EQ(over->over.sent, 1u);
+    EXPECT_EQ(over->over.received, 2u);
+    ::close(ends[1]);
 }
 
 }  // namespace

@@ -119,6 +119,31 @@ TEST(ServiceCodec, ReplyCountsAndTextsAreBelievedOnlyAsFarAsTheMessageGoes) {
     EXPECT_FALSE(DecodeReply(resolved));
     resolved[1 + 8 + 1] = 1;  // one, and four bytes too many
     EXPECT_FALSE(DecodeReply(resolved));
+    NameCacheReport view;
+    view.id = 11;
+    view.reset = true;
+    view.node_type = 'H';
+    view.asked = {{{'S', 'A', 'M', 'B', 'A', '1'}, true, false, false, 0xC612890D, 0}};
+    view.entries = {{{'S', 'A', 'M', 'B', 'A', '1'}, true, false, true, 0xC612890D, 299000}};
+    std::vector<std::uint8_t> cache;
+    EncodeNameCacheView(view, cache);
+    ASSERT_TRUE(DecodeReply(cache));
+    EXPECT_EQ(DecodeReply(cache)->name_cache.entries[0].left_ms, 299000u);
+    EXPECT_TRUE(DecodeReply(cache)->name_cache.entries[0].from_server);
+    auto cached = cache;
+    cached[cached.size() - 25 - 1] = 2;  // two cached names, one there
+    EXPECT_FALSE(DecodeReply(cached));
+    auto node_type = cache;
+    node_type[1 + 8 + 1] = 'X';
+    EXPECT_FALSE(DecodeReply(node_type));
+    std::vector<std::uint8_t> asked;
+    EncodeNameCacheRequest({3, 1, 15000, {{'S', 'A', 'M', 'B', 'A', '1'}, {'K', 'O', 'R', 'V', 'E', 'L'}}},
+                           asked);
+    ASSERT_TRUE(DecodeRequest(asked));
+    EXPECT_EQ(DecodeRequest(asked)->name_cache.names.size(), 2u);
+    asked.pop_back();
+    EXPECT_FALSE(DecodeRequest(asked));
+
     std::vector<std::uint8_t> most;
     EncodeResolution({7, false, std::vector<std::uint32_t>(kMaxResolvedAddresses + 1, 1)}, most);
     EXPECT_EQ(DecodeReply(most)->resolution.addresses.size(), kMaxResolvedAddresses);
