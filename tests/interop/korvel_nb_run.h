@@ -4,7 +4,7 @@
 // error kept apart, and its JSON document read with jq. With
 // KORVEL_INTEROP_PROVIDER=service (ctest's "service." runs of a suite) each
 // run reaches LANA 1 through a korveld in its host, started there by the
-// host's first run; netlab down stops it.
+// host's first run; the lab stops it before it goes down.
 #pragma once
 
 #include <signal.h>

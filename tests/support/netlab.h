@@ -4,6 +4,7 @@
 // Needs root; Lab::Start() says why it cannot be had otherwise.
 #pragma once
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -83,7 +85,10 @@ public:
         return true;
     }
     void Stop() {
-        if (up_) Run("down");
+        if (up_) {
+            StopDaemons();
+            Run("down");
+        }
         up_ = false;
     }
 
@@ -137,6 +142,24 @@ public:
     std::string ClientConf() const { return state() + "/client.conf"; }
 
 private:
+    // Daemons a test started in the lab's hosts, each pid in
+    // state()/daemon-*.pid: SIGTERM, up to 5 s to end, then SIGKILL, so
+    // that none keeps a namespace alive past `down`.
+    void StopDaemons() const {
+        namespace fs = std::filesystem;
+        std::error_code error;
+        for (const auto &entry : fs::directory_iterator(state(), error)) {
+            const std::string file = entry.path().filename().string();
+            if (file.rfind("daemon-", 0) != 0 || entry.path().extension() != ".pid") continue;
+            pid_t pid = 0;
+            if (!(std::ifstream(entry.path()) >> pid) || pid <= 0) continue;
+            if (::kill(pid, SIGTERM) != 0) continue;
+            for (int i = 0; i < 50 && ::kill(pid, 0) == 0; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            ::kill(pid, SIGKILL);
+        }
+    }
+
     std::string script_;
     std::string prefix_;
     std::string net_;
