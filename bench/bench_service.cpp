@@ -12,7 +12,8 @@
 //                        request and answer of the same sizes
 // and, one side only:
 //   service-local-status/<n>/korvel  NCBASTAT of "*" on LANA 1 while four
-//                        other clients hold four names each
+//                        other clients hold four names each; beside it (raw)
+//                        an AF_UNIX request and answer to an echoing process
 //   service-rss/0/korvel  korveld's VmRSS (--korveld=PID), counter "rss_mb",
 //                        while ten clients hold 16 names and 8 sessions each
 //   service-release/<n>/korvel  kill -9 of a client holding one name until its
@@ -483,6 +484,39 @@ void LocalStatus(benchmark::State &state) {
         state.SkipWithError("status incomplete");
 }
 
+// What any answer from a local service costs on this machine: a request and
+// its answer, of the sizes an NCBASTAT of 16 names takes, over an AF_UNIX
+// SOCK_SEQPACKET pair to a process of its own that only echoes. The local
+// status figure is read beside it.
+void RawLocalRoundTrip(benchmark::State &state) {
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0)
+        return state.SkipWithError("no socket pair");
+    const pid_t echo = ::fork();
+    if (echo == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        ::close(pair[0]);
+        std::array<std::uint8_t, 512> message{};
+        for (;;) {
+            if (::recv(pair[1], message.data(), 128, 0) <= 0) _exit(0);
+            if (::send(pair[1], message.data(), message.size(), MSG_NOSIGNAL) <= 0) _exit(0);
+        }
+    }
+    ::close(pair[1]);
+    std::array<std::uint8_t, 512> message{};
+    const timeval limit{5, 0};  // never hangs
+    ::setsockopt(pair[0], SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    for (auto _ : state) {
+        if (::send(pair[0], message.data(), 128, MSG_NOSIGNAL) != 128 ||
+            ::recv(pair[0], message.data(), message.size(), 0) != static_cast<ssize_t>(message.size())) {
+            state.SkipWithError("no answer");
+            break;
+        }
+    }
+    ::close(pair[0]);
+    ::waitpid(echo, nullptr, 0);
+}
+
 double ResidentMegabytes(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     for (std::string line; std::getline(status, line);)
@@ -595,11 +629,16 @@ int main(int argc, char **argv) {
             {"service-node-status", ServiceNodeStatus, RawNodeStatus, timed},
         },
         pairs);
-    for (int i = 0; i < pairs; ++i)
+    for (int i = 0; i < pairs; ++i) {
         benchmark::RegisterBenchmark(("service-local-status/" + std::to_string(i) + "/korvel").c_str(),
                                      LocalStatus)
             ->UseRealTime()
             ->MinTime(0.2);
+        benchmark::RegisterBenchmark(("service-local-status/" + std::to_string(i) + "/raw").c_str(),
+                                     RawLocalRoundTrip)
+            ->UseRealTime()
+            ->MinTime(0.2);
+    }
     for (int i = 0; i < kReleaseRuns; ++i)
         benchmark::RegisterBenchmark(("service-release/" + std::to_string(i) + "/korvel").c_str(),
                                      ServiceRelease, i)

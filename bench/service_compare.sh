@@ -93,8 +93,10 @@ for figure, value, unit in (("service-ping-pong", us, " us"), ("service-node-sta
     detail = f"service {k[0]:.2f}{unit}, raw {r[0]:.2f}{unit}" if k and r else ""
     ratio = latency if unit == " us" else (lambda k, r: k["bytes_per_second"] / r["bytes_per_second"])
     report(figure, paired(figure, ratio), "pairs", detail=detail)
+floor = middle(side("service-local-status", "raw", us))
 report("service-local-status-us", side("service-local-status", "korvel", us), "runs", " us",
-       "NCBASTAT of *, 16 names held by 4 clients")
+       "NCBASTAT of *, 16 names held by 4 clients" +
+       (f"; a bare AF_UNIX request and answer here: {floor[0]:.1f} us" if floor else ""))
 report("service-rss-mb", side("service-rss", "korvel", lambda b: b["rss_mb"]), "runs", " MB",
        "korveld VmRSS, 10 clients x 16 names x 8 sessions")
 report("service-release-ms", side("service-release", "korvel", lambda b: us(b) / 1e3), "runs", " ms",
