@@ -57,9 +57,11 @@ Node::Node(const Lana &lana, const Limits &limits, const Settings &settings, std
       host_(std::move(host)),
       unicast_(io_),
       broadcast_(io_),
+      limited_broadcast_(io_),
       listener_(io_),
       unicast_buffer_(kNameReadsAtOnce * kMaxDatagram),
       broadcast_buffer_(kMaxDatagram),
+      limited_buffer_(kMaxDatagram),
       datagram_socket_(std::make_shared<DatagramPort>(io_)) {}
 
 Node::~Node() {
@@ -67,6 +69,7 @@ Node::~Node() {
     asio::error_code ignored;
     unicast_.close(ignored);
     broadcast_.close(ignored);
+    limited_broadcast_.close(ignored);
     listener_.close(ignored);
     datagram_socket_->Close();
 }
@@ -110,6 +113,7 @@ UCHAR Node::Bind(std::uint8_t preferred_host) {
     }
     broadcast_.bind({lana_.broadcast, name_port_}, ec);
     if (ec) return refused("bind", ec, NRC_OPENERR);
+    if (!lana_.loopback) BindLimitedBroadcast();
     ec = datagram_socket_->BindBroadcast(lana_.broadcast, datagram_port_number_,
                                          lana_.loopback ? std::string() : lana_.interface_name);
     if (ec) {
@@ -228,6 +232,7 @@ bool Node::Readdress(const Lana &lana) {
     datagram_socket_ = std::make_shared<DatagramPort>(io_);
     asio::error_code ignored;
     broadcast_.close(ignored);
+    limited_broadcast_.close(ignored);
     listener_.close(ignored);
     unicast_backlog_.clear();  // sent from the old address, about it
     lana_ = lana;
@@ -240,25 +245,44 @@ bool Node::Readdress(const Lana &lana) {
     return true;
 }
 
+void Node::BindLimitedBroadcast() {
+    const auto limited = asio::ip::address_v4::broadcast();
+    if (lana_.broadcast == limited) return;  // the subnet's socket has it already
+    // Best effort: the subnet's broadcasts are what RFC peers send, so a
+    // socket this adapter cannot have costs the reset nothing.
+    asio::error_code ec;
+    limited_broadcast_.open(asio::ip::udp::v4(), ec);
+    if (!ec) limited_broadcast_.set_option(asio::socket_base::reuse_address(true), ec);
+    if (!ec) ec = BindToDevice(limited_broadcast_.native_handle(), lana_.interface_name);
+    if (!ec) limited_broadcast_.bind({limited, name_port_}, ec);
+    if (ec) limited_broadcast_.close(ec);
+}
+
 void Node::ReceiveBroadcasts() {
-    broadcast_.async_receive_from(
-        asio::buffer(broadcast_buffer_), broadcast_from_,
-        [self = shared_from_this(), generation = sockets_generation_](const asio::error_code &ec,
-                                                                      std::size_t size) {
-            if (!self->open_ || generation != self->sockets_generation_) return;
-            if (ec) {
-                if (Transient(ec))
-                    self->RetryLater([self, generation] {
-                        if (generation == self->sockets_generation_) self->ReceiveBroadcasts();
-                    });
-                return;
-            }
-            // Our own broadcasts come back to us on the broadcast socket.
-            if (self->broadcast_from_ != self->name_endpoint())
-                self->HandleNameDatagram(std::span<const std::uint8_t>(self->broadcast_buffer_.data(), size),
-                                         self->broadcast_from_);
-            if (self->open_) self->ReceiveBroadcasts();
-        });
+    ReceiveBroadcasts(broadcast_, broadcast_buffer_, broadcast_from_);
+    if (limited_broadcast_.is_open()) ReceiveBroadcasts(limited_broadcast_, limited_buffer_, limited_from_);
+}
+
+void Node::ReceiveBroadcasts(asio::ip::udp::socket &socket, std::vector<std::uint8_t> &buffer,
+                             asio::ip::udp::endpoint &from) {
+    socket.async_receive_from(asio::buffer(buffer), from,
+                              [self = shared_from_this(), generation = sockets_generation_, &socket, &buffer,
+                               &from](const asio::error_code &ec, std::size_t size) {
+                                  if (!self->open_ || generation != self->sockets_generation_) return;
+                                  if (ec) {
+                                      if (Transient(ec))
+                                          self->RetryLater([self, generation, &socket, &buffer, &from] {
+                                              if (generation == self->sockets_generation_)
+                                                  self->ReceiveBroadcasts(socket, buffer, from);
+                                          });
+                                      return;
+                                  }
+                                  // Our own broadcasts come back to us on the broadcast socket.
+                                  if (from != self->name_endpoint())
+                                      self->HandleNameDatagram(
+                                          std::span<const std::uint8_t>(buffer.data(), size), from);
+                                  if (self->open_) self->ReceiveBroadcasts(socket, buffer, from);
+                              });
 }
 
 void Node::HandleNameDatagram(std::span<const std::uint8_t> datagram, const asio::ip::udp::endpoint &from) {
@@ -559,6 +583,7 @@ void Node::Close(UCHAR pending_rc, bool release_names) {
     asio::error_code ignored;
     unicast_.close(ignored);
     broadcast_.close(ignored);
+    limited_broadcast_.close(ignored);
     listener_.close(ignored);
     targets_ = {};
     links_ = {};

@@ -262,6 +262,10 @@ private:
     // The receive loops of the bound sockets.
     void StartReceiving();
     void ReceiveBroadcasts();
+    // One of the broadcast name sockets, read into its buffer for good.
+    void ReceiveBroadcasts(asio::ip::udp::socket &socket, std::vector<std::uint8_t> &buffer,
+                           asio::ip::udp::endpoint &from);
+    void BindLimitedBroadcast();
     // A datagram from either name socket, counted and handed to the name service.
     void HandleNameDatagram(std::span<const std::uint8_t> datagram, const asio::ip::udp::endpoint &from);
     // Hands the datagrams waiting on the unicast name socket to the name
@@ -298,11 +302,14 @@ private:
     bool holding_sends_ = false;
     std::vector<std::pair<std::vector<std::uint8_t>, asio::ip::udp::endpoint>> held_sends_;
     asio::ip::udp::socket broadcast_;
+    // Name requests some peers broadcast to 255.255.255.255 rather than to
+    // the subnet's address (LAN adapters only; open when it could be bound).
+    asio::ip::udp::socket limited_broadcast_;
     asio::ip::tcp::acceptor listener_;
     // Bumped when the sockets are bound anew: the old ones' handlers stop.
     std::uint64_t sockets_generation_ = 0;
-    std::vector<std::uint8_t> unicast_buffer_, broadcast_buffer_;
-    asio::ip::udp::endpoint broadcast_from_;
+    std::vector<std::uint8_t> unicast_buffer_, broadcast_buffer_, limited_buffer_;
+    asio::ip::udp::endpoint broadcast_from_, limited_from_;
 
     PendingTable pending_;
     std::map<ClientId, Limits> clients_;  // those reset here, with their limits

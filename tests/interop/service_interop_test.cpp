@@ -65,8 +65,8 @@ NbRun Nb(const std::string &args) {
     return netlab::RunNb(LabSuite::lab(), kServiceHost, args, ClientEnv());
 }
 
-std::string Seen(const std::string &name) {
-    return LabSuite::Nmblookup(kToolHost, "-B " + netlab::Lab::Broadcast() + " '" + name + "#20'");
+std::string Seen(const std::string &name, const std::string &broadcast = netlab::Lab::Broadcast()) {
+    return LabSuite::Nmblookup(kToolHost, "-B " + broadcast + " '" + name + "#20'");
 }
 
 class ServiceInterop : public LabSuite {
@@ -123,6 +123,8 @@ TEST_F(ServiceInterop, NamesOfTwoClientsAreSeenFromAnotherHostAndInAThirdsStatus
     const std::string here = netlab::Lab::Address(kServiceHost) + " ";
     EXPECT_TRUE(Contains(Seen("ALPHA"), here + "ALPHA<20>"));
     EXPECT_TRUE(Contains(Seen("BETA"), here + "BETA<20>"));
+    // Some peers broadcast their queries to 255.255.255.255.
+    EXPECT_TRUE(Contains(Seen("BETA", "255.255.255.255"), here + "BETA<20>"));
 
     const NbRun status = Nb("--json status '*'");
     EXPECT_EQ(status.status, 0) << status.err;
