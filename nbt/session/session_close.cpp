@@ -24,11 +24,25 @@ std::array<std::uint8_t, 16384> drain_scratch;
 
 }  // namespace
 
+namespace {
+
+// Resets the connection now, whoever else holds a descriptor of it (a forked
+// child, or the service that handed it to us): a disconnect, not the close
+// of the last descriptor, sends the RST.
+void ResetConnection(int fd) {
+    const linger abortive{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+    sockaddr unspecified{};
+    unspecified.sa_family = AF_UNSPEC;
+    ::connect(fd, &unspecified, sizeof unspecified);
+}
+
+}  // namespace
+
 void Session::CloseSocket(bool reset_peer) {
     if (conn_.open()) {
         if (reset_peer) {
-            const linger abortive{1, 0};
-            ::setsockopt(conn_.fd(), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+            ResetConnection(conn_.fd());
         } else {
             ::shutdown(conn_.fd(), SHUT_RDWR);
         }
@@ -38,7 +52,7 @@ void Session::CloseSocket(bool reset_peer) {
     if (!socket_.is_open()) return;
     asio::error_code ignored;
     if (reset_peer)
-        socket_.set_option(asio::socket_base::linger(true, 0), ignored);
+        ResetConnection(socket_.native_handle());
     else
         socket_.shutdown(asio::socket_base::shutdown_both, ignored);
     socket_.close(ignored);

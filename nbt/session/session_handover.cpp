@@ -105,14 +105,8 @@ bool Session::Adopt(int fd, std::span<const std::uint8_t> unread) {
 }
 
 void Session::ResetHanded() {
-    if (!conn_.open()) return;
-    // A disconnect of the socket itself (connect to AF_UNSPEC) resets an
-    // established connection whoever else holds it; the client's next read
-    // finds it reset.
-    sockaddr unspecified{};
-    unspecified.sa_family = AF_UNSPEC;
-    ::connect(conn_.fd(), &unspecified, sizeof unspecified);
-    conn_.Close();
+    // Reset whoever else holds it: the client's next read finds it reset.
+    if (conn_.open()) CloseSocket(/*reset_peer=*/true);
 }
 
 void Session::HandedBack() {

@@ -2,7 +2,10 @@
 // A loopback node against a peer written by hand with a raw TCP socket:
 // large messages, keep-alives, the peer closing or resetting, garbage,
 // time-outs and flow control.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <asio.hpp>
 #include <atomic>
@@ -178,6 +181,40 @@ TEST_F(RawCaller, GarbageAbortsTheSession) {
     peer->Write({0x47, 0x45, 0x54, 0x20});  // "GET "
     EXPECT_EQ(recv->Wait(), NRC_SABORT);
     EXPECT_FALSE(peer->ReadToEnd());  // reset, not closed
+}
+
+// Another holder of the session's socket (a forked child, or korveld, which
+// keeps a copy of each session it hands to a program) must not keep the
+// reset from the peer.
+TEST_F(RawCaller, AnAbortResetsThePeerWhileAnotherDescriptorHoldsTheSocket) {
+    Open();
+    const auto ours = peer->socket.local_endpoint();
+    int copy = -1;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        const int fd = std::stoi(entry.path().filename().string());
+        sockaddr_in6 address{};
+        socklen_t size = sizeof address;
+        if (::getpeername(fd, reinterpret_cast<sockaddr *>(&address), &size) != 0 ||
+            address.sin6_family != AF_INET)
+            continue;
+        const auto *v4 = reinterpret_cast<const sockaddr_in *>(&address);
+        if (ntohs(v4->sin_port) == ours.port() &&
+            ntohl(v4->sin_addr.s_addr) == ours.address().to_v4().to_uint()) {
+            copy = ::dup(fd);
+            break;
+        }
+    }
+    ASSERT_GE(copy, 0) << "the session's socket was not found";
+    UCHAR in[8];
+    auto recv = PendingReceive(in, sizeof in);
+    peer->Write({0x47, 0x45, 0x54, 0x20});  // garbage: the session aborts
+    EXPECT_EQ(recv->Wait(), NRC_SABORT);
+    pollfd watch{peer->socket.native_handle(), POLLIN, 0};
+    ASSERT_EQ(::poll(&watch, 1, 2000), 1) << "the peer heard nothing";
+    std::uint8_t byte;
+    EXPECT_EQ(::recv(watch.fd, &byte, 1, 0), -1);
+    EXPECT_EQ(errno, ECONNRESET);
+    ::close(copy);
 }
 
 TEST_F(RawCaller, SetupPacketInsideASessionAbortsIt) {
