@@ -159,11 +159,13 @@ void Refuse(NCB *ncb, UCHAR rc) {
 
 }  // namespace
 
-bool SyncWaiter::WorkOn(std::weak_ptr<CallerWork> work, int fd, short events) {
+bool SyncWaiter::WorkOn(std::weak_ptr<CallerWork> work, int fd, short events,
+                        std::chrono::microseconds spin) {
     if (fd < 0 || events == 0 || (wake_fd_ = ThisThreadsWakeFd()) < 0) return false;
     work_ = std::move(work);
     fd_ = fd;
     events_ = given_events_ = events;
+    spin_ = spin;
     return true;
 }
 
@@ -193,7 +195,13 @@ void SyncWaiter::Wait() {
         std::uint32_t expected = kWaiting;
         if (!state_.compare_exchange_strong(expected, kPolling, std::memory_order_acq_rel)) break;  // done
         const auto asleep = std::chrono::steady_clock::now();
-        ::poll(fds, 2, -1);
+        int ready = 0;
+        if (spin_.count() > 0) {
+            const auto until = asleep + spin_;
+            while ((ready = ::poll(fds, 2, 0)) == 0 && std::chrono::steady_clock::now() < until) {
+            }
+        }
+        if (ready == 0) ::poll(fds, 2, -1);
         // Far less than a wake-up takes: poll() did not sleep.
         const bool at_once = std::chrono::steady_clock::now() - asleep < std::chrono::microseconds(2);
         expected = kPolling;

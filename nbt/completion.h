@@ -11,6 +11,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -49,7 +50,10 @@ public:
     // Holding the state lock, on the caller's own thread, before the block
     // can complete: the caller is to wait for `events` on `fd` and then do
     // work.Step(). False if this thread cannot wait that way.
-    bool WorkOn(std::weak_ptr<CallerWork> work, int fd, short events);
+    // spin: how long to look before sleeping, for an answer another process
+    // gives in less time than a sleeping thread takes to wake (0: none).
+    bool WorkOn(std::weak_ptr<CallerWork> work, int fd, short events,
+                std::chrono::microseconds spin = std::chrono::microseconds(0));
 
 private:
     static constexpr std::uint32_t kWaiting = 0, kSleeping = 1, kPolling = 2, kDone = 3;
@@ -59,6 +63,7 @@ private:
     short events_ = 0;
     short given_events_ = 0;
     int wake_fd_ = -1;  // this thread's eventfd, written by Signal() while polling
+    std::chrono::microseconds spin_{0};
 };
 
 // Marks an NCB as in flight. False if it already is: submitting a block

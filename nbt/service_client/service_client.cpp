@@ -23,6 +23,9 @@
 namespace nbt {
 namespace {
 
+// How long a synchronous caller looks for its reply before it sleeps.
+constexpr std::chrono::microseconds kReplySpin{40};
+
 service::SubmitRequest SubmitOf(const NCB &ncb) {
     service::SubmitRequest submit;
     submit.command = ncb.ncb_command;
@@ -120,7 +123,9 @@ bool ServiceClient::Send(const std::shared_ptr<Link> &link, const std::vector<st
 }
 
 void ServiceClient::ReadOwnReply(const std::shared_ptr<Link> &link, SyncWaiter *waiter) {
-    if (waiter && waiter->WorkOn(std::static_pointer_cast<CallerWork>(link), link->fd, POLLIN))
+    // korveld often answers within the time a sleeping caller takes to wake
+    // (tens of microseconds on an idle virtual machine): look a little first.
+    if (waiter && waiter->WorkOn(std::static_pointer_cast<CallerWork>(link), link->fd, POLLIN, kReplySpin))
         ++link->readers;
     link->Watch();
 }
