@@ -70,15 +70,15 @@ TEST_F(KorvelNbInterop, LanasAndStatusByNameAddressAndAdapterAddress) {
 // came up in: LANA N's adapter address as `lanas` lists it is the one the
 // provider's own node on LANA N reports. knb9 comes up before knb8 but has
 // the higher index; knbd is down, and the veth peers have no address, so
-// neither is a LANA.
+// neither is a LANA. The peers are up: a veth without one has no carrier.
 TEST_F(KorvelNbInterop, LanasAgreeWithTheProviderOnEveryLana) {
     int status = -1;
     lab().Exec(
         kKorvelHost,
         "ip link add knb9 index 900 address 02:4e:42:00:09:09 type veth peer name knb9p &&"
-        " ip addr add 198.18.209.2/24 brd + dev knb9 && ip link set knb9 up &&"
+        " ip addr add 198.18.209.2/24 brd + dev knb9 && ip link set knb9p up && ip link set knb9 up &&"
         " ip link add knb8 index 800 address 02:4e:42:00:08:08 type veth peer name knb8p &&"
-        " ip addr add 198.18.208.2/24 brd + dev knb8 && ip link set knb8 up &&"
+        " ip addr add 198.18.208.2/24 brd + dev knb8 && ip link set knb8p up && ip link set knb8 up &&"
         " ip link add knbd index 700 type veth peer name knbdp && ip addr add 198.18.207.2/24 brd + dev knbd",
         &status);
     struct Removed {
