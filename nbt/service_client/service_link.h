@@ -19,7 +19,7 @@
 
 namespace nbt {
 
-struct ServiceClient::Link : PolledSocket, CallerWork, std::enable_shared_from_this<Link> {
+struct ServiceClient::Link final : PolledSocket, CallerWork, std::enable_shared_from_this<Link> {
     Link(ServiceClient &owner, int descriptor)
         : client(owner), fd(descriptor), buffer(service::kMaxMessage) {}
     // Closed only once no thread can send on it any more.
