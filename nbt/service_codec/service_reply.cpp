@@ -35,6 +35,27 @@ bool GetArray(codec::ByteReader &reader, std::array<std::uint8_t, N> *out) {
 constexpr std::size_t kMinLanaEntry = 1 + 1 + 4 + 4 + 6 + 3 * 2;
 constexpr std::size_t kMinOwnerEntry = NCBNAMSZ + 4 + 4 + 1;
 
+// What a completion and a handed session's completion both begin with: the
+// id and the NCB's output fields.
+void PutCompletionHead(codec::ByteWriter &writer, const Completion &completion) {
+    PutU64(writer, completion.id);
+    writer.U8(completion.rc);
+    writer.U8(completion.lsn);
+    writer.U8(completion.num);
+    writer.U16(completion.length);
+    writer.Bytes(completion.callname);
+    writer.Bytes(completion.name);
+}
+
+bool GetCompletionHead(codec::ByteReader &reader, Completion *done) {
+    done->id = GetU64(reader);
+    done->rc = reader.U8();
+    done->lsn = reader.U8();
+    done->num = reader.U8();
+    done->length = reader.U16();
+    return GetArray(reader, &done->callname) && GetArray(reader, &done->name);
+}
+
 }  // namespace
 
 void EncodeAccepted(std::uint64_t id, std::vector<std::uint8_t> &out) {
@@ -53,13 +74,7 @@ void EncodeRefused(std::uint64_t id, UCHAR rc, std::vector<std::uint8_t> &out) {
 void EncodeCompletion(const Completion &completion, std::vector<std::uint8_t> &out) {
     codec::ByteWriter writer(out);
     writer.U8(static_cast<std::uint8_t>(ReplyType::kCompleted));
-    PutU64(writer, completion.id);
-    writer.U8(completion.rc);
-    writer.U8(completion.lsn);
-    writer.U8(completion.num);
-    writer.U16(completion.length);
-    writer.Bytes(completion.callname);
-    writer.Bytes(completion.name);
+    PutCompletionHead(writer, completion);
     writer.U16(static_cast<std::uint16_t>(completion.data.size()));
     writer.Bytes(completion.data);
 }
@@ -68,13 +83,7 @@ bool EncodeSessionHanded(const Completion &completion, std::vector<std::uint8_t>
     if (completion.unread.size() > kMaxUnread) return false;
     codec::ByteWriter writer(out);
     writer.U8(static_cast<std::uint8_t>(ReplyType::kSessionHanded));
-    PutU64(writer, completion.id);
-    writer.U8(completion.rc);
-    writer.U8(completion.lsn);
-    writer.U8(completion.num);
-    writer.U16(completion.length);
-    writer.Bytes(completion.callname);
-    writer.Bytes(completion.name);
+    PutCompletionHead(writer, completion);
     writer.U8(completion.name_number);
     writer.U32(static_cast<std::uint32_t>(completion.unread.size()));
     writer.Bytes(completion.unread);
@@ -185,23 +194,13 @@ std::optional<Reply> DecodeReply(std::span<const std::uint8_t> message) {
             break;
         case ReplyType::kCompleted: {
             Completion &done = reply.completion;
-            done.id = GetU64(reader);
-            done.rc = reader.U8();
-            done.lsn = reader.U8();
-            done.num = reader.U8();
-            done.length = reader.U16();
-            if (!GetArray(reader, &done.callname) || !GetArray(reader, &done.name)) return std::nullopt;
+            if (!GetCompletionHead(reader, &done)) return std::nullopt;
             done.data = reader.Bytes(reader.U16());
             break;
         }
         case ReplyType::kSessionHanded: {
             Completion &done = reply.completion;
-            done.id = GetU64(reader);
-            done.rc = reader.U8();
-            done.lsn = reader.U8();
-            done.num = reader.U8();
-            done.length = reader.U16();
-            if (!GetArray(reader, &done.callname) || !GetArray(reader, &done.name)) return std::nullopt;
+            if (!GetCompletionHead(reader, &done)) return std::nullopt;
             done.name_number = reader.U8();
             const std::size_t unread = reader.U32();
             if (!reader.ok() || unread > kMaxUnread || unread > reader.remaining()) return std::nullopt;
