@@ -5,6 +5,8 @@
 // read of it).
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "command_table.h"
 #include "io_thread.h"
 #include "nbt_event.h"
@@ -12,6 +14,7 @@
 #include "service_client.h"
 #include "service_link.h"
 #include "service_request.h"
+#include "state_lock.h"
 
 namespace nbt {
 namespace {
@@ -92,7 +95,60 @@ bool ServiceClient::CompleteHanded(const service::Completion &done, int *fd) {
         return true;
     }
     Deliver(ncb, block.waiter, NRC_GOODRET);
+    MoveReceiveAnys(lana);
     return true;
+}
+
+void ServiceClient::MoveReceiveAnys(UCHAR lana) {
+    std::vector<std::uint64_t> moving;
+    for (const auto &[id, block] : outstanding_)
+        if (block.ncb->ncb_lana_num == lana && CommandCode(block.ncb->ncb_command) == NCBRECVANY &&
+            CarriedHere(block.ncb))
+            moving.push_back(id);
+    std::sort(moving.begin(), moving.end());  // ids rise: the oldest stays first in line
+    Node &node = *handed_.at(lana).node;
+    for (const std::uint64_t id : moving) {
+        const Outstanding block = outstanding_.at(id);
+        outstanding_.erase(id);
+        dropped_.insert(id);
+        // Taken here, whatever the service answers.
+        if (block.answer_waiter) {
+            *block.answer = NRC_GOODRET;
+            StateGuard::AfterUnlock([](void *w) { static_cast<SyncWaiter *>(w)->Signal(); },
+                                    block.answer_waiter);
+        }
+        if (block.sent)
+            CancelInService(lana, id, block.ncb->ncb_command);
+        else
+            cancel_once_sent_[id] = {lana, block.ncb->ncb_command};
+        node.Submit(block.ncb, block.waiter);
+    }
+}
+
+void ServiceClient::NoteSent(std::uint64_t id) {
+    if (const auto it = outstanding_.find(id); it != outstanding_.end()) {
+        it->second.sent = true;
+    } else if (const auto unsent = cancel_once_sent_.find(id); unsent != cancel_once_sent_.end()) {
+        CancelInService(unsent->second.lana, id, unsent->second.command);
+        cancel_once_sent_.erase(unsent);
+    }
+}
+
+void ServiceClient::CancelInService(UCHAR lana, std::uint64_t target, UCHAR command) {
+    if (!link_ || link_->lost) return;
+    service::SubmitRequest cancel;
+    cancel.id = next_id_++;
+    cancel.command = NCBCANCEL;
+    cancel.lana = lana;
+    cancel.cancel_target = target;
+    cancel.cancel_command = command;
+    dropped_.insert(cancel.id);
+    std::vector<std::uint8_t> message;
+    service::EncodeSubmit(cancel, message);
+    // Sent at once, as SayOver() is, after the request it cancels.
+    if (!SendMessage(link_->fd, message))
+        asio::post(IoThread::Get().executor(),
+                   [this, link = link_] { Lose(link, "it takes no more requests"); });
 }
 
 void ServiceClient::SayOver(UCHAR lana, UCHAR lsn) {

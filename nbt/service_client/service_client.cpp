@@ -219,6 +219,7 @@ UCHAR ServiceClient::Netbios(NCB *ncb) {
     if (wants_answer) submit.flags |= service::kWantsAnswer;
     SyncWaiter waiter, answer_waiter;
     UCHAR answer = NRC_PENDING;
+    bool movable = false;  // a session handed meanwhile may take it (MoveReceiveAnys)
     std::vector<std::uint8_t> message;
     {
         StateGuard guard;
@@ -242,10 +243,14 @@ UCHAR ServiceClient::Netbios(NCB *ncb) {
         ReadOwnReply(link, async ? (wants_answer ? &answer_waiter : nullptr) : &waiter);
         // Encoded here: from now on the block may complete and be reused.
         service::EncodeSubmit(submit, message);
+        movable = CommandCode(ncb->ncb_command) == NCBRECVANY;
     }
     if (!Send(link, message)) {
         StateGuard guard;
         Lose(link, "it takes no more requests");
+    } else if (movable) {
+        StateGuard guard;
+        NoteSent(submit.id);
     }
     if (!async) {
         waiter.Wait();

@@ -30,6 +30,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "completion.h"
@@ -80,6 +81,7 @@ private:
         // The asynchronous caller waiting to hear whether it was accepted.
         SyncWaiter *answer_waiter = nullptr;
         UCHAR *answer = nullptr;
+        bool sent = false;  // its request is on its way (so far only noted for NCBRECVANY)
     };
     // A diagnostic request waiting for its reply: those with no id are
     // answered in the order sent, the others by their id.
@@ -121,6 +123,13 @@ private:
     // Tells the service a handed session is over (lsn 0: none is; only the
     // messages carried since the last time).
     void SayOver(UCHAR lana, UCHAR lsn);
+    // NCBRECVANY blocks the service holds that a session handed since would
+    // feed: the service never sees that session's messages, so they are
+    // carried here from now on, and cancelled there.
+    void MoveReceiveAnys(UCHAR lana);
+    // State lock held, once the request of a block that may have moved is sent.
+    void NoteSent(std::uint64_t id);
+    void CancelInService(UCHAR lana, std::uint64_t target, UCHAR command);
     // Ends the handed sessions of a LANA the program resets (NRC_CMDCAN) or
     // of a service that is gone (NRC_SYSTEM), as a reset ends sessions.
     void EndHanded(UCHAR lana, UCHAR rc);
@@ -147,6 +156,15 @@ private:
         std::uint16_t said_failures = 0;
     };
     std::map<UCHAR, Handed> handed_;
+    // Blocks moved here (and the cancels that followed them there): what the
+    // service still says of them is dropped.
+    std::unordered_set<std::uint64_t> dropped_;
+    // Blocks moved before their request went: cancelled there once it has.
+    struct Unsent {
+        UCHAR lana = 0;
+        UCHAR command = 0;
+    };
+    std::unordered_map<std::uint64_t, Unsent> cancel_once_sent_;
     std::mutex ask_mutex_;  // sends a diagnostic and queues its waiter as one step
     bool said_gone_ = false;
 };

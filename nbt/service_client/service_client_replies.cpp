@@ -86,6 +86,11 @@ bool ServiceClient::Handle(const service::Reply &reply, int *fd) {
             return *fd >= 0 && CompleteHanded(reply.completion, fd);
         case service::ReplyType::kAccepted:
         case service::ReplyType::kRefused: {
+            // A moved block's completion is still to come, unless it was refused.
+            if (dropped_.count(reply.id)) {
+                if (reply.type == service::ReplyType::kRefused) dropped_.erase(reply.id);
+                return true;
+            }
             const auto it = outstanding_.find(reply.id);
             if (it == outstanding_.end() || !it->second.answer_waiter) return false;
             Outstanding &block = it->second;
@@ -123,6 +128,7 @@ bool ServiceClient::Handle(const service::Reply &reply, int *fd) {
 }
 
 bool ServiceClient::Complete(const service::Completion &done) {
+    if (dropped_.erase(done.id)) return true;
     const auto it = outstanding_.find(done.id);
     if (it == outstanding_.end() || it->second.answer_waiter) return false;
     const Outstanding block = it->second;

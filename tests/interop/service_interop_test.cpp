@@ -291,6 +291,23 @@ UCHAR Command(UCHAR command, UCHAR lana, const char *name = "") {
     return Netbios(&ncb);
 }
 
+// An asynchronous block's completion code as the network thread last published it.
+UCHAR CompletionOf(NCB &ncb) {
+    return std::atomic_ref<UCHAR>(ncb.ncb_cmd_cplt).load(std::memory_order_acquire);
+}
+
+// Its return code once it ends (within 3 s of `start`), with how long after
+// `start` that was.
+UCHAR EndedWithin3s(NCB &ncb, std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now(),
+                    std::chrono::microseconds *took = nullptr) {
+    while (CompletionOf(ncb) == NRC_PENDING && std::chrono::steady_clock::now() - start < 3s)
+        std::this_thread::sleep_for(200us);
+    if (took)
+        *took =
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    return CompletionOf(ncb);
+}
+
 // A LISTEN for anyone on `name`, left pending.
 struct PendingListen {
     NCB ncb{};
@@ -302,16 +319,11 @@ struct PendingListen {
         std::memset(ncb.ncb_callname, ' ', NCBNAMSZ);
         ncb.ncb_callname[0] = '*';
     }
-    // Its completion code as the network thread last published it.
-    UCHAR State() { return std::atomic_ref<UCHAR>(ncb.ncb_cmd_cplt).load(std::memory_order_acquire); }
+    UCHAR State() { return CompletionOf(ncb); }
     // Its return code once it ends (within 3 s of `start`), with how long
     // after `start` that was.
     UCHAR Ended(std::chrono::steady_clock::time_point start, std::chrono::microseconds *took) {
-        while (State() == NRC_PENDING && std::chrono::steady_clock::now() - start < 3s)
-            std::this_thread::sleep_for(200us);
-        *took =
-            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
-        return State();
+        return EndedWithin3s(ncb, start, took);
     }
     ~PendingListen() {
         if (State() != NRC_PENDING) return;
@@ -333,7 +345,9 @@ struct SessionBlock {
         ncb.ncb_lsn = lsn;
         std::strncpy(data, text, sizeof data - 1);
         ncb.ncb_buffer = reinterpret_cast<PUCHAR>(data);
-        ncb.ncb_length = command == NCBRECV ? sizeof data : static_cast<WORD>(std::strlen(text));
+        const UCHAR code = command & ~ASYNCH;
+        ncb.ncb_length =
+            code == NCBRECV || code == NCBRECVANY ? sizeof data : static_cast<WORD>(std::strlen(text));
     }
     std::string Text() const { return std::string(data, ncb.ncb_length); }
 };
@@ -351,20 +365,29 @@ bool DoneWhileServiceStopped(int service_pid, const std::function<void()> &fn) {
 }
 
 // The session's socket comes to each end's program: its messages (NCBRECVANY
-// too) go on while the service cannot answer, a hang-up from one end reaches the other
-// and frees the numbers in the service, the adapter counts what the programs
-// carried, and a program killed hangs up its session at the peer.
+// too, even one posted before the session came) go on while the service
+// cannot answer, a hang-up from one end reaches the other and frees the
+// numbers in the service, the adapter counts what the programs carried, and
+// a program killed hangs up its session at the peer.
 TEST_F(ServiceInterop, HandedSessionsCarryDataWithoutTheServiceAndEndThroughIt) {
     NCB reset{};
     reset.ncb_command = NCBRESET;
     reset.ncb_lana_num = 1;
     ASSERT_EQ(Netbios(&reset), NRC_GOODRET);
-    ASSERT_EQ(Command(NCBADDNAME, 1, "HANDEDA"), NRC_GOODRET);
+    NCB add_a{};
+    add_a.ncb_command = NCBADDNAME;
+    add_a.ncb_lana_num = 1;
+    std::memcpy(add_a.ncb_name, "HANDEDA         ", NCBNAMSZ);
+    ASSERT_EQ(Netbios(&add_a), NRC_GOODRET);
     NCB add{};
     add.ncb_command = NCBADDNAME;
     add.ncb_lana_num = 1;
     std::memcpy(add.ncb_name, "HANDEDB         ", NCBNAMSZ);
     ASSERT_EQ(Netbios(&add), NRC_GOODRET);
+    // Posted while the service alone holds the name's sessions (none yet).
+    SessionBlock early(NCBRECVANY | ASYNCH, 0);
+    early.ncb.ncb_num = add_a.ncb_num;
+    ASSERT_EQ(Netbios(&early.ncb), NRC_GOODRET);
     auto counted = [] {
         ADAPTER_STATUS status{};
         NCB astat{};
@@ -392,6 +415,11 @@ TEST_F(ServiceInterop, HandedSessionsCarryDataWithoutTheServiceAndEndThroughIt) 
     std::chrono::microseconds took{};
     ASSERT_EQ(listen.Ended(std::chrono::steady_clock::now(), &took), NRC_GOODRET);
     const UCHAR a = listen.ncb.ncb_lsn, b = call.ncb_lsn;
+    SessionBlock first(NCBSEND, b, "first");
+    EXPECT_EQ(Netbios(&first.ncb), NRC_GOODRET);
+    EXPECT_EQ(EndedWithin3s(early.ncb), NRC_GOODRET) << "the receive left in the service";
+    EXPECT_EQ(early.ncb.ncb_lsn, a);
+    EXPECT_EQ(early.Text(), "first");
 
     SessionBlock there(NCBSEND, b, "handed-there"), got_there(NCBRECV, a);
     SessionBlock back(NCBSEND, a, "handed-back"), got_back(NCBRECV, b);
