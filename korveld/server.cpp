@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "command_table.h"
+#include "descriptor_passing.h"
 #include "io_thread.h"
 #include "name_cache_view.h"
 #include "printable.h"
@@ -27,25 +28,6 @@ constexpr std::uint32_t kLongestNameViewMs = 60000;
 std::string Describe(const Server::Client &client) {
     return "client " + std::to_string(client.id) + " (pid " + std::to_string(client.peer.pid) + " " +
            nbt::Printable(client.peer.program) + ", uid " + std::to_string(client.peer.uid) + ")";
-}
-
-// One reply, with the descriptor it passes, if any.
-ssize_t SendReply(int socket, const std::vector<std::uint8_t> &bytes, int fd) {
-    iovec chunk{const_cast<std::uint8_t *>(bytes.data()), bytes.size()};
-    msghdr header{};
-    header.msg_iov = &chunk;
-    header.msg_iovlen = 1;
-    alignas(cmsghdr) std::uint8_t control[CMSG_SPACE(sizeof(int))] = {};
-    if (fd >= 0) {
-        header.msg_control = control;
-        header.msg_controllen = sizeof control;
-        cmsghdr *part = CMSG_FIRSTHDR(&header);
-        part->cmsg_level = SOL_SOCKET;
-        part->cmsg_type = SCM_RIGHTS;
-        part->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(part), &fd, sizeof fd);
-    }
-    return ::sendmsg(socket, &header, MSG_DONTWAIT | MSG_NOSIGNAL);
 }
 
 }  // namespace
@@ -414,7 +396,7 @@ void Server::Flush(const std::shared_ptr<Client> &client) {
     client->writing = false;
     while (!client->replies.empty()) {
         const auto &reply = client->replies.front();
-        const ssize_t sent = SendReply(client->socket.native_handle(), reply.bytes, reply.fd);
+        const ssize_t sent = nbt::SendWithDescriptor(client->socket.native_handle(), reply.bytes, reply.fd);
         if (sent < 0 && errno == EINTR) continue;
         if (sent < 0 && errno == EAGAIN) {
             client->writing = true;

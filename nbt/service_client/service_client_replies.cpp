@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "descriptor_passing.h"
 #include "io_thread.h"
 #include "service_client.h"
 #include "service_link.h"
@@ -23,24 +24,6 @@ void SignalLater(SyncWaiter *waiter) {
 
 // Replies handled per wake-up before the other sockets get their turn.
 constexpr int kRepliesPerTurn = 64;
-
-// The descriptor passed with a message, if exactly one came.
-int TakeDescriptor(msghdr &header) {
-    int fd = -1;
-    for (cmsghdr *part = CMSG_FIRSTHDR(&header); part; part = CMSG_NXTHDR(&header, part)) {
-        if (part->cmsg_level != SOL_SOCKET || part->cmsg_type != SCM_RIGHTS) continue;
-        const std::size_t count = (part->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-        for (std::size_t i = 0; i < count; ++i) {
-            int passed;
-            std::memcpy(&passed, CMSG_DATA(part) + i * sizeof(int), sizeof passed);
-            if (fd < 0)
-                fd = passed;
-            else
-                ::close(passed);
-        }
-    }
-    return fd;
-}
 
 }  // namespace
 

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "descriptor_passing.h"
 #include "nb30.h"
 #include "nbt_event.h"
 #include "ncb_helpers.h"
@@ -98,19 +99,7 @@ public:
         done.unread = unread;
         std::vector<std::uint8_t> reply;
         ASSERT_TRUE(service::EncodeSessionHanded(done, reply));
-        iovec chunk{reply.data(), reply.size()};
-        alignas(cmsghdr) std::uint8_t control[CMSG_SPACE(sizeof(int))] = {};
-        msghdr header{};
-        header.msg_iov = &chunk;
-        header.msg_iovlen = 1;
-        header.msg_control = control;
-        header.msg_controllen = sizeof control;
-        cmsghdr *part = CMSG_FIRSTHDR(&header);
-        part->cmsg_level = SOL_SOCKET;
-        part->cmsg_type = SCM_RIGHTS;
-        part->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(part), &socket, sizeof socket);
-        ASSERT_EQ(::sendmsg(client_, &header, MSG_NOSIGNAL), static_cast<ssize_t>(reply.size()));
+        ASSERT_EQ(SendWithDescriptor(client_, reply, socket), static_cast<ssize_t>(reply.size()));
     }
 
 private:
