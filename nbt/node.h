@@ -229,6 +229,8 @@ public:
     // Whether an NCBRECVANY for this name number (0xFF: any) is carried here.
     bool CarriesReceiveAny(UCHAR name_number) const;
     bool CarriesSession(UCHAR lsn) const;
+    // What is pending on its handed sessions, added to the service's NCBSSTAT reply.
+    void AddHandedPendingCounts(std::span<UCHAR> reply) const;
     // Called with each handed session's number once it has ended here.
     void OnSessionReleased(std::function<void(UCHAR lsn)> released);
 

@@ -56,6 +56,10 @@ bool Node::CarriesReceiveAny(UCHAR name_number) const {
            (name_number == 0xFF || handed_names_->NameOf(name_number, kProcessClient));
 }
 
+void Node::AddHandedPendingCounts(std::span<UCHAR> reply) const {
+    if (open_ && session_service_) session_service_->AddPendingCounts(reply);
+}
+
 void Node::OnSessionReleased(std::function<void(UCHAR lsn)> released) {
     if (session_service_) session_service_->OnRelease(std::move(released));
 }

@@ -99,6 +99,13 @@ bool ServiceClient::CompleteHanded(const service::Completion &done, int *fd) {
     return true;
 }
 
+void ServiceClient::AddHandedCounts(NCB &ncb, const service::Completion &done) {
+    const auto it = handed_.find(ncb.ncb_lana_num);
+    if (it == handed_.end() || (done.rc != NRC_GOODRET && done.rc != NRC_INCOMP)) return;
+    it->second.node->AddHandedPendingCounts(
+        {ncb.ncb_buffer, std::min<std::size_t>(done.data.size(), ncb.ncb_length)});
+}
+
 void ServiceClient::MoveReceiveAnys(UCHAR lana) {
     std::vector<std::uint64_t> moving;
     for (const auto &[id, block] : outstanding_)

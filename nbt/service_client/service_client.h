@@ -123,6 +123,9 @@ private:
     // Tells the service a handed session is over (lsn 0: none is; only the
     // messages carried since the last time).
     void SayOver(UCHAR lana, UCHAR lsn);
+    // An NCBSSTAT the service answered: what is pending on the handed
+    // sessions it lists is only known here.
+    void AddHandedCounts(NCB &ncb, const service::Completion &done);
     // NCBRECVANY blocks the service holds that a session handed since would
     // feed: the service never sees that session's messages, so they are
     // carried here from now on, and cancelled there.

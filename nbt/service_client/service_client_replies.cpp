@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "command_table.h"
 #include "descriptor_passing.h"
 #include "io_thread.h"
 #include "service_client.h"
@@ -132,6 +133,7 @@ bool ServiceClient::Complete(const service::Completion &done) {
         std::copy(done.callname.begin(), done.callname.end(), ncb->ncb_callname);
     std::copy(done.name.begin(), done.name.end(), ncb->ncb_name);
     outstanding_.erase(it);
+    if (CommandCode(ncb->ncb_command) == NCBSSTAT) AddHandedCounts(*ncb, done);
     Deliver(ncb, block.waiter, done.rc);
     return true;
 }

@@ -7,6 +7,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include "node.h"
 #include "session.h"
 #include "session_service.h"
@@ -116,6 +119,29 @@ void Session::HandedBack() {
     // RST, a close it reported): our copy goes quietly.
     conn_.Close();
     Release();
+}
+
+void SessionService::AddPendingCounts(std::span<UCHAR> reply) const {
+    SESSION_HEADER header;
+    if (reply.size() < sizeof header) return;
+    std::memcpy(&header, reply.data(), sizeof header);
+    const std::size_t records =
+        std::min<std::size_t>(header.num_sess, (reply.size() - sizeof header) / sizeof(SESSION_BUFFER));
+    for (std::size_t i = 0; i < records; ++i) {
+        UCHAR *at = reply.data() + sizeof header + i * sizeof(SESSION_BUFFER);
+        SESSION_BUFFER record;
+        std::memcpy(&record, at, sizeof record);
+        const auto it = sessions_.find(record.lsn);
+        if (it == sessions_.end()) continue;
+        record.rcvs_outstanding =
+            static_cast<UCHAR>(std::min<std::size_t>(it->second->pending_receives(), 255));
+        record.sends_outstanding =
+            static_cast<UCHAR>(std::min<std::size_t>(it->second->pending_sends(), 255));
+        std::memcpy(at, &record, sizeof record);
+    }
+    const std::size_t any = header.rcv_any_outstanding + PendingReceiveAny(header.sess_name, kProcessClient);
+    header.rcv_any_outstanding = static_cast<UCHAR>(std::min<std::size_t>(any, 255));
+    std::memcpy(reply.data(), &header, sizeof header);
 }
 
 }  // namespace nbt

@@ -63,6 +63,10 @@ public:
     // opened, on socket fd (owned from here on). False when it cannot be.
     bool Adopt(NCB *opener, int fd, std::span<const std::uint8_t> unread);
     bool Carries(UCHAR lsn) const { return sessions_.contains(lsn); }
+    // An NCBSSTAT reply the service made (header and whole records): what
+    // is pending here on the sessions it lists, and the receive-anys for
+    // its name, added in, as the service cannot see them.
+    void AddPendingCounts(std::span<UCHAR> reply) const;
     // Called with each session's number once it is free here.
     void OnRelease(std::function<void(UCHAR lsn)> released) { on_release_ = std::move(released); }
 

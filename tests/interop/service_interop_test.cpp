@@ -352,6 +352,25 @@ struct SessionBlock {
     std::string Text() const { return std::string(data, ncb.ncb_length); }
 };
 
+struct SessionStatus {
+    SESSION_HEADER header;
+    SESSION_BUFFER sessions[4];
+};
+
+// NCBSSTAT of every name on LANA 1.
+SessionStatus StatusOfSessions() {
+    SessionStatus status{};
+    NCB sstat{};
+    sstat.ncb_command = NCBSSTAT;
+    sstat.ncb_lana_num = 1;
+    std::memset(sstat.ncb_name, ' ', NCBNAMSZ);
+    sstat.ncb_name[0] = '*';
+    sstat.ncb_buffer = reinterpret_cast<PUCHAR>(&status);
+    sstat.ncb_length = sizeof status;
+    EXPECT_EQ(Netbios(&sstat), NRC_GOODRET);
+    return status;
+}
+
 // Runs fn while the service is stopped (SIGSTOP); true if it was done in 3 s.
 bool DoneWhileServiceStopped(int service_pid, const std::function<void()> &fn) {
     ::kill(service_pid, SIGSTOP);
@@ -421,6 +440,24 @@ TEST_F(ServiceInterop, HandedSessionsCarryDataWithoutTheServiceAndEndThroughIt) 
     EXPECT_EQ(early.ncb.ncb_lsn, a);
     EXPECT_EQ(early.Text(), "first");
 
+    // What waits on a handed session shows in the service's session status.
+    SessionBlock waiting(NCBRECV | ASYNCH, a), any(NCBRECVANY | ASYNCH, 0);
+    any.ncb.ncb_num = 0xFF;
+    ASSERT_EQ(Netbios(&waiting.ncb), NRC_GOODRET);
+    ASSERT_EQ(Netbios(&any.ncb), NRC_GOODRET);
+    const SessionStatus shown = StatusOfSessions();
+    EXPECT_EQ(shown.header.rcv_any_outstanding, 1);
+    ASSERT_GE(shown.header.num_sess, 2);
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(shown.sessions[i].rcvs_outstanding, shown.sessions[i].lsn == a ? 1 : 0);
+    for (NCB *pending : {&waiting.ncb, &any.ncb}) {
+        NCB cancel{};
+        cancel.ncb_command = NCBCANCEL;
+        cancel.ncb_lana_num = 1;
+        cancel.ncb_buffer = reinterpret_cast<PUCHAR>(pending);
+        EXPECT_EQ(Netbios(&cancel), NRC_GOODRET);
+    }
+
     SessionBlock there(NCBSEND, b, "handed-there"), got_there(NCBRECV, a);
     SessionBlock back(NCBSEND, a, "handed-back"), got_back(NCBRECV, b);
     got_back.ncb.ncb_command = NCBRECVANY;  // for HANDEDB's sessions
@@ -440,19 +477,7 @@ TEST_F(ServiceInterop, HandedSessionsCarryDataWithoutTheServiceAndEndThroughIt) 
     SessionBlock hangup(NCBHANGUP, a), closed(NCBRECV, b);
     EXPECT_EQ(Netbios(&hangup.ncb), NRC_GOODRET);
     EXPECT_EQ(Netbios(&closed.ncb), NRC_SCLOSED);
-    struct {
-        SESSION_HEADER header;
-        SESSION_BUFFER sessions[4];
-    } status{};
-    NCB sstat{};
-    sstat.ncb_command = NCBSSTAT;
-    sstat.ncb_lana_num = 1;
-    std::memset(sstat.ncb_name, ' ', NCBNAMSZ);
-    sstat.ncb_name[0] = '*';
-    sstat.ncb_buffer = reinterpret_cast<PUCHAR>(&status);
-    sstat.ncb_length = sizeof status;
-    EXPECT_EQ(Netbios(&sstat), NRC_GOODRET);
-    EXPECT_EQ(status.header.num_sess, 0) << "numbers still held in the service";
+    EXPECT_EQ(StatusOfSessions().header.num_sess, 0) << "numbers still held in the service";
     const auto after = counted();
     EXPECT_GE(after.first - before.first, 2u);
     EXPECT_GE(after.second - before.second, 2u);
