@@ -66,6 +66,9 @@ std::vector<std::uint8_t> EncodeAgain(const Reply &reply) {
         case ReplyType::kSessionHanded:
             if (!EncodeSessionHanded(reply.completion, out)) __builtin_trap();
             break;
+        case ReplyType::kNameConflict:
+            EncodeNameConflict(reply.conflict, out);
+            break;
     }
     return out;
 }

@@ -16,6 +16,7 @@
 #include "printable.h"
 #include "server_client.h"
 #include "service_reply.h"
+#include "state_lock.h"
 
 namespace korveld {
 namespace {
@@ -43,10 +44,28 @@ Server::Server(nbt::Provider &provider, int listen_fd, ServerLimits limits)
 Server::~Server() = default;
 
 void Server::Start() {
+    {
+        nbt::StateGuard guard;
+        // The program carries those sessions: it is told, as its node would have been.
+        provider_.OnHandedNameConflict([this](UCHAR lana, nbt::ClientId id, const nbt::NetbiosName &name) {
+            const auto it = clients_.find(id);
+            if (it == clients_.end() || it->second->gone) return;
+            nbt::service::NameConflict conflict;
+            conflict.lana = lana;
+            std::copy(name.begin(), name.end(), conflict.name.begin());
+            std::vector<std::uint8_t> reply;
+            nbt::service::EncodeNameConflict(conflict, reply);
+            Queue(*it->second, std::move(reply));
+        });
+    }
     Accept();
 }
 
 void Server::Stop() {
+    {
+        nbt::StateGuard guard;
+        provider_.OnHandedNameConflict(nullptr);
+    }
     asio::error_code ignored;
     listener_.close(ignored);
     while (!clients_.empty()) Drop(*clients_.begin()->second, "");

@@ -233,6 +233,11 @@ public:
     void AddHandedPendingCounts(std::span<UCHAR> reply) const;
     // Called with each handed session's number once it has ended here.
     void OnSessionReleased(std::function<void(UCHAR lsn)> released);
+    // korveld says a name of handed sessions is in conflict: they end as its own do.
+    void HandedNameInConflict(const NetbiosName &name);
+    // korveld's side: told when the local name of sessions handed to a
+    // client goes into conflict.
+    void OnHandedNameConflict(std::function<void(ClientId, const NetbiosName &)> notice);
 
     // ---- what the sockets hand the services -----------------------------
     // A datagram from `from`, as if the name sockets had received it, and a

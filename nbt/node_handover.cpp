@@ -64,10 +64,30 @@ void Node::OnSessionReleased(std::function<void(UCHAR lsn)> released) {
     if (session_service_) session_service_->OnRelease(std::move(released));
 }
 
+void Node::HandedNameInConflict(const NetbiosName &name) {
+    if (open_ && session_service_ && handed_names_ && handed_names_->MarkInConflict(name))
+        session_service_->OnNameConflict(name);
+}
+
+void Node::OnHandedNameConflict(std::function<void(ClientId, const NetbiosName &)> notice) {
+    if (session_service_) session_service_->OnHandedConflict(std::move(notice));
+}
+
 int Provider::HandOverSession(UCHAR lana, UCHAR lsn, ClientId client, std::vector<std::uint8_t> *unread,
                               UCHAR *name_number) {
     const auto node = nodes_.find(lana);
     return node == nodes_.end() ? -1 : node->second->HandOverSession(lsn, client, unread, name_number);
+}
+
+void Provider::OnHandedNameConflict(HandedNameConflict notice) {
+    handed_name_conflict_ = std::move(notice);
+    for (auto &[lana, node] : nodes_) TellOfHandedConflicts(*node, lana);
+}
+
+void Provider::TellOfHandedConflicts(Node &node, UCHAR lana) {
+    if (!handed_name_conflict_) return;
+    node.OnHandedNameConflict([notice = handed_name_conflict_, lana](
+                                  ClientId client, const NetbiosName &name) { notice(lana, client, name); });
 }
 
 void Provider::HandedSessionOver(UCHAR lana, UCHAR lsn, ClientId client, std::uint32_t sent,

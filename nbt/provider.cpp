@@ -354,6 +354,7 @@ UCHAR Provider::Reset(NCB *ncb, ClientId client) {
                            lana->loopback ? last_loopback_host_ : 0, &rc);
     if (!node) return rc;
     if (node->is_loopback()) last_loopback_host_ = node->host_number();
+    TellOfHandedConflicts(*node, number);
     nodes_[number] = node;
     std::lock_guard lock(mutex_);
     reset_.set(number);
@@ -368,6 +369,7 @@ UCHAR Provider::ResetClient(NCB *ncb, ClientId client, const Lana &lana) {
                                  lana.loopback ? last_loopback_host_ : 0, &rc);
         if (!opened) return rc;
         if (opened->is_loopback()) last_loopback_host_ = opened->host_number();
+        TellOfHandedConflicts(*opened, lana.number);
         node = nodes_.emplace(lana.number, opened).first;
         addressless_.erase(lana.number);
         std::lock_guard lock(mutex_);

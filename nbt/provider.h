@@ -23,6 +23,7 @@
 #include "lana_bits.h"
 #include "lana_table.h"
 #include "nb30.h"
+#include "netbios_name.h"
 #include "settings.h"
 
 namespace nbt {
@@ -102,6 +103,10 @@ public:
                         UCHAR *name_number);
     void HandedSessionOver(UCHAR lana, UCHAR lsn, ClientId client, std::uint32_t sent, std::uint32_t received,
                            std::uint16_t send_failures);
+    // korveld, before any LANA is reset: told, on the network thread, when
+    // the local name of sessions handed to a client goes into conflict.
+    using HandedNameConflict = std::function<void(UCHAR lana, ClientId client, const NetbiosName &name)>;
+    void OnHandedNameConflict(HandedNameConflict notice);
     // Every name of a reset LANA with the client that holds it. Any thread.
     std::vector<NameOwner> NameOwners(UCHAR lana) const;
 
@@ -165,6 +170,9 @@ private:
     std::uint8_t last_loopback_host_ = 0;
     // Reset LANAs whose interface is up without an address, and since when.
     std::map<UCHAR, std::chrono::steady_clock::time_point> addressless_;
+    HandedNameConflict handed_name_conflict_;
+    // A node just opened learns whom to tell (node_handover.cpp).
+    void TellOfHandedConflicts(Node &node, UCHAR lana);
 };
 
 }  // namespace nbt

@@ -106,6 +106,11 @@ void ServiceClient::AddHandedCounts(NCB &ncb, const service::Completion &done) {
         {ncb.ncb_buffer, std::min<std::size_t>(done.data.size(), ncb.ncb_length)});
 }
 
+void ServiceClient::HandedNameConflict(const service::NameConflict &conflict) {
+    if (const auto it = handed_.find(conflict.lana); it != handed_.end())
+        it->second.node->HandedNameInConflict(conflict.name);
+}
+
 void ServiceClient::MoveReceiveAnys(UCHAR lana) {
     std::vector<std::uint64_t> moving;
     for (const auto &[id, block] : outstanding_)

@@ -123,6 +123,8 @@ private:
     // Tells the service a handed session is over (lsn 0: none is; only the
     // messages carried since the last time).
     void SayOver(UCHAR lana, UCHAR lsn);
+    // A name of handed sessions is in conflict: they end as the service's own do.
+    void HandedNameConflict(const service::NameConflict &conflict);
     // An NCBSSTAT the service answered: what is pending on the handed
     // sessions it lists is only known here.
     void AddHandedCounts(NCB &ncb, const service::Completion &done);

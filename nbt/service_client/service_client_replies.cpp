@@ -105,6 +105,9 @@ bool ServiceClient::Handle(const service::Reply &reply, int *fd) {
             SignalLater(asked.waiter);
             return true;
         }
+        case service::ReplyType::kNameConflict:
+            HandedNameConflict(reply.conflict);
+            return true;
         case service::ReplyType::kResolved:
             break;  // this client never asks for one
     }

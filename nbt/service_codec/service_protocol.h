@@ -33,6 +33,9 @@ enum class ReplyType : std::uint8_t {
     // A CALL or LISTEN has finished and its connected socket comes with it
     // (SCM_RIGHTS): from now on the program carries the session itself.
     kSessionHanded = 8,
+    // A name of the program's is in conflict on a LANA: the sessions the
+    // program carries under it end as the service's own do.
+    kNameConflict = 9,
 };
 
 // The most addresses a resolved reply carries (a multihomed host's).

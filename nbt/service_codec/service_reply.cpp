@@ -180,6 +180,13 @@ void EncodeNameCacheView(const NameCacheReport &view, std::vector<std::uint8_t> 
     for (std::size_t i = 0; i < cached; ++i) PutCached(writer, view.entries[i]);
 }
 
+void EncodeNameConflict(const NameConflict &conflict, std::vector<std::uint8_t> &out) {
+    codec::ByteWriter writer(out);
+    writer.U8(static_cast<std::uint8_t>(ReplyType::kNameConflict));
+    writer.U8(conflict.lana);
+    writer.Bytes(conflict.name);
+}
+
 std::optional<Reply> DecodeReply(std::span<const std::uint8_t> message) {
     codec::ByteReader reader(message);
     Reply reply;
@@ -259,6 +266,10 @@ std::optional<Reply> DecodeReply(std::span<const std::uint8_t> message) {
             if (cached > kMaxViewEntries || !GetCached(reader, cached, &view.entries)) return std::nullopt;
             break;
         }
+        case ReplyType::kNameConflict:
+            reply.conflict.lana = reader.U8();
+            if (!GetArray(reader, &reply.conflict.name)) return std::nullopt;
+            break;
         default:
             return std::nullopt;
     }

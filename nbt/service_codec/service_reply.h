@@ -19,6 +19,7 @@
 //              each entry: name[16] flags address:u32 left_ms:u32
 //              (flags kViewReset; an entry's kCachedFound, kCachedGroup,
 //              kCachedFromServer; node_type one of "BPMH")
+//   name conflict  type lana name[16]
 #pragma once
 
 #include <array>
@@ -104,6 +105,11 @@ inline constexpr std::size_t kMaxViewEntries = 4096;
 
 inline constexpr std::size_t kMaxText = 16;  // interface and program names (IFNAMSIZ, TASK_COMM_LEN)
 
+struct NameConflict {
+    UCHAR lana = 0;
+    std::array<UCHAR, NCBNAMSZ> name{};
+};
+
 struct Reply {
     ReplyType type = ReplyType::kCompleted;
     std::uint64_t id = 0;  // kAccepted, kRefused
@@ -113,6 +119,7 @@ struct Reply {
     std::vector<OwnerEntry> owners;
     Resolution resolution;
     NameCacheReport name_cache;
+    NameConflict conflict;
 };
 
 void EncodeAccepted(std::uint64_t id, std::vector<std::uint8_t> &out);
@@ -128,6 +135,7 @@ void EncodeOwnerList(const std::vector<OwnerEntry> &owners, std::vector<std::uin
 void EncodeResolution(const Resolution &resolution, std::vector<std::uint8_t> &out);
 // At most 255 asked names and kMaxViewEntries cached ones go.
 void EncodeNameCacheView(const NameCacheReport &view, std::vector<std::uint8_t> &out);
+void EncodeNameConflict(const NameConflict &conflict, std::vector<std::uint8_t> &out);
 
 // nullopt for anything but exactly one well-formed reply.
 std::optional<Reply> DecodeReply(std::span<const std::uint8_t> message);

@@ -312,9 +312,17 @@ void SessionService::OnNameDeleted(const NetbiosName &name) {
 
 void SessionService::OnNameConflict(const NetbiosName &name) {
     std::vector<std::shared_ptr<Session>> affected;
-    for (const auto &[lsn, session] : sessions_)
-        if (session->local() == name) affected.push_back(session);
+    std::vector<ClientId> handed_to;
+    for (const auto &[lsn, session] : sessions_) {
+        if (session->local() != name) continue;
+        affected.push_back(session);
+        if (session->phase() == SessionPhase::kHanded &&
+            std::find(handed_to.begin(), handed_to.end(), session->client()) == handed_to.end())
+            handed_to.push_back(session->client());
+    }
     for (const auto &session : affected) session->NameInConflict();
+    if (on_handed_conflict_)
+        for (const ClientId client : handed_to) on_handed_conflict_(client, name);
 }
 
 void SessionService::DropClient(ClientId client) {

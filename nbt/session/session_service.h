@@ -69,6 +69,11 @@ public:
     void AddPendingCounts(std::span<UCHAR> reply) const;
     // Called with each session's number once it is free here.
     void OnRelease(std::function<void(UCHAR lsn)> released) { on_release_ = std::move(released); }
+    // korveld: called when the local name of sessions handed to a client
+    // goes into conflict, once per client.
+    void OnHandedConflict(std::function<void(ClientId, const NetbiosName &)> notice) {
+        on_handed_conflict_ = std::move(notice);
+    }
 
     // ---- OpenSessions, for the name service -----------------------------
     bool HasSessions(const NetbiosName &name) const override;
@@ -144,6 +149,7 @@ private:
     std::vector<std::weak_ptr<Session>> draining_;
     std::vector<NCB *> receive_any_;  // NCBRECVANY, oldest first
     std::function<void(UCHAR lsn)> on_release_;
+    std::function<void(ClientId, const NetbiosName &)> on_handed_conflict_;
 };
 
 }  // namespace nbt

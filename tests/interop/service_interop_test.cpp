@@ -39,6 +39,8 @@
 #include "korvel_nb_run.h"
 #include "lab_capture.h"
 #include "lab_suite.h"
+#include "name_encoding.h"
+#include "name_packet.h"
 #include "nb30.h"
 
 using namespace std::chrono_literals;
@@ -386,8 +388,9 @@ bool DoneWhileServiceStopped(int service_pid, const std::function<void()> &fn) {
 // The session's socket comes to each end's program: its messages (NCBRECVANY
 // too, even one posted before the session came) go on while the service
 // cannot answer, a hang-up from one end reaches the other and frees the
-// numbers in the service, the adapter counts what the programs carried, and
-// a program killed hangs up its session at the peer.
+// numbers in the service, the adapter counts what the programs carried, a
+// program killed hangs up its session at the peer, and a name conflict ends
+// the sessions under the name.
 TEST_F(ServiceInterop, HandedSessionsCarryDataWithoutTheServiceAndEndThroughIt) {
     NCB reset{};
     reset.ncb_command = NCBRESET;
@@ -491,6 +494,40 @@ TEST_F(ServiceInterop, HandedSessionsCarryDataWithoutTheServiceAndEndThroughIt) 
     SessionBlock ended(NCBRECV, call.ncb_lsn);
     const UCHAR rc = Netbios(&ended.ncb);
     EXPECT_TRUE(rc == NRC_SCLOSED || rc == NRC_SABORT) << "NCBRECV: " << int(rc);
+
+    // A conflict demand for a handed session's name ends its receives and
+    // refuses its sends with NRC_NAMCONF, as for a session the service
+    // carries; a hang-up still ends it.
+    PendingListen again(1, "HANDEDA");
+    ASSERT_EQ(Netbios(&again.ncb), NRC_GOODRET);
+    std::memcpy(call.ncb_callname, "HANDEDA         ", NCBNAMSZ);
+    ASSERT_EQ(Netbios(&call), NRC_GOODRET);
+    ASSERT_EQ(EndedWithin3s(again.ncb), NRC_GOODRET);
+    const UCHAR lsn = again.ncb.ncb_lsn;
+    SessionBlock cut_off(NCBRECV | ASYNCH, lsn);
+    ASSERT_EQ(Netbios(&cut_off.ncb), NRC_GOODRET);
+
+    std::array<std::uint8_t, 16> raw{};
+    std::memcpy(raw.data(), "HANDEDA         ", raw.size());
+    const std::string address = netlab::Lab::Address(kServiceHost);
+    in_addr ours{};
+    ASSERT_EQ(::inet_pton(AF_INET, address.c_str(), &ours), 1);
+    const auto demand = nbt::codec::BuildRegistrationRefusal(
+        0x1240, nbt::codec::MakeName(raw), {0, ntohl(ours.s_addr)}, nbt::codec::NameRcode::kConflict);
+    std::string hex;
+    for (const std::uint8_t byte : demand) {
+        char two[3];
+        std::snprintf(two, sizeof two, "%02x", byte);
+        hex += two;
+    }
+    lab().Exec(kToolHost,
+               "python3 -c \"import socket, binascii; socket.socket(socket.AF_INET, "
+               "socket.SOCK_DGRAM).sendto(binascii.unhexlify('" +
+                   hex + "'), ('" + address + "', 137))\"");
+    EXPECT_EQ(EndedWithin3s(cut_off.ncb), NRC_NAMCONF);
+    SessionBlock refused(NCBSEND, lsn, "x"), end_it(NCBHANGUP, lsn);
+    EXPECT_EQ(Netbios(&refused.ncb), NRC_NAMCONF);
+    EXPECT_EQ(Netbios(&end_it.ncb), NRC_GOODRET);
     ASSERT_EQ(Netbios(&reset), NRC_GOODRET);
 }
 

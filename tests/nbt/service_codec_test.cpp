@@ -110,6 +110,14 @@ TEST(ServiceCodec, ReplyCountsAndTextsAreBelievedOnlyAsFarAsTheMessageGoes) {
     completion.pop_back();
     EXPECT_FALSE(DecodeReply(completion));
 
+    std::vector<std::uint8_t> conflict;
+    EncodeNameConflict({3, {'C', 'O', 'N'}}, conflict);
+    ASSERT_TRUE(DecodeReply(conflict));
+    EXPECT_EQ(DecodeReply(conflict)->conflict.lana, 3);
+    EXPECT_EQ(DecodeReply(conflict)->conflict.name[2], 'N');
+    conflict.pop_back();
+    EXPECT_FALSE(DecodeReply(conflict));
+
     std::vector<std::uint8_t> resolved;
     EncodeResolution({7, false, {0xC612890D, 0x0A000001}}, resolved);
     ASSERT_TRUE(DecodeReply(resolved));
