@@ -241,9 +241,9 @@ UCHAR ServiceClient::Netbios(NCB *ncb) {
                                    wants_answer ? &answer_waiter : nullptr, &answer};
         // The caller waiting reads its reply itself.
         ReadOwnReply(link, async ? (wants_answer ? &answer_waiter : nullptr) : &waiter);
+        movable = CommandCode(submit.command) == NCBRECVANY;
         // Encoded here: from now on the block may complete and be reused.
         service::EncodeSubmit(submit, message);
-        movable = CommandCode(ncb->ncb_command) == NCBRECVANY;
     }
     if (!Send(link, message)) {
         StateGuard guard;
