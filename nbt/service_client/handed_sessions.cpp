@@ -157,10 +157,7 @@ void ServiceClient::CancelInService(UCHAR lana, std::uint64_t target, UCHAR comm
     dropped_.insert(cancel.id);
     std::vector<std::uint8_t> message;
     service::EncodeSubmit(cancel, message);
-    // Sent at once, as SayOver() is, after the request it cancels.
-    if (!SendMessage(link_->fd, message))
-        asio::post(IoThread::Get().executor(),
-                   [this, link = link_] { Lose(link, "it takes no more requests"); });
+    SendHoldingLock(message);  // after the request it cancels
 }
 
 void ServiceClient::SayOver(UCHAR lana, UCHAR lsn) {
@@ -180,8 +177,13 @@ void ServiceClient::SayOver(UCHAR lana, UCHAR lsn) {
     if (!link_ || link_->lost) return;
     std::vector<std::uint8_t> message;
     service::EncodeSessionOver(over, message);
-    // Sent at once, holding the state lock: it must reach the service before
-    // any later request that could be given the number again.
+    // It must reach the service before any later request that could be
+    // given the number again.
+    SendHoldingLock(message);
+}
+
+void ServiceClient::SendHoldingLock(const std::vector<std::uint8_t> &message) {
+    // Losing the link here would end blocks under the caller's feet: later.
     if (!SendMessage(link_->fd, message))
         asio::post(IoThread::Get().executor(),
                    [this, link = link_] { Lose(link, "it takes no more requests"); });

@@ -135,6 +135,9 @@ private:
     // State lock held, once the request of a block that may have moved is sent.
     void NoteSent(std::uint64_t id);
     void CancelInService(UCHAR lana, std::uint64_t target, UCHAR command);
+    // Sends on the live link at once, holding the state lock, so that it goes
+    // before any request sent after it; link_ must be live.
+    void SendHoldingLock(const std::vector<std::uint8_t> &message);
     // Ends the handed sessions of a LANA the program resets (NRC_CMDCAN) or
     // of a service that is gone (NRC_SYSTEM), as a reset ends sessions.
     void EndHanded(UCHAR lana, UCHAR rc);
