@@ -283,14 +283,25 @@ TEST_F(ServiceInterop, HostLookupsAskTheServiceAndNeverWaitPastItsQueryTime) {
     EXPECT_LT(without.took, 250ms);
 }
 
-// This process's NCBs on the service's LANAs.
-UCHAR Command(UCHAR command, UCHAR lana, const char *name = "") {
+// This process's NCBs on the service's LANAs; *number, if given, gets ncb_num.
+UCHAR Command(UCHAR command, UCHAR lana, const char *name = "", UCHAR *number = nullptr) {
     NCB ncb{};
     ncb.ncb_command = command;
     ncb.ncb_lana_num = lana;
     std::memset(ncb.ncb_name, ' ', NCBNAMSZ);
     std::memcpy(ncb.ncb_name, name, std::strlen(name));
-    return Netbios(&ncb);
+    const UCHAR rc = Netbios(&ncb);
+    if (number) *number = ncb.ncb_num;
+    return rc;
+}
+
+// NCBCANCEL of a block of this process's.
+UCHAR Cancel(NCB &target) {
+    NCB cancel{};
+    cancel.ncb_command = NCBCANCEL;
+    cancel.ncb_lana_num = target.ncb_lana_num;
+    cancel.ncb_buffer = reinterpret_cast<PUCHAR>(&target);
+    return Netbios(&cancel);
 }
 
 // An asynchronous block's completion code as the network thread last published it.
@@ -328,12 +339,7 @@ struct PendingListen {
         return EndedWithin3s(ncb, start, took);
     }
     ~PendingListen() {
-        if (State() != NRC_PENDING) return;
-        NCB cancel{};
-        cancel.ncb_command = NCBCANCEL;
-        cancel.ncb_lana_num = ncb.ncb_lana_num;
-        cancel.ncb_buffer = reinterpret_cast<PUCHAR>(&ncb);
-        Netbios(&cancel);
+        if (State() == NRC_PENDING) Cancel(ncb);
     }
 };
 
@@ -396,19 +402,12 @@ TEST_F(ServiceInterop, HandedSessionsCarryDataWithoutTheServiceAndEndThroughIt) 
     reset.ncb_command = NCBRESET;
     reset.ncb_lana_num = 1;
     ASSERT_EQ(Netbios(&reset), NRC_GOODRET);
-    NCB add_a{};
-    add_a.ncb_command = NCBADDNAME;
-    add_a.ncb_lana_num = 1;
-    std::memcpy(add_a.ncb_name, "HANDEDA         ", NCBNAMSZ);
-    ASSERT_EQ(Netbios(&add_a), NRC_GOODRET);
-    NCB add{};
-    add.ncb_command = NCBADDNAME;
-    add.ncb_lana_num = 1;
-    std::memcpy(add.ncb_name, "HANDEDB         ", NCBNAMSZ);
-    ASSERT_EQ(Netbios(&add), NRC_GOODRET);
+    UCHAR number_a = 0, number_b = 0;
+    ASSERT_EQ(Command(NCBADDNAME, 1, "HANDEDA", &number_a), NRC_GOODRET);
+    ASSERT_EQ(Command(NCBADDNAME, 1, "HANDEDB", &number_b), NRC_GOODRET);
     // Posted while the service alone holds the name's sessions (none yet).
     SessionBlock early(NCBRECVANY | ASYNCH, 0);
-    early.ncb.ncb_num = add_a.ncb_num;
+    early.ncb.ncb_num = number_a;
     ASSERT_EQ(Netbios(&early.ncb), NRC_GOODRET);
     auto counted = [] {
         ADAPTER_STATUS status{};
@@ -453,18 +452,13 @@ TEST_F(ServiceInterop, HandedSessionsCarryDataWithoutTheServiceAndEndThroughIt) 
     ASSERT_GE(shown.header.num_sess, 2);
     for (int i = 0; i < 2; ++i)
         EXPECT_EQ(shown.sessions[i].rcvs_outstanding, shown.sessions[i].lsn == a ? 1 : 0);
-    for (NCB *pending : {&waiting.ncb, &any.ncb}) {
-        NCB cancel{};
-        cancel.ncb_command = NCBCANCEL;
-        cancel.ncb_lana_num = 1;
-        cancel.ncb_buffer = reinterpret_cast<PUCHAR>(pending);
-        EXPECT_EQ(Netbios(&cancel), NRC_GOODRET);
-    }
+    EXPECT_EQ(Cancel(waiting.ncb), NRC_GOODRET);
+    EXPECT_EQ(Cancel(any.ncb), NRC_GOODRET);
 
     SessionBlock there(NCBSEND, b, "handed-there"), got_there(NCBRECV, a);
     SessionBlock back(NCBSEND, a, "handed-back"), got_back(NCBRECV, b);
     got_back.ncb.ncb_command = NCBRECVANY;  // for HANDEDB's sessions
-    got_back.ncb.ncb_num = add.ncb_num;
+    got_back.ncb.ncb_num = number_b;
     EXPECT_TRUE(DoneWhileServiceStopped(service_pid_, [&] {
         Netbios(&there.ncb);
         Netbios(&got_there.ncb);
