@@ -227,7 +227,7 @@ TEST_F(ConsoleTest, ReportsListNoMoreThanTheBufferAndTheReplyHold) {
 
     // Three names claimed, one and a bit returned.
     Bytes partial = AdapterReply(3, 2);
-    partial.resize(partial.size() - 1);
+    partial.pop_back();
     scripted::Push(Reply(partial));
     wxTEST_DIALOG(Click(*dlg, IDC_OWNADAPTER),
                   InspectBox([&shown](const std::string &text, const std::string &) { shown = text; }));
