@@ -45,7 +45,7 @@ TEST(CStringFormat, FormatsAsPrintfAndLoadsItsString) {
 class TextModeFile : public ::testing::Test {
 protected:
     void TearDown() override {
-        if (!m_path.empty()) std::remove(m_path.c_str());
+        for (const auto &path : m_paths) std::remove(path.c_str());
     }
     int Open(const std::string &bytes, int mode = _O_TEXT) {
         char pattern[] = "/tmp/korvel-read-XXXXXX";
@@ -53,8 +53,8 @@ protected:
         EXPECT_GE(fd, 0);
         EXPECT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
         close(fd);
-        m_path = pattern;
-        return _sopen(m_path.c_str(), _O_RDONLY | mode, _SH_DENYNO);
+        m_paths.emplace_back(pattern);  // a test may open several
+        return _sopen(pattern, _O_RDONLY | mode, _SH_DENYNO);
     }
     // Reads everything in chunks of this size.
     static std::string ReadAll(int fd, unsigned chunk) {
@@ -65,7 +65,7 @@ protected:
         EXPECT_EQ(got, 0);
         return all;
     }
-    std::string m_path;
+    std::vector<std::string> m_paths;
 };
 
 TEST_F(TextModeFile, CrLfBecomesLfAcrossChunkEdges) {
@@ -91,7 +91,7 @@ TEST_F(TextModeFile, BinaryModeAndRefusals) {
     int fd = Open("a\r\n\x1a", _O_BINARY);
     EXPECT_EQ(ReadAll(fd, 3), "a\r\n\x1a");
     _close(fd);
-    EXPECT_EQ(_sopen(m_path.c_str(), 0x0002 /* read-write */, _SH_DENYNO), -1);
+    EXPECT_EQ(_sopen(m_paths.back().c_str(), 0x0002 /* read-write */, _SH_DENYNO), -1);
     EXPECT_EQ(_sopen("/tmp", _O_RDONLY, _SH_DENYNO), -1);
     EXPECT_EQ(_sopen("/nonexistent/korvel", _O_RDONLY, _SH_DENYNO), -1);
     char buffer[4];
