@@ -10,6 +10,9 @@
 //                   NCBRECVs on the far side), against the same raw stream
 //   stream-sync-4k  4 KiB messages one way
 //   ping-pong       one byte there and back
+//   poll-wait       raw against raw: the 64 KiB stream into a far side that
+//                   waits in poll() as the provider's receives do, against
+//                   one that blocks in recv()
 // Each run of a stream also reports the CPU time (user plus system, all
 // threads) of the sending process ("cpu_near") and of the receiving one
 // ("cpu_far") in nanoseconds per byte carried. Every stream run ends with a
@@ -255,8 +258,10 @@ void SessionStream(benchmark::State &state, WORD size) {
     CloseSession(lsn);
 }
 
-void RawStream(benchmark::State &state, WORD size) {
-    const int fd = OpenRaw('S');
+// mode 'S': the far side's receives block in recv(); 'P': they wait in
+// poll(), as a receive another thread can end must (raw_framing.h).
+void RawStream(benchmark::State &state, WORD size, char mode = 'S') {
+    const int fd = OpenRaw(mode);
     if (fd < 0) return state.SkipWithError("no connection");
     std::vector<std::uint8_t> block(size, 0x5A);
     const bench::CpuPerByte cpu(g_child);
@@ -347,6 +352,10 @@ int main(int argc, char **argv) {
             {"stream-sync-4k", [](benchmark::State &s) { SessionStream(s, kSmall); },
              [](benchmark::State &s) { RawStream(s, kSmall); }, timed},
             {"ping-pong", SessionPingPong, RawPingPong, timed},
+            // Raw against raw: what waiting in poll() costs a receiver by itself
+            // (reported as "korvel" and "raw" only to pair them).
+            {"poll-wait", [](benchmark::State &s) { RawStream(s, kLarge, 'P'); },
+             [](benchmark::State &s) { RawStream(s, kLarge); }, timed},
         },
         pairs);
     benchmark::Initialize(&argc, argv);

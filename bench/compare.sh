@@ -104,6 +104,12 @@ for who in ("cpu_near", "cpu_far"):
     if m and kn and rn:
         print(f"{who} {m[0]:.2f} x raw ({kn[0]:.3f} vs {rn[0]:.3f} ns/byte) ", end="")
 print()
+# Raw against raw: the share of that a receiver pays by waiting in poll().
+m = middle(paired("poll-wait", lambda k, r: k["cpu_far"] / r["cpu_far"]))
+if m:
+    print(f"poll-wait: a raw receiver waiting in poll() on its socket and a wake-up descriptor uses "
+          f"{m[0]:.2f} x the CPU per byte of one blocking in recv() (middle half {m[1]:.2f}-{m[2]:.2f}): "
+          "the floor for a receive that a cancel or hang-up from another thread can end")
 
 for figure, what in (("ping-pong", "1 byte there and back"),
                      ("node-status", "reply limit off"),

@@ -8,12 +8,17 @@
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "bench_support.h"
@@ -70,6 +75,62 @@ inline long ReceiveFramed(int fd, void *body, std::size_t capacity) {
     return static_cast<long>(length);
 }
 
+// As ReceiveFramed, but waiting the way a receive that another thread can
+// end must: reads that never block, header and body in one where they can
+// (bytes read past the message are kept for the next), and poll() on the
+// socket and a wake-up descriptor (never written here) whenever the socket
+// has nothing. The floor for the provider's own synchronous receive, which
+// waits so that a cancel or a hang-up can end it.
+struct PolledReceiver {
+    int fd;
+    int wake = ::eventfd(0, EFD_CLOEXEC);
+    std::vector<std::uint8_t> carry;  // the next messages' first bytes
+
+    explicit PolledReceiver(int socket) : fd(socket) {}
+    PolledReceiver(const PolledReceiver &) = delete;
+    PolledReceiver &operator=(const PolledReceiver &) = delete;
+    ~PolledReceiver() { ::close(wake); }
+    long Receive(std::uint8_t *body, std::size_t capacity) {
+        std::uint8_t header[4];
+        std::size_t got = std::min(carry.size(), sizeof header + capacity);
+        const std::size_t in_header = std::min(got, sizeof header);
+        std::memcpy(header, carry.data(), in_header);
+        if (got > in_header) std::memcpy(body, carry.data() + in_header, got - in_header);
+        carry.erase(carry.begin(), carry.begin() + static_cast<std::ptrdiff_t>(got));
+        std::size_t total = sizeof header + capacity;  // until the header is in
+        for (;;) {
+            if (got >= sizeof header) {
+                const std::size_t length =
+                    (std::size_t{header[1] & 1u} << 16) | (std::size_t{header[2]} << 8) | header[3];
+                if (header[0] != 0 || length > capacity) return -1;
+                total = sizeof header + length;
+                if (got >= total) break;
+            }
+            iovec parts[2];
+            int count = 0;
+            if (got < sizeof header) parts[count++] = {header + got, sizeof header - got};
+            const std::size_t at = got < sizeof header ? 0 : got - sizeof header;
+            parts[count++] = {body + at, capacity - at};
+            msghdr msg{};
+            msg.msg_iov = parts;
+            msg.msg_iovlen = static_cast<std::size_t>(count);
+            const ssize_t n = ::recvmsg(fd, &msg, MSG_DONTWAIT);
+            if (n > 0) {
+                got += static_cast<std::size_t>(n);
+                continue;
+            }
+            if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) return -1;
+            pollfd fds[2] = {{fd, POLLIN, 0}, {wake, POLLIN, 0}};
+            if (::poll(fds, 2, kSocketTimeout * 1000) <= 0) return -1;
+        }
+        const std::size_t length = total - sizeof header;
+        carry.insert(carry.end(), body + length, body + (got - sizeof header));
+        return static_cast<long>(length);
+    }
+};
+
+// Modes, from the first message: 'S' sink, 'P' sink waiting in poll()
+// (PolledReceiver), 'E' echo. A sink answers each kFlush byte.
 inline void ServeRaw(int fd) {
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -77,7 +138,14 @@ inline void ServeRaw(int fd) {
     std::vector<std::uint8_t> buffer(131071);
     long got = ReceiveFramed(fd, buffer.data(), buffer.size());
     const std::uint8_t mode = got > 0 ? buffer[0] : 0;
-    while ((got = ReceiveFramed(fd, buffer.data(), buffer.size())) >= 0) {
+    PolledReceiver polled(fd);
+    auto receive = [&] {
+        // A receive's buffer of the largest NCB, as the provider's far side
+        // posts: a read goes at most that far past a header.
+        return mode == 'P' ? polled.Receive(buffer.data(), 65535)
+                           : ReceiveFramed(fd, buffer.data(), buffer.size());
+    };
+    while ((got = receive()) >= 0) {
         const bool answer = mode == 'E' || (got == 1 && buffer[0] == kFlush);
         if (answer && !SendFramed(fd, buffer.data(), static_cast<std::size_t>(got))) break;
     }
