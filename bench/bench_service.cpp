@@ -10,6 +10,9 @@
 //                        raw TCP with one sendmsg per message (raw_framing.h)
 //   service-node-status  NCBASTAT of the far node's address, against a UDP
 //                        request and answer of the same sizes
+//   service-poll-wait    raw against raw: the same stream into a far side that
+//                        waits in poll() as the provider's receives do,
+//                        against one that blocks in recv()
 // and, one side only:
 //   service-local-status/<n>/korvel  NCBASTAT of "*" on LANA 1 while four
 //                        other clients hold four names each; beside it (raw)
@@ -402,8 +405,10 @@ void ServiceStream(benchmark::State &state) {
     Hangup(nullptr, lsn);
 }
 
-void RawStream(benchmark::State &state) {
-    const int fd = OpenRaw('S');
+// mode 'S': the far side's receives block in recv(); 'P': they wait in
+// poll(), as a receive another thread can end must (raw_framing.h).
+void RawStream(benchmark::State &state, char mode = 'S') {
+    const int fd = OpenRaw(mode);
     if (fd < 0) return state.SkipWithError("no connection");
     std::vector<std::uint8_t> block(kLarge, 0x5A);
     std::uint8_t flush = kFlush;
@@ -625,7 +630,12 @@ int main(int argc, char **argv) {
     bench::RegisterPairs(
         {
             {"service-ping-pong", ServicePingPong, RawPingPong, timed},
-            {"service-stream-sync", ServiceStream, RawStream, timed},
+            {"service-stream-sync", ServiceStream, [](benchmark::State &s) { RawStream(s); }, timed},
+            // Raw against raw across the same link: what waiting in poll()
+            // costs the receiving side (reported as "korvel" and "raw" only
+            // to pair them).
+            {"service-poll-wait", [](benchmark::State &s) { RawStream(s, 'P'); },
+             [](benchmark::State &s) { RawStream(s); }, timed},
             {"service-node-status", ServiceNodeStatus, RawNodeStatus, timed},
         },
         pairs);

@@ -93,6 +93,9 @@ for figure, value, unit in (("service-ping-pong", us, " us"), ("service-node-sta
     detail = f"service {k[0]:.2f}{unit}, raw {r[0]:.2f}{unit}" if k and r else ""
     ratio = latency if unit == " us" else (lambda k, r: k["bytes_per_second"] / r["bytes_per_second"])
     report(figure, paired(figure, ratio), "pairs", detail=detail)
+report("service-poll-wait", paired("service-poll-wait", lambda k, r: k["bytes_per_second"] / r["bytes_per_second"]),
+       "pairs", detail="raw against raw: a receiver waiting in poll() as the provider's must, against one "
+       "blocking in recv(); no goal, the floor under service-stream-sync")
 floor = middle(side("service-local-status", "raw", us))
 report("service-local-status-us", side("service-local-status", "korvel", us), "runs", " us",
        "NCBASTAT of *, 16 names held by 4 clients" +
