@@ -82,15 +82,19 @@ int ConnectToService(const std::string &path, std::string *why) {
     return fd;
 }
 
-bool SendMessage(int fd, const std::vector<std::uint8_t> &message) {
+bool SendMessage(int fd, const std::vector<std::uint8_t> &message, std::chrono::milliseconds patience) {
+    using Clock = std::chrono::steady_clock;
+    const auto give_up = Clock::now() + patience;
     for (;;) {
         const ssize_t sent = ::send(fd, message.data(), message.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent == static_cast<ssize_t>(message.size())) return true;
         if (sent >= 0) return false;  // a datagram socket never sends part of one
         if (errno == EINTR) continue;
         if (errno != EAGAIN) return false;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(give_up - Clock::now());
+        if (left.count() <= 0) return false;  // stopped reading: as good as gone
         pollfd ready{fd, POLLOUT, 0};
-        if (::poll(&ready, 1, -1) < 0 && errno != EINTR) return false;
+        if (::poll(&ready, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) return false;
     }
 }
 

@@ -7,6 +7,7 @@
 // first. While a caller reads it, the network thread does not watch it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -53,7 +54,11 @@ struct ServiceClient::Link final : PolledSocket, CallerWork, std::enable_shared_
 
 // A connected socket, or -1 with the reason in *why.
 int ConnectToService(const std::string &path, std::string *why);
-// The whole message, waiting for room as long as the service is there.
-bool SendMessage(int fd, const std::vector<std::uint8_t> &message);
+// The whole message, waiting for room while the service is there and takes
+// some within `patience`: a service that has stopped reading must not hold
+// up the sender (possibly holding the state lock) for ever.
+constexpr std::chrono::milliseconds kServicePatience{10000};
+bool SendMessage(int fd, const std::vector<std::uint8_t> &message,
+                 std::chrono::milliseconds patience = kServicePatience);
 
 }  // namespace nbt

@@ -21,6 +21,7 @@
 #include "nb30.h"
 #include "nbt_event.h"
 #include "ncb_helpers.h"
+#include "service_link.h"
 #include "service_reply.h"
 #include "service_request.h"
 
@@ -201,6 +202,23 @@ TEST_F(ServiceClientTest, AnOverlongReplyOrAServiceGoneEndsWhatIsPending) {
     service.Hang();
     ASSERT_TRUE(second.event.WaitFor(5s));
     EXPECT_EQ(second.ncb.ncb_retcode, NRC_SYSTEM);
+}
+
+// A service that stops reading costs a sender its patience, not for ever;
+// once it reads again, messages go as before.
+TEST(ServiceLinkTest, ASenderGivesUpOnAServiceThatHasStoppedReading) {
+    int ends[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends), 0);
+    const std::vector<std::uint8_t> message(4096, 0x5A);
+    while (::send(ends[0], message.data(), message.size(), MSG_DONTWAIT) > 0) {
+    }
+    EXPECT_FALSE(SendMessage(ends[0], message, 50ms));
+    std::uint8_t sink[4096];
+    while (::recv(ends[1], sink, sizeof sink, MSG_DONTWAIT) > 0) {
+    }
+    EXPECT_TRUE(SendMessage(ends[0], message, 50ms));
+    ::close(ends[0]);
+    ::close(ends[1]);
 }
 
 // The session's messages then run here: from the bytes the service had
