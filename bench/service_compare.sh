@@ -95,7 +95,7 @@ for figure, value, unit in (("service-ping-pong", us, " us"), ("service-node-sta
     report(figure, paired(figure, ratio), "pairs", detail=detail)
 report("service-poll-wait", paired("service-poll-wait", lambda k, r: k["bytes_per_second"] / r["bytes_per_second"]),
        "pairs", detail="raw against raw: a receiver waiting in poll() as the provider's must, against one "
-       "blocking in recv(); no goal, the floor under service-stream-sync")
+       "blocking in recv(), across the same link; no goal: what that wait alone costs service-stream-sync")
 floor = middle(side("service-local-status", "raw", us))
 report("service-local-status-us", side("service-local-status", "korvel", us), "runs", " us",
        "NCBASTAT of *, 16 names held by 4 clients" +
