@@ -124,7 +124,8 @@ struct PolledReceiver {
             if (::poll(fds, 2, kSocketTimeout * 1000) <= 0) return -1;
         }
         const std::size_t length = total - sizeof header;
-        carry.insert(carry.end(), body + length, body + (got - sizeof header));
+        // Read before whatever is still carried: it goes first.
+        carry.insert(carry.begin(), body + length, body + (got - sizeof header));
         return static_cast<long>(length);
     }
 };
