@@ -65,12 +65,16 @@ inline bool ReceiveFull(int fd, void *data, std::size_t size) {
     return true;
 }
 
+// A SESSION MESSAGE header's body length (17 bits).
+inline std::size_t FramedLength(const std::uint8_t *header) {
+    return (std::size_t{header[1] & 1u} << 16) | (std::size_t{header[2]} << 8) | header[3];
+}
+
 // The header, then the body into `body`; its length, or -1.
 inline long ReceiveFramed(int fd, void *body, std::size_t capacity) {
     std::uint8_t header[4];
     if (!ReceiveFull(fd, header, sizeof header) || header[0] != 0) return -1;
-    const std::size_t length =
-        (std::size_t{header[1] & 1u} << 16) | (std::size_t{header[2]} << 8) | header[3];
+    const std::size_t length = FramedLength(header);
     if (length > capacity || !ReceiveFull(fd, body, length)) return -1;
     return static_cast<long>(length);
 }
@@ -100,8 +104,7 @@ struct PolledReceiver {
         std::size_t total = sizeof header + capacity;  // until the header is in
         for (;;) {
             if (got >= sizeof header) {
-                const std::size_t length =
-                    (std::size_t{header[1] & 1u} << 16) | (std::size_t{header[2]} << 8) | header[3];
+                const std::size_t length = FramedLength(header);
                 if (header[0] != 0 || length > capacity) return -1;
                 total = sizeof header + length;
                 if (got >= total) break;
