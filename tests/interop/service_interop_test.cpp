@@ -173,6 +173,15 @@ TEST_F(ServiceInterop, KillNineOfAClientReleasesItsNamesOnTheWire) {
     EXPECT_TRUE(Contains(releases, "GAMMA<20>")) << releases;
 }
 
+// NCBCANCEL of a block of this process's, on the block's LANA.
+UCHAR Cancel(NCB &target) {
+    NCB cancel{};
+    cancel.ncb_command = NCBCANCEL;
+    cancel.ncb_lana_num = target.ncb_lana_num;
+    cancel.ncb_buffer = reinterpret_cast<PUCHAR>(&target);
+    return Netbios(&cancel);
+}
+
 TEST_F(ServiceInterop, TwoClientsOfOneHostCallEachOtherAndAThirdCannotHangUpTheirSession) {
     NbBackground listen(lab(), kServiceHost, "listen LISTENER --idle 3", ClientEnv());
     ASSERT_TRUE(listen.WaitFor("listening on LISTENER<20>")) << listen.Err();
@@ -195,11 +204,8 @@ TEST_F(ServiceInterop, TwoClientsOfOneHostCallEachOtherAndAThirdCannotHangUpThei
     }
     NCB other{};
     other.ncb_command = NCBRECV;
-    NCB cancel{};
-    cancel.ncb_command = NCBCANCEL;
-    cancel.ncb_lana_num = 1;
-    cancel.ncb_buffer = reinterpret_cast<PUCHAR>(&other);
-    EXPECT_EQ(Netbios(&cancel), NRC_CANOCCR);
+    other.ncb_lana_num = 1;
+    EXPECT_EQ(Cancel(other), NRC_CANOCCR);
 
     // The session ends as its own listener ends it, after the message came.
     ASSERT_TRUE(listen.Wait()) << listen.Err();
@@ -293,15 +299,6 @@ UCHAR Command(UCHAR command, UCHAR lana, const char *name = "", UCHAR *number = 
     const UCHAR rc = Netbios(&ncb);
     if (number) *number = ncb.ncb_num;
     return rc;
-}
-
-// NCBCANCEL of a block of this process's.
-UCHAR Cancel(NCB &target) {
-    NCB cancel{};
-    cancel.ncb_command = NCBCANCEL;
-    cancel.ncb_lana_num = target.ncb_lana_num;
-    cancel.ncb_buffer = reinterpret_cast<PUCHAR>(&target);
-    return Netbios(&cancel);
 }
 
 // An asynchronous block's completion code as the network thread last published it.
