@@ -89,6 +89,8 @@ public:
 
     // The adapter status of this node, as NCBASTAT for "*" reports it.
     AdapterStatusReply LocalStatus() const;
+    // Its fixed part alone: what a node status answer carries beside the names.
+    ADAPTER_STATUS LocalCounters() const;
 
     // The live entries of the resolved-name cache (empty on a B-node).
     std::vector<NameCache::Entry> CachedNames() const { return server_->CachedNames(); }

@@ -46,9 +46,8 @@ MacAddress LoopbackMac(std::uint8_t host) {
 // requests nobody answered, recv_buff_unavail requests and connections
 // turned away by the flood limits, xmit_buf_unavail datagrams dropped with
 // the send queue full, duration the minutes since the reset.
-AdapterStatusReply NameService::LocalStatus() const {
-    AdapterStatusReply reply;
-    auto &a = reply.status;
+ADAPTER_STATUS NameService::LocalCounters() const {
+    ADAPTER_STATUS a{};
     const auto &mac = node_->adapter_address();
     std::copy(mac.begin(), mac.end(), a.adapter_address);
     a.rev_major = 3;
@@ -76,6 +75,14 @@ AdapterStatusReply NameService::LocalStatus() const {
     a.max_cfg_sess = limits.sessions;
     a.max_sess = kMaxSupported;
     a.max_sess_pkt_size = kMaxSessionPacket;
+    a.name_count = static_cast<WORD>(table_.entries().size());
+    return a;
+}
+
+AdapterStatusReply NameService::LocalStatus() const {
+    AdapterStatusReply reply;
+    reply.status = LocalCounters();
+    reply.names.reserve(table_.entries().size());
     for (const auto &entry : table_.entries()) {
         NAME_BUFFER buffer{};
         std::copy(entry.name.begin(), entry.name.end(), buffer.name);
@@ -83,18 +90,18 @@ AdapterStatusReply NameService::LocalStatus() const {
         buffer.name_flags = entry.flags();
         reply.names.push_back(buffer);
     }
-    a.name_count = static_cast<WORD>(reply.names.size());
     return reply;
 }
 
 // Every listed entry is active: names still registering are left out.
 codec::NodeStatus NameService::LocalNodeStatus() const {
     codec::NodeStatus status;
-    status.statistics = StatisticsFromAdapterStatus(LocalStatus().status);
+    status.statistics = StatisticsFromAdapterStatus(LocalCounters());
+    status.names.reserve(table_.entries().size());
+    // ONT says our node type, as in our NB_FLAGS.
+    const auto ont = static_cast<std::uint16_t>(requests_.Own(false).flags & codec::kStatusOntMask);
     for (const auto &entry : table_.entries()) {
         if (entry.state == REGISTERING) continue;
-        // ONT says our node type, as in our NB_FLAGS.
-        const auto ont = static_cast<std::uint16_t>(requests_.Own(false).flags & codec::kStatusOntMask);
         status.names.push_back(
             {entry.name, static_cast<std::uint16_t>(NameFlagsToWireFlags(entry.flags()) | ont)});
     }
