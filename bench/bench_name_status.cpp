@@ -9,6 +9,12 @@
 //                        asked from eight addresses in turn, each well
 //                        within its budget (20 a second against 30); both
 //                        sides paced alike, only the exchanges timed
+// and, no goal, node-status taken apart, one side Korvel at a time:
+//   node-status-answerer a bare UDP asker sending a real request to the
+//                        open node
+//   node-status-asker    an asking node against a bare UDP answerer (on
+//                        127.77.0.1 at the nodes' port) that sends back the
+//                        open node's own answer, its transaction id copied
 // and, putting nothing on the wire, the local adapter and session status of
 // a node holding 16 names and 8 live sessions, their return codes checked:
 //   local-status/<n>/korvel          NCBASTAT of "*"
@@ -27,6 +33,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "name_packet.h"
 
 namespace {
 
@@ -48,7 +55,23 @@ struct FarSide {
     std::string open, limited;  // node addresses
     std::uint16_t raw_port = 0;
     std::string listener;  // name the far side listens on
+    std::string mimic;     // the bare answerer with the open node's answer, or "-"
 } g_far;
+
+constexpr const char *kMimicAddress = "127.77.0.1";  // outside the nodes' 127.0.0.N
+
+sockaddr_in NamePortAt(const std::string &address) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(g_settings.loopback_name_port);
+    ::inet_pton(AF_INET, address.c_str(), &to.sin_addr);
+    return to;
+}
+
+// A unicast NODE STATUS request for "*", as a node sends it.
+std::vector<std::uint8_t> StatusRequest(std::uint16_t id) {
+    return nbt::codec::BuildNodeStatusRequest(id, nbt::codec::MakeName("*"), false);
+}
 
 nbt::Settings Open() {
     nbt::Settings settings = g_settings;
@@ -84,6 +107,38 @@ struct RawAsker {
         return got == static_cast<ssize_t>(kResponseSize);
     }
 };
+
+// A bare UDP asker sending real requests to a node, checking each answer's id.
+void RawAskerOfNode(benchmark::State &state) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    bench::BoundWaits(fd, 2);
+    const sockaddr_in to = NamePortAt(g_far.open);
+    std::vector<std::uint8_t> in(2048);
+    std::uint16_t id = 0;
+    for (auto _ : state) {
+        const auto request = StatusRequest(++id);
+        const ssize_t got = ::sendto(fd, request.data(), request.size(), 0,
+                                     reinterpret_cast<const sockaddr *>(&to), sizeof to) < 0
+                                ? -1
+                                : ::recv(fd, in.data(), in.size(), 0);
+        if (got != static_cast<ssize_t>(kResponseSize) || in[0] != (id >> 8) || in[1] != (id & 0xFF)) {
+            ::close(fd);
+            return state.SkipWithError("no answer");
+        }
+    }
+    ::close(fd);
+}
+
+void KorvelAskerOfMimic(benchmark::State &state) {
+    if (g_far.mimic == "-") return state.SkipWithError("no bare answerer");
+    static nbt::Provider asker(g_settings);
+    static const bool ready = bench::Reset(asker) == NRC_GOODRET;
+    if (!ready) return state.SkipWithError("reset failed");
+    std::vector<UCHAR> buffer(4000);
+    for (auto _ : state)
+        if (RemoteStatus(asker, g_far.mimic, buffer) != NRC_GOODRET)
+            return state.SkipWithError("status failed");
+}
 
 void KorvelNodeStatus(benchmark::State &state) {
     static nbt::Provider asker(g_settings);
@@ -180,6 +235,43 @@ void LocalStatus(benchmark::State &state, UCHAR command) {
 
 // ---- the far side (child process) -----------------------------------------
 
+// Asks the node at `node` once, then answers every request to kMimicAddress
+// with that answer under the request's id. False when it cannot.
+bool StartMimic(const std::string &node) {
+    const int ask = ::socket(AF_INET, SOCK_DGRAM, 0);
+    bench::BoundWaits(ask, 2);
+    const sockaddr_in to = NamePortAt(node);
+    const auto request = StatusRequest(1);
+    auto answer = std::make_shared<std::vector<std::uint8_t>>(2048);
+    const ssize_t got = ::sendto(ask, request.data(), request.size(), 0,
+                                 reinterpret_cast<const sockaddr *>(&to), sizeof to) < 0
+                            ? -1
+                            : ::recv(ask, answer->data(), answer->size(), 0);
+    ::close(ask);
+    if (got != static_cast<ssize_t>(kResponseSize)) return false;
+    answer->resize(kResponseSize);
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const sockaddr_in at = NamePortAt(kMimicAddress);
+    if (::bind(fd, reinterpret_cast<const sockaddr *>(&at), sizeof at) != 0) {
+        ::close(fd);
+        return false;
+    }
+    std::thread([fd, answer] {
+        std::vector<std::uint8_t> in(2048);
+        for (;;) {
+            sockaddr_in from{};
+            socklen_t from_len = sizeof from;
+            const ssize_t n =
+                ::recvfrom(fd, in.data(), in.size(), 0, reinterpret_cast<sockaddr *>(&from), &from_len);
+            if (n < 2) continue;
+            (*answer)[0] = in[0];
+            (*answer)[1] = in[1];
+            ::sendto(fd, answer->data(), answer->size(), 0, reinterpret_cast<sockaddr *>(&from), from_len);
+        }
+    }).detach();
+    return true;
+}
+
 [[noreturn]] void RunFarSide(int report) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive the benchmark
     if (getppid() == 1) _exit(0);
@@ -214,9 +306,11 @@ void LocalStatus(benchmark::State &state, UCHAR command) {
         Pad(listen.ncb_callname, "*");
         if (open.Netbios(&listen) != NRC_GOODRET) _exit(4);
     }
+    const std::string open_address = open.LanaAddress(0)->to_string();
+    const std::string mimic = StartMimic(open_address) ? kMimicAddress : "-";
     std::ostringstream line;
-    line << open.LanaAddress(0)->to_string() << ' ' << limited.LanaAddress(0)->to_string() << ' ' << raw_port
-         << ' ' << bench::UniqueName("OPN", getpid(), 0) << '\n';
+    line << open_address << ' ' << limited.LanaAddress(0)->to_string() << ' ' << raw_port << ' '
+         << bench::UniqueName("OPN", getpid(), 0) << ' ' << mimic << '\n';
     const std::string text = line.str();
     if (::write(report, text.data(), text.size()) < 0) _exit(5);
     ::close(report);
@@ -227,7 +321,8 @@ bool ReadFarSide(int from) {
     std::string text;
     if (!bench::ReadLine(from, text, 30)) return false;
     std::istringstream in(text);
-    return static_cast<bool>(in >> g_far.open >> g_far.limited >> g_far.raw_port >> g_far.listener);
+    return static_cast<bool>(in >> g_far.open >> g_far.limited >> g_far.raw_port >> g_far.listener >>
+                             g_far.mimic);
 }
 
 }  // namespace
@@ -258,6 +353,10 @@ int main(int argc, char **argv) {
     bench::RegisterPairs(
         {
             {"node-status", KorvelNodeStatus, RawNodeStatus,
+             [](benchmark::internal::Benchmark *b) { bench::RunFor(b, 0.3); }},
+            {"node-status-answerer", RawAskerOfNode, RawNodeStatus,
+             [](benchmark::internal::Benchmark *b) { bench::RunFor(b, 0.3); }},
+            {"node-status-asker", KorvelAskerOfMimic, RawNodeStatus,
              [](benchmark::internal::Benchmark *b) { bench::RunFor(b, 0.3); }},
             {"node-status-limited", KorvelNodeStatusLimited, RawNodeStatusLimited,
              [](benchmark::internal::Benchmark *b) { b->Iterations(kPacedExchanges); }, true},

@@ -113,6 +113,9 @@ if m:
 
 for figure, what in (("ping-pong", "1 byte there and back"),
                      ("node-status", "reply limit off"),
+                     # No goal: node-status with one side Korvel's at a time.
+                     ("node-status-answerer", "no goal, a bare asker against the node"),
+                     ("node-status-asker", "no goal, the node asking a bare answerer"),
                      ("node-status-limited", "default reply limit, askers within budget, paced")):
     report(figure, paired(figure, latency), "pairs")
     k, r = middle(side(figure, "korvel", us)), middle(side(figure, "raw", us))
