@@ -25,6 +25,7 @@
 #include <sys/prctl.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <memory>
@@ -87,46 +88,50 @@ UCHAR RemoteStatus(nbt::Provider &asker, const std::string &address, std::vector
     return asker.Netbios(&ncb);
 }
 
-// A bare UDP asker bound to the loopback address, waiting at most 2 s.
+// A bare UDP asker on the loopback address, waiting at most 2 s for each answer.
 struct RawAsker {
     int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in to{};
-    std::vector<char> request = std::vector<char>(kRequestSize, 'q'), in = std::vector<char>(2048);
-    RawAsker() {
-        bench::BoundWaits(fd, 2);
-        to.sin_family = AF_INET;
-        to.sin_port = htons(g_far.raw_port);
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    }
+    sockaddr_in to;
+    std::vector<std::uint8_t> in = std::vector<std::uint8_t>(2048);
+
+    explicit RawAsker(const sockaddr_in &peer) : to(peer) { bench::BoundWaits(fd, 2); }
     ~RawAsker() { ::close(fd); }
+    RawAsker(const RawAsker &) = delete;
+    RawAsker &operator=(const RawAsker &) = delete;
+    // Sends `request` and reads one answer into `in`: its size, or -1.
+    ssize_t Ask(const std::vector<std::uint8_t> &request) {
+        if (::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<const sockaddr *>(&to),
+                     sizeof to) < 0)
+            return -1;
+        return ::recv(fd, in.data(), in.size(), 0);
+    }
+    // The bare exchange: a request and an answer of a node status's sizes.
     bool Exchange() {
-        if (::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to) < 0)
-            return false;
-        const ssize_t got = ::recv(fd, in.data(), in.size(), 0);
+        static const std::vector<std::uint8_t> request(kRequestSize, 'q');
+        const ssize_t got = Ask(request);
         benchmark::DoNotOptimize(in.data());
         return got == static_cast<ssize_t>(kResponseSize);
     }
 };
 
+// The far side's bare answerer.
+sockaddr_in RawAnswerer() {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(g_far.raw_port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return to;
+}
+
 // A bare UDP asker sending real requests to a node, checking each answer's id.
 void RawAskerOfNode(benchmark::State &state) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    bench::BoundWaits(fd, 2);
-    const sockaddr_in to = NamePortAt(g_far.open);
-    std::vector<std::uint8_t> in(2048);
+    RawAsker raw(NamePortAt(g_far.open));
     std::uint16_t id = 0;
     for (auto _ : state) {
-        const auto request = StatusRequest(++id);
-        const ssize_t got = ::sendto(fd, request.data(), request.size(), 0,
-                                     reinterpret_cast<const sockaddr *>(&to), sizeof to) < 0
-                                ? -1
-                                : ::recv(fd, in.data(), in.size(), 0);
-        if (got != static_cast<ssize_t>(kResponseSize) || in[0] != (id >> 8) || in[1] != (id & 0xFF)) {
-            ::close(fd);
+        const ssize_t got = raw.Ask(StatusRequest(++id));
+        if (got != static_cast<ssize_t>(kResponseSize) || raw.in[0] != (id >> 8) || raw.in[1] != (id & 0xFF))
             return state.SkipWithError("no answer");
-        }
     }
-    ::close(fd);
 }
 
 void KorvelAskerOfMimic(benchmark::State &state) {
@@ -153,7 +158,7 @@ void KorvelNodeStatus(benchmark::State &state) {
 }
 
 void RawNodeStatus(benchmark::State &state) {
-    RawAsker raw;
+    RawAsker raw(RawAnswerer());
     for (auto _ : state)
         if (!raw.Exchange()) return state.SkipWithError("no answer");
 }
@@ -190,7 +195,7 @@ void KorvelNodeStatusLimited(benchmark::State &state) {
 }
 
 void RawNodeStatusLimited(benchmark::State &state) {
-    RawAsker raw;
+    RawAsker raw(RawAnswerer());
     Paced(state, [&] { return raw.Exchange(); });
 }
 
@@ -235,40 +240,39 @@ void LocalStatus(benchmark::State &state, UCHAR command) {
 
 // ---- the far side (child process) -----------------------------------------
 
-// Asks the node at `node` once, then answers every request to kMimicAddress
-// with that answer under the request's id. False when it cannot.
-bool StartMimic(const std::string &node) {
-    const int ask = ::socket(AF_INET, SOCK_DGRAM, 0);
-    bench::BoundWaits(ask, 2);
-    const sockaddr_in to = NamePortAt(node);
-    const auto request = StatusRequest(1);
-    auto answer = std::make_shared<std::vector<std::uint8_t>>(2048);
-    const ssize_t got = ::sendto(ask, request.data(), request.size(), 0,
-                                 reinterpret_cast<const sockaddr *>(&to), sizeof to) < 0
-                            ? -1
-                            : ::recv(ask, answer->data(), answer->size(), 0);
-    ::close(ask);
-    if (got != static_cast<ssize_t>(kResponseSize)) return false;
-    answer->resize(kResponseSize);
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    const sockaddr_in at = NamePortAt(kMimicAddress);
-    if (::bind(fd, reinterpret_cast<const sockaddr *>(&at), sizeof at) != 0) {
-        ::close(fd);
-        return false;
-    }
-    std::thread([fd, answer] {
+// Answers every datagram on `fd` with `answer`, on a thread of its own for
+// the rest of the process; under the request's transaction id if asked to.
+void StartAnswerer(int fd, std::vector<std::uint8_t> answer, bool with_request_id) {
+    std::thread([fd, answer = std::move(answer), with_request_id]() mutable {
         std::vector<std::uint8_t> in(2048);
         for (;;) {
             sockaddr_in from{};
             socklen_t from_len = sizeof from;
             const ssize_t n =
                 ::recvfrom(fd, in.data(), in.size(), 0, reinterpret_cast<sockaddr *>(&from), &from_len);
-            if (n < 2) continue;
-            (*answer)[0] = in[0];
-            (*answer)[1] = in[1];
-            ::sendto(fd, answer->data(), answer->size(), 0, reinterpret_cast<sockaddr *>(&from), from_len);
+            if (n <= 0 || (with_request_id && n < 2)) continue;
+            if (with_request_id) std::copy_n(in.begin(), 2, answer.begin());
+            ::sendto(fd, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr *>(&from), from_len);
         }
     }).detach();
+}
+
+// Asks the node at `node` once, then answers every request to kMimicAddress
+// with that answer under the request's id. False when it cannot.
+bool StartMimic(const std::string &node) {
+    std::vector<std::uint8_t> answer;
+    {
+        RawAsker ask(NamePortAt(node));
+        if (ask.Ask(StatusRequest(1)) != static_cast<ssize_t>(kResponseSize)) return false;
+        answer.assign(ask.in.begin(), ask.in.begin() + kResponseSize);
+    }
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const sockaddr_in at = NamePortAt(kMimicAddress);
+    if (::bind(fd, reinterpret_cast<const sockaddr *>(&at), sizeof at) != 0) {
+        ::close(fd);
+        return false;
+    }
+    StartAnswerer(fd, std::move(answer), /*with_request_id=*/true);
     return true;
 }
 
@@ -278,18 +282,7 @@ bool StartMimic(const std::string &node) {
     std::uint16_t raw_port = 0;
     const int raw = bench::BoundLoopbackSocket(SOCK_DGRAM, &raw_port);
     if (raw < 0) _exit(1);
-    std::thread([raw] {
-        std::vector<char> in(2048), response(kResponseSize, 'r');
-        for (;;) {
-            sockaddr_in from{};
-            socklen_t from_len = sizeof from;
-            const ssize_t n =
-                ::recvfrom(raw, in.data(), in.size(), 0, reinterpret_cast<sockaddr *>(&from), &from_len);
-            if (n > 0)
-                ::sendto(raw, response.data(), response.size(), 0, reinterpret_cast<sockaddr *>(&from),
-                         from_len);
-        }
-    }).detach();
+    StartAnswerer(raw, std::vector<std::uint8_t>(kResponseSize, 'r'), /*with_request_id=*/false);
 
     nbt::Provider open(Open()), limited(g_settings);
     if (bench::Reset(open, kLocalSessions + 2) != NRC_GOODRET || bench::Reset(limited) != NRC_GOODRET)
