@@ -13,12 +13,12 @@
 # middle half of them. The idle figure (bench_idle_node, over 140 s) runs
 # alongside. The benchmark library's own warnings are shown as it prints them.
 #   bench/compare.sh                 (from anywhere in the tree)
-#   PAIRS=15 IDLE_SECONDS=200 bench/compare.sh
+#   PAIRS=25 IDLE_SECONDS=200 bench/compare.sh
 set -uo pipefail
 cd "$(dirname "$0")/.."
 build=build/release
 bench=$build/bench
-pairs=${PAIRS:-9}
+pairs=${PAIRS:-15}
 idle_seconds=${IDLE_SECONDS:-140}
 targets=(bench_session_transfer bench_name_status bench_idle_node)
 

@@ -8,12 +8,12 @@
 #   ratio <figure> <measured> <goal-operator><goal> <ok|MISSED>
 # and exits 1 when any goal is MISSED (2 when the build or the lab fails).
 # Needs root. bench/compare.sh runs it at its end.
-#   bench/service_compare.sh          PAIRS=15 bench/service_compare.sh
+#   bench/service_compare.sh          PAIRS=25 bench/service_compare.sh
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 build=build/release
-pairs=${PAIRS:-9}
+pairs=${PAIRS:-15}
 [ "$(id -u)" = 0 ] || { echo "service figures need root (network namespaces)" >&2; exit 2; }
 
 [ -f $build/build.ninja ] || cmake --preset release -DKORVEL_CONSOLE=OFF >/dev/null || exit 2
