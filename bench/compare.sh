@@ -48,11 +48,12 @@ timeout $((idle_seconds + 120)) $bench/bench_idle_node "$idle_seconds" >"$out/id
 idle=$!
 
 # Every run has its own ports and names; time-outs end a run that loses its
-# far side, and `timeout` is the last resort against a hang.
+# far side, and `timeout` (longer the more pairs) is the last resort against a
+# hang.
 run() {  # run <name> <binary> [flags]
   local name=$1 binary=$2
   shift 2
-  timeout 900 "$binary" --pairs="$pairs" --benchmark_out="$out/$name.json" \
+  timeout $((300 + 40 * pairs)) "$binary" --pairs="$pairs" --benchmark_out="$out/$name.json" \
     --benchmark_out_format=json "$@" >"$out/$name.txt" 2>"$out/$name.err"
   local status=$?
   cat "$out/$name.err" >&2

@@ -56,7 +56,7 @@ for _ in $(seq 100); do
 done
 [ -S "$socket" ] || { echo "korveld did not start:" >&2; cat "$out/korveld.log" >&2; exit 2; }
 
-KORVEL_PROVIDER=service KORVEL_PROVIDER_SOCKET=$socket timeout 300 \
+KORVEL_PROVIDER=service KORVEL_PROVIDER_SOCKET=$socket timeout $((150 + 10 * pairs)) \
   ip netns exec "$("$netlab" ns 2)" "$build/bench/bench_service" \
   --far="/run/netns/$("$netlab" ns 3)" --watch="/run/netns/$("$netlab" ns 1)" --korveld="$korveld" \
   --pairs="$pairs" --benchmark_out="$out/service.json" --benchmark_out_format=json \
