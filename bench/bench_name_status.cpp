@@ -61,12 +61,16 @@ struct FarSide {
 
 constexpr const char *kMimicAddress = "127.77.0.1";  // outside the nodes' 127.0.0.N
 
-sockaddr_in NamePortAt(const std::string &address) {
+sockaddr_in Endpoint(const std::string &address, std::uint16_t port) {
     sockaddr_in to{};
     to.sin_family = AF_INET;
-    to.sin_port = htons(g_settings.loopback_name_port);
+    to.sin_port = htons(port);
     ::inet_pton(AF_INET, address.c_str(), &to.sin_addr);
     return to;
+}
+
+sockaddr_in NamePortAt(const std::string &address) {
+    return Endpoint(address, g_settings.loopback_name_port);
 }
 
 // A unicast NODE STATUS request for "*", as a node sends it.
@@ -116,19 +120,20 @@ struct RawAsker {
 
 // The far side's bare answerer.
 sockaddr_in RawAnswerer() {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(g_far.raw_port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return to;
+    return Endpoint("127.0.0.1", g_far.raw_port);
 }
 
-// A bare UDP asker sending real requests to a node, checking each answer's id.
+// A bare UDP asker sending real requests to a node, checking each answer's
+// id: the request is built once, each exchange writes only its id.
 void RawAskerOfNode(benchmark::State &state) {
     RawAsker raw(NamePortAt(g_far.open));
+    auto request = StatusRequest(0);
     std::uint16_t id = 0;
     for (auto _ : state) {
-        const ssize_t got = raw.Ask(StatusRequest(++id));
+        ++id;
+        request[0] = static_cast<std::uint8_t>(id >> 8);
+        request[1] = static_cast<std::uint8_t>(id & 0xFF);
+        const ssize_t got = raw.Ask(request);
         if (got != static_cast<ssize_t>(kResponseSize) || raw.in[0] != (id >> 8) || raw.in[1] != (id & 0xFF))
             return state.SkipWithError("no answer");
     }
