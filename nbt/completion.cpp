@@ -2,6 +2,7 @@
 #include "completion.h"
 
 #include <poll.h>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -197,9 +198,12 @@ void SyncWaiter::Wait() {
         const auto asleep = std::chrono::steady_clock::now();
         int ready = 0;
         if (spin_.count() > 0) {
+            // Yielding while it looks: the answer's maker (korveld, woken by
+            // the request) is often queued on this very core, and a bare spin
+            // would hold it off until the spin ran out.
             const auto until = asleep + spin_;
-            while ((ready = ::poll(fds, 2, 0)) == 0 && std::chrono::steady_clock::now() < until) {
-            }
+            while ((ready = ::poll(fds, 2, 0)) == 0 && std::chrono::steady_clock::now() < until)
+                ::sched_yield();
         }
         if (ready == 0) ::poll(fds, 2, -1);
         // Far less than a wake-up takes: poll() did not sleep.
