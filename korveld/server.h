@@ -74,6 +74,7 @@ private:
     // A CALL's or LISTEN's completion that hands its session over, if it can.
     bool HandOver(Client &client, nbt::service::Completion &done, const NCB &ncb);
     void Flush(const std::shared_ptr<Client> &client);
+    bool Lingers(const Client &client) const;
     void Drop(Client &client, const std::string &why);
     void Finished(Block *block);
     static void OnDone(NCB *ncb);

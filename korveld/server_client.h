@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <type_traits>
@@ -29,6 +30,10 @@ struct Server::Client {
     std::deque<Reply> replies;
     std::size_t queued_bytes = 0;
     bool writing = false;  // waiting for room
+    // When its last reply went out, and whether its latest request came hard
+    // on one: a program asking in a loop, which the server waits for a little.
+    std::chrono::steady_clock::time_point answered{};
+    bool asking_in_a_loop = false;
     // Its NCBs in the provider, by the id it gave them.
     std::unordered_map<std::uint64_t, Block *> blocks;
     std::size_t block_bytes = 0;
