@@ -2,8 +2,6 @@
 #include "server.h"
 
 #include <errno.h>
-#include <poll.h>
-#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "brief_look.h"
 #include "command_table.h"
 #include "descriptor_passing.h"
 #include "io_thread.h"
@@ -36,16 +35,9 @@ constexpr std::uint32_t kLongestNameViewMs = 60000;
 constexpr auto kBackToBack = std::chrono::microseconds(50);
 constexpr auto kLinger = std::chrono::microseconds(20);
 
-// Whether fd has something to read within kLinger, yielding the core while
-// it looks: the program may be waiting for it on this one.
 bool ReadableSoon(int fd) {
-    const auto until = std::chrono::steady_clock::now() + kLinger;
     pollfd watched{fd, POLLIN, 0};
-    do {
-        if (::poll(&watched, 1, 0) != 0) return true;
-        ::sched_yield();
-    } while (std::chrono::steady_clock::now() < until);
-    return false;
+    return nbt::LookBriefly(&watched, 1, kLinger) != 0;
 }
 
 std::string Describe(const Server::Client &client) {
@@ -152,13 +144,10 @@ void Server::Read(const std::shared_ptr<Client> &client) {
             headers[i].msg_hdr.msg_iov = &chunks[i];
             headers[i].msg_hdr.msg_iovlen = 1;
         }
-        const int got = ::recvmmsg(client->socket.native_handle(), headers, kAtOnce, MSG_DONTWAIT, nullptr);
+        int got = ::recvmmsg(client->socket.native_handle(), headers, kAtOnce, MSG_DONTWAIT, nullptr);
         if (got < 0 && errno == EINTR) continue;
-        if (got < 0 && errno == EAGAIN) {
-            if (Lingers(*client) && ReadableSoon(client->socket.native_handle())) continue;
-            return Watch(client);
-        }
-        if (got < 0) return Drop(*client, std::strerror(errno));
+        if (got < 0 && errno != EAGAIN) return Drop(*client, std::strerror(errno));
+        if (got < 0) got = 0;  // nothing there
         if (got > 0)
             client->asking_in_a_loop = std::chrono::steady_clock::now() - client->answered < kBackToBack;
         for (int i = 0; i < got; ++i) {
@@ -470,7 +459,7 @@ bool Server::Lingers(const Client &client) const {
     // Only once all it asked is answered and out: then what comes next is its
     // next request, not an answer from the wire it waits for meanwhile.
     return client.asking_in_a_loop && client.replies.empty() && client.blocks.empty() &&
-           client.resolving == 0 && !client.gone;
+           client.resolving == 0;
 }
 
 void Server::Drop(Client &client, const std::string &why) {

@@ -2,7 +2,6 @@
 #include "completion.h"
 
 #include <poll.h>
-#include <sched.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 #include <mutex>
 #include <vector>
 
+#include "brief_look.h"
 #include "futex.h"
 #include "io_thread.h"
 #include "nbt_event.h"
@@ -196,15 +196,7 @@ void SyncWaiter::Wait() {
         std::uint32_t expected = kWaiting;
         if (!state_.compare_exchange_strong(expected, kPolling, std::memory_order_acq_rel)) break;  // done
         const auto asleep = std::chrono::steady_clock::now();
-        int ready = 0;
-        if (spin_.count() > 0) {
-            // Yielding while it looks: the answer's maker (korveld, woken by
-            // the request) is often queued on this very core, and a bare spin
-            // would hold it off until the spin ran out.
-            const auto until = asleep + spin_;
-            while ((ready = ::poll(fds, 2, 0)) == 0 && std::chrono::steady_clock::now() < until)
-                ::sched_yield();
-        }
+        const int ready = spin_.count() > 0 ? LookBriefly(fds, 2, spin_) : 0;
         if (ready == 0) ::poll(fds, 2, -1);
         // Far less than a wake-up takes: poll() did not sleep.
         const bool at_once = std::chrono::steady_clock::now() - asleep < std::chrono::microseconds(2);
