@@ -154,8 +154,11 @@ TEST_F(ServiceInterop, NamesOfTwoClientsAreSeenFromAnotherHostAndInAThirdsStatus
     local.ncb_buffer = buffer;
     local.ncb_length = sizeof buffer;
     ASSERT_EQ(Netbios(&local), NRC_GOODRET);
-    for (int i = 0; i < 3000 && local.ncb_cmd_cplt == NRC_PENDING; ++i) std::this_thread::sleep_for(1ms);
-    EXPECT_EQ(local.ncb_cmd_cplt, NRC_GOODRET);
+    const auto done = [&] {
+        return std::atomic_ref<UCHAR>(local.ncb_cmd_cplt).load(std::memory_order_acquire);
+    };
+    for (int i = 0; i < 3000 && done() == NRC_PENDING; ++i) std::this_thread::sleep_for(1ms);
+    EXPECT_EQ(done(), NRC_GOODRET);
 }
 
 TEST_F(ServiceInterop, KillNineOfAClientReleasesItsNamesOnTheWire) {

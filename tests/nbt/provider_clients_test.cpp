@@ -36,7 +36,7 @@ struct PendingReceive {
         ncb.ncb.ncb_length = static_cast<WORD>(buffer.size());
         EXPECT_EQ(client.Submit(ncb), NRC_GOODRET);
     }
-    bool Pending() const { return ncb.ncb.ncb_cmd_cplt == NRC_PENDING; }
+    bool Pending() { return ncb.Status() == NRC_PENDING; }
     std::string Got() const { return {reinterpret_cast<const char *>(buffer.data()), ncb.ncb.ncb_length}; }
 };
 
@@ -232,7 +232,7 @@ TEST_F(Clients, PastTheirCapsClientsGetNoResourcesAndCostTheOthersNothing) {
     auto listen = greedy.Listen("G1", "*");
     EXPECT_EQ(greedy.Listen("G2", "*")->Wait(1s), NRC_NORES);
     auto modest_listen = modest.Listen("M1", "*");
-    EXPECT_EQ(modest_listen->ncb.ncb_cmd_cplt, NRC_PENDING);
+    EXPECT_EQ(modest_listen->Status(), NRC_PENDING);
 
     AsyncNcb third(NCBDGRECV | ASYNCH);
     third.ncb.ncb_num = kAnyName;

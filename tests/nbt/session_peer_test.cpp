@@ -272,7 +272,7 @@ TEST_F(RawCaller, HangupWaitsForTheSendsUnderWayThenCloses) {
         sends.push_back(std::move(send));
         if (stuck) break;
     }
-    ASSERT_EQ(sends.back()->ncb.ncb_cmd_cplt, NRC_PENDING) << "the peer's buffers never filled";
+    ASSERT_EQ(sends.back()->Status(), NRC_PENDING) << "the peer's buffers never filled";
     AsyncNcb hangup(NCBHANGUP);
     hangup.ncb.ncb_lsn = lsn;
     ASSERT_EQ(hangup.Submit(node.provider), NRC_GOODRET);
@@ -477,7 +477,7 @@ TEST_F(RawCaller, PartialWritesUnderAFullBufferKeepEveryMessageWholeAndInOrder) 
         sends.push_back(SubmitSend(node, lsn, blocks.back()));
         if (sends.back()->Wait(std::chrono::milliseconds(200)) == NRC_PENDING) break;
     }
-    ASSERT_EQ(sends.back()->ncb.ncb_cmd_cplt, NRC_PENDING) << "the peer's buffers never filled";
+    ASSERT_EQ(sends.back()->Status(), NRC_PENDING) << "the peer's buffers never filled";
     // One more from a synchronous caller, queued behind the pending ones.
     blocks.emplace_back(100, 0xAB);
     std::thread late([&] { EXPECT_EQ(node.Send(lsn, blocks.back().data(), 100), NRC_GOODRET); });

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -59,6 +60,9 @@ struct AsyncNcb {
     UCHAR Wait(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
         return event.WaitFor(timeout) ? ncb.ncb_retcode : NRC_PENDING;
     }
+    // ncb_cmd_cplt as a caller polling it sees it: the network thread may
+    // store it at any moment.
+    UCHAR Status() { return std::atomic_ref<UCHAR>(ncb.ncb_cmd_cplt).load(std::memory_order_acquire); }
 };
 
 // Polls until the condition holds, for states reached on the network thread
