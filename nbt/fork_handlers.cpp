@@ -31,7 +31,7 @@ void InParent() {
     ServiceClient::Slot().UnlockInParent();
     UnlockCompletionsInParent();
     Provider::UnlockAllInParent();
-    StateGuard::UnlockAfterFork();
+    StateGuard::UnlockAfterFork(false);
 }
 
 void InChild() {
@@ -42,7 +42,7 @@ void InChild() {
     ServiceClient::Slot().ForgetInChild();
     ForgetCompletionsInChild();
     Provider::ForgetAllInChild();
-    StateGuard::UnlockAfterFork();
+    StateGuard::UnlockAfterFork(true);
 }
 
 }  // namespace

@@ -25,6 +25,9 @@ public:
 
     // Whether this thread holds the state lock.
     static bool Held();
+    // How many threads are blocked on it now (they go before any thread
+    // that comes for it after them).
+    static int Blocked();
     // Runs fn(arg) once this thread has let the lock go: a thread woken
     // under the lock would only block on it next.
     static void AfterUnlock(void (*fn)(void *), void *arg);
@@ -32,7 +35,7 @@ public:
     // Around fork(): taken (unless this thread holds it) before, let go in
     // both processes after, running nothing deferred.
     static void LockForFork();
-    static void UnlockAfterFork();
+    static void UnlockAfterFork(bool child);
 };
 
 // An executor that runs each function holding the state lock. Queries,

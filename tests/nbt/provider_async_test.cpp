@@ -8,6 +8,7 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -16,13 +17,14 @@
 #include "nbt_event.h"
 #include "ncb_helpers.h"
 #include "provider.h"
+#include "state_lock.h"
 
 namespace nbt {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::LoopbackSettings;
 using testing::Eventually;
+using testing::LoopbackSettings;
 using testing::MakeNcb;
 using testing::ResetLana;
 
@@ -40,6 +42,24 @@ std::atomic<std::thread::id> g_post_thread;
 void RecordPost(NCB *ncb) {
     g_post_thread = std::this_thread::get_id();
     if (g_posted) g_posted->set_value({ncb, ncb->ncb_retcode});
+}
+
+TEST(StateLock, AThreadBlockedOnItGoesBeforeOneThatLetsItGoAndComesStraightBack) {
+    // A caller running synchronous commands back to back must not keep the
+    // network thread out for as long as it loops.
+    std::optional<StateGuard> looping(std::in_place);
+    std::atomic<bool> blocked_one_had_it{false};
+    std::thread blocked([&] {
+        StateGuard guard;
+        blocked_one_had_it = true;
+    });
+    ASSERT_TRUE(Eventually([] { return StateGuard::Blocked() == 1; }));
+    looping.reset();
+    looping.emplace();
+    EXPECT_TRUE(blocked_one_had_it);
+    looping.reset();
+    blocked.join();
+    EXPECT_EQ(StateGuard::Blocked(), 0);
 }
 
 TEST(ProviderAsync, PostRoutineRunsOnceOnTheNetworkThread) {
