@@ -111,6 +111,23 @@ protected:
     static inline int service_pid_ = 0;
 };
 
+// An asynchronous block's completion code as the network thread last published it.
+UCHAR CompletionOf(NCB &ncb) {
+    return std::atomic_ref<UCHAR>(ncb.ncb_cmd_cplt).load(std::memory_order_acquire);
+}
+
+// Its return code once it ends (within 3 s of `start`), with how long after
+// `start` that was.
+UCHAR EndedWithin3s(NCB &ncb, std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now(),
+                    std::chrono::microseconds *took = nullptr) {
+    while (CompletionOf(ncb) == NRC_PENDING && std::chrono::steady_clock::now() - start < 3s)
+        std::this_thread::sleep_for(200us);
+    if (took)
+        *took =
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    return CompletionOf(ncb);
+}
+
 TEST_F(ServiceInterop, NamesOfTwoClientsAreSeenFromAnotherHostAndInAThirdsStatus) {
     const NbRun lanas = Nb("--json lanas");
     EXPECT_EQ(lanas.Jq("[.lanas[] | [.lana, .provider]]"), "[[0,\"embedded\"],[1,\"service\"]]") << lanas.err;
@@ -154,11 +171,7 @@ TEST_F(ServiceInterop, NamesOfTwoClientsAreSeenFromAnotherHostAndInAThirdsStatus
     local.ncb_buffer = buffer;
     local.ncb_length = sizeof buffer;
     ASSERT_EQ(Netbios(&local), NRC_GOODRET);
-    const auto done = [&] {
-        return std::atomic_ref<UCHAR>(local.ncb_cmd_cplt).load(std::memory_order_acquire);
-    };
-    for (int i = 0; i < 3000 && done() == NRC_PENDING; ++i) std::this_thread::sleep_for(1ms);
-    EXPECT_EQ(done(), NRC_GOODRET);
+    EXPECT_EQ(EndedWithin3s(local), NRC_GOODRET);
 }
 
 TEST_F(ServiceInterop, KillNineOfAClientReleasesItsNamesOnTheWire) {
@@ -302,23 +315,6 @@ UCHAR Command(UCHAR command, UCHAR lana, const char *name = "", UCHAR *number = 
     const UCHAR rc = Netbios(&ncb);
     if (number) *number = ncb.ncb_num;
     return rc;
-}
-
-// An asynchronous block's completion code as the network thread last published it.
-UCHAR CompletionOf(NCB &ncb) {
-    return std::atomic_ref<UCHAR>(ncb.ncb_cmd_cplt).load(std::memory_order_acquire);
-}
-
-// Its return code once it ends (within 3 s of `start`), with how long after
-// `start` that was.
-UCHAR EndedWithin3s(NCB &ncb, std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now(),
-                    std::chrono::microseconds *took = nullptr) {
-    while (CompletionOf(ncb) == NRC_PENDING && std::chrono::steady_clock::now() - start < 3s)
-        std::this_thread::sleep_for(200us);
-    if (took)
-        *took =
-            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
-    return CompletionOf(ncb);
 }
 
 // A LISTEN for anyone on `name`, left pending.
