@@ -13,6 +13,9 @@
 //   service-poll-wait    raw against raw: the same stream into a far side that
 //                        waits in poll() as the provider's receives do,
 //                        against one that blocks in recv()
+//   service-poll-send    raw against raw: the same stream from a sender that
+//                        waits in poll() as the provider's sends do, against
+//                        one that blocks in sendmsg()
 // and, one side only:
 //   service-local-status/<n>/korvel  NCBASTAT of "*" on LANA 1 while four
 //                        other clients hold four names each; beside it (raw)
@@ -406,20 +409,24 @@ void ServiceStream(benchmark::State &state) {
 }
 
 // mode 'S': the far side's receives block in recv(); 'P': they wait in
-// poll(), as a receive another thread can end must (raw_framing.h).
-void RawStream(benchmark::State &state, char mode = 'S') {
+// poll(), as a receive another thread can end must (raw_framing.h). With
+// polled_send, this side's sends wait in poll() as such a send must.
+void RawStream(benchmark::State &state, char mode = 'S', bool polled_send = false) {
     const int fd = OpenRaw(mode);
     if (fd < 0) return state.SkipWithError("no connection");
+    const int wake = polled_send ? ::eventfd(0, EFD_CLOEXEC) : -1;
     std::vector<std::uint8_t> block(kLarge, 0x5A);
     std::uint8_t flush = kFlush;
     while (state.KeepRunning()) {
-        if (!SendFramed(fd, block.data(), kLarge) ||
+        if (!SendFramed(fd, block.data(), kLarge, wake) ||
             (Last(state) && (!SendFramed(fd, &flush, 1) || ReceiveFramed(fd, &flush, 1) != 1))) {
             ::close(fd);
+            if (wake >= 0) ::close(wake);
             return state.SkipWithError("send failed");
         }
     }
     ::close(fd);
+    if (wake >= 0) ::close(wake);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kLarge);
 }
 
@@ -627,15 +634,21 @@ int main(int argc, char **argv) {
     }
 
     auto timed = [](benchmark::internal::Benchmark *b) { bench::RunFor(b, 0.3); };
+    // A stream's first tenths of a second are its connection's start (the
+    // congestion window opening, the threads finding their cores): the
+    // steady rate wants longer runs.
+    auto streamed = [](benchmark::internal::Benchmark *b) { bench::RunFor(b, 1.0); };
     bench::RegisterPairs(
         {
             {"service-ping-pong", ServicePingPong, RawPingPong, timed},
-            {"service-stream-sync", ServiceStream, [](benchmark::State &s) { RawStream(s); }, timed},
+            {"service-stream-sync", ServiceStream, [](benchmark::State &s) { RawStream(s); }, streamed},
             // Raw against raw across the same link: what waiting in poll()
-            // costs the receiving side (reported as "korvel" and "raw" only
-            // to pair them).
+            // costs the receiving side, and the sending side (reported as
+            // "korvel" and "raw" only to pair them).
             {"service-poll-wait", [](benchmark::State &s) { RawStream(s, 'P'); },
-             [](benchmark::State &s) { RawStream(s); }, timed},
+             [](benchmark::State &s) { RawStream(s); }, streamed},
+            {"service-poll-send", [](benchmark::State &s) { RawStream(s, 'S', true); },
+             [](benchmark::State &s) { RawStream(s); }, streamed},
             {"service-node-status", ServiceNodeStatus, RawNodeStatus, timed},
         },
         pairs);

@@ -29,7 +29,10 @@ constexpr int kSocketTimeout = 10;
 constexpr std::uint8_t kFlush = 'F';  // a 1-byte message the sink answers with 1 byte
 
 // One sendmsg per message; another only for what a partial write left.
-inline bool SendFramed(int fd, const void *body, std::size_t length) {
+// With a wake-up descriptor (never written here) the writes never block and
+// a full socket is waited for in poll() on both, as a send that another
+// thread can end must: the floor for the provider's own synchronous send.
+inline bool SendFramed(int fd, const void *body, std::size_t length, int wake = -1) {
     std::uint8_t header[4] = {0, static_cast<std::uint8_t>(length >> 16),
                               static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};
     iovec parts[2] = {{header, sizeof header}, {const_cast<void *>(body), length}};
@@ -39,8 +42,10 @@ inline bool SendFramed(int fd, const void *body, std::size_t length) {
         msghdr msg{};
         msg.msg_iov = part;
         msg.msg_iovlen = static_cast<std::size_t>(count);
-        ssize_t sent = ::sendmsg(fd, &msg, MSG_NOSIGNAL);
-        if (sent < 0) return false;
+        ssize_t sent = ::sendmsg(fd, &msg, MSG_NOSIGNAL | (wake >= 0 ? MSG_DONTWAIT : 0));
+        if (sent < 0 && (wake < 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)))
+            return false;
+        sent = std::max<ssize_t>(sent, 0);
         while (count > 0 && static_cast<std::size_t>(sent) >= part->iov_len) {
             sent -= static_cast<ssize_t>(part->iov_len);
             ++part;
@@ -49,6 +54,8 @@ inline bool SendFramed(int fd, const void *body, std::size_t length) {
         if (count > 0) {
             part->iov_base = static_cast<std::uint8_t *>(part->iov_base) + sent;
             part->iov_len -= static_cast<std::size_t>(sent);
+            pollfd fds[2] = {{fd, POLLOUT, 0}, {wake, POLLIN, 0}};
+            if (wake >= 0 && ::poll(fds, 2, kSocketTimeout * 1000) <= 0) return false;
         }
     }
     return true;

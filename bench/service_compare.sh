@@ -56,7 +56,7 @@ for _ in $(seq 100); do
 done
 [ -S "$socket" ] || { echo "korveld did not start:" >&2; cat "$out/korveld.log" >&2; exit 2; }
 
-KORVEL_PROVIDER=service KORVEL_PROVIDER_SOCKET=$socket timeout $((150 + 10 * pairs)) \
+KORVEL_PROVIDER=service KORVEL_PROVIDER_SOCKET=$socket timeout $((150 + 15 * pairs)) \
   ip netns exec "$("$netlab" ns 2)" "$build/bench/bench_service" \
   --far="/run/netns/$("$netlab" ns 3)" --watch="/run/netns/$("$netlab" ns 1)" --korveld="$korveld" \
   --pairs="$pairs" --benchmark_out="$out/service.json" --benchmark_out_format=json \
@@ -93,9 +93,10 @@ for figure, value, unit in (("service-ping-pong", us, " us"), ("service-node-sta
     detail = f"service {k[0]:.2f}{unit}, raw {r[0]:.2f}{unit}" if k and r else ""
     ratio = latency if unit == " us" else (lambda k, r: k["bytes_per_second"] / r["bytes_per_second"])
     report(figure, paired(figure, ratio), "pairs", detail=detail)
-report("service-poll-wait", paired("service-poll-wait", lambda k, r: k["bytes_per_second"] / r["bytes_per_second"]),
-       "pairs", detail="raw against raw: a receiver waiting in poll() as the provider's must, against one "
-       "blocking in recv(), across the same link; no goal: what that wait alone costs service-stream-sync")
+for figure, side_name, call in (("service-poll-wait", "receiver", "recv()"), ("service-poll-send", "sender", "sendmsg()")):
+    report(figure, paired(figure, lambda k, r: k["bytes_per_second"] / r["bytes_per_second"]), "pairs",
+           detail=f"raw against raw: a {side_name} waiting in poll() as the provider's must, against one "
+           f"blocking in {call}, across the same link; no goal: what that wait alone costs service-stream-sync")
 floor = middle(side("service-local-status", "raw", us))
 report("service-local-status-us", side("service-local-status", "korvel", us), "runs", " us",
        "NCBASTAT of *, 16 names held by 4 clients" +
