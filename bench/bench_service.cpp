@@ -415,6 +415,10 @@ void RawStream(benchmark::State &state, char mode = 'S', bool polled_send = fals
     const int fd = OpenRaw(mode);
     if (fd < 0) return state.SkipWithError("no connection");
     const int wake = polled_send ? ::eventfd(0, EFD_CLOEXEC) : -1;
+    if (polled_send && wake < 0) {
+        ::close(fd);
+        return state.SkipWithError("no wake-up descriptor");
+    }
     std::vector<std::uint8_t> block(kLarge, 0x5A);
     std::uint8_t flush = kFlush;
     while (state.KeepRunning()) {
