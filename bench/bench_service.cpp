@@ -424,9 +424,8 @@ void RawStream(benchmark::State &state, char mode = 'S', bool polled_send = fals
     while (state.KeepRunning()) {
         if (!SendFramed(fd, block.data(), kLarge, wake) ||
             (Last(state) && (!SendFramed(fd, &flush, 1) || ReceiveFramed(fd, &flush, 1) != 1))) {
-            ::close(fd);
-            if (wake >= 0) ::close(wake);
-            return state.SkipWithError("send failed");
+            state.SkipWithError("send failed");
+            break;
         }
     }
     ::close(fd);
