@@ -26,7 +26,7 @@ public:
     ClientId client() const { return client_; }
     // The block, given on behalf of this client.
     UCHAR Run(NCB &ncb) { return target_.Netbios(&ncb, client_); }
-    UCHAR Submit(AsyncNcb &async) { return Run(async.ncb); }
+    UCHAR Submit(AsyncNcb &async) { return async.Submit(target_, client_); }
     // NCBRESET of LANA 0; lsn != 0 frees only.
     UCHAR Reset(UCHAR lsn = 0, UCHAR sessions = 0, UCHAR ncbs = 0, UCHAR names = 0);
 

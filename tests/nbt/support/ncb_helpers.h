@@ -6,6 +6,8 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -50,12 +52,32 @@ inline void SetName(UCHAR *field, const std::string &text, UCHAR suffix = 0x20) 
 }
 
 // An NCB submitted with an event, so a test never blocks without a bound.
+// One still pending when it goes (a test that failed or threw before its
+// Wait) is cancelled first: the provider would otherwise complete it into
+// freed memory when the node shuts down.
 struct AsyncNcb {
     NCB ncb;
     NbtEvent event;
 
     explicit AsyncNcb(UCHAR command) : ncb(MakeNcb(command | ASYNCH)) { ncb.ncb_event = &event; }
-    UCHAR Submit(Provider &provider) { return provider.Netbios(&ncb); }
+    AsyncNcb(const AsyncNcb &) = delete;
+    AsyncNcb &operator=(const AsyncNcb &) = delete;
+    ~AsyncNcb() {
+        if (!submitted_to_ || Status() != NRC_PENDING) return;
+        NCB cancel = MakeNcb(NCBCANCEL, ncb.ncb_lana_num);
+        cancel.ncb_buffer = reinterpret_cast<PUCHAR>(&ncb);
+        submitted_to_->Netbios(&cancel, client_);
+        if (!event.WaitFor(std::chrono::seconds(10))) {
+            std::fprintf(stderr, "an NCB (command 0x%02X) outlived its test and could not be cancelled\n",
+                         ncb.ncb_command);
+            std::abort();
+        }
+    }
+    UCHAR Submit(Provider &provider, ClientId client = kProcessClient) {
+        submitted_to_ = &provider;
+        client_ = client;
+        return provider.Netbios(&ncb, client);
+    }
     // The final return code, or NRC_PENDING if it did not complete in time.
     UCHAR Wait(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
         return event.WaitFor(timeout) ? ncb.ncb_retcode : NRC_PENDING;
@@ -63,6 +85,10 @@ struct AsyncNcb {
     // ncb_cmd_cplt as a caller polling it sees it: the network thread may
     // store it at any moment.
     UCHAR Status() { return std::atomic_ref<UCHAR>(ncb.ncb_cmd_cplt).load(std::memory_order_acquire); }
+
+private:
+    Provider *submitted_to_ = nullptr;
+    ClientId client_ = kProcessClient;
 };
 
 // Polls until the condition holds, for states reached on the network thread
