@@ -87,14 +87,15 @@ def report(figure, values, what, unit="", detail=""):
         print(f"{figure}: no complete {what} {detail}")
 
 latency = lambda k, r: us(k) / us(r)
+throughput = lambda k, r: k["bytes_per_second"] / r["bytes_per_second"]
 for figure, value, unit in (("service-ping-pong", us, " us"), ("service-node-status", us, " us"),
                             ("service-stream-sync", lambda b: b["bytes_per_second"] / 1e9, " GB/s")):
     k, r = middle(side(figure, "korvel", value)), middle(side(figure, "raw", value))
     detail = f"service {k[0]:.2f}{unit}, raw {r[0]:.2f}{unit}" if k and r else ""
-    ratio = latency if unit == " us" else (lambda k, r: k["bytes_per_second"] / r["bytes_per_second"])
-    report(figure, paired(figure, ratio), "pairs", detail=detail)
-for figure, side_name, call in (("service-poll-wait", "receiver", "recv()"), ("service-poll-send", "sender", "sendmsg()")):
-    report(figure, paired(figure, lambda k, r: k["bytes_per_second"] / r["bytes_per_second"]), "pairs",
+    report(figure, paired(figure, latency if unit == " us" else throughput), "pairs", detail=detail)
+for figure, side_name, call in (("service-poll-wait", "receiver", "recv()"),
+                                ("service-poll-send", "sender", "sendmsg()")):
+    report(figure, paired(figure, throughput), "pairs",
            detail=f"raw against raw: a {side_name} waiting in poll() as the provider's must, against one "
            f"blocking in {call}, across the same link; no goal: what that wait alone costs service-stream-sync")
 floor = middle(side("service-local-status", "raw", us))
